@@ -1,0 +1,78 @@
+#include "testdir.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+tempdir::tempdir() {
+  std::string pattern = (fs::temp_directory_path() / "vantrel-test-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+tempdir::~tempdir() {
+  std::error_code ec;
+  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+  for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::end(it);
+       it.increment(ec)) {
+    if (it->is_directory(ec) && !it->is_symlink(ec))
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+  }
+  fs::remove_all(path_, ec);
+}
+
+scopedcwd::scopedcwd(const std::string& dir) : previous_(fs::current_path().string()) {
+  fs::current_path(dir);
+}
+
+scopedcwd::~scopedcwd() {
+  std::error_code ec;
+  fs::current_path(previous_, ec);
+}
+
+runresult runprogram(const std::vector<std::string>& argv, const std::string& dir) {
+  tempdir capture;
+  const std::string outpath = capture / "out", errpath = capture / "err";
+  const pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    const int in = open("/dev/null", O_RDONLY);
+    const int out = open(outpath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(errpath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0 || chdir(dir.c_str()) != 0) _exit(126);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  runresult r;
+  r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  r.out = readfile(outpath);
+  r.err = readfile(errpath);
+  return r;
+}
+
+std::string readfile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void writefile(const std::string& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary) << content;
+}
