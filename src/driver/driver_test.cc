@@ -1,1 +1,303 @@
+#include "driver/driver.h"
+
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <regex>
+#include <sstream>
+
+#include "fixtures.h"
+#include "script/script.h"
+#include "testdir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> result;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) result.push_back(line);
+  return result;
+}
+
+TEST(StillFilter, WantsDSCAtTheStartAndJPGAnywhere) {
+  for (const char* name : {"DSC0001.JPG", "DSC0001.JPG.bak", "DSC.JPG", "DSC_1.JPGX", "DSCa.JPG"})
+    EXPECT_TRUE(isstill(name)) << name;
+  for (const char* name : {"DSC_readme.txt", "dsc0001.jpg", "DSC0001.jpg", "IMG0003.JPG", "xDSC0001.JPG",
+                           "DS", "", ".", "..", "DSC0001.JP", "DSC0001.Jpg"})
+    EXPECT_FALSE(isstill(name)) << name;
+}
+
+TEST(StillList, LogsEveryEntryAndSortsStillsBytewise) {
+  tempdir dir;
+  const std::vector<std::string> names = {"DSCa.JPG",  "DSC0002.JPG", "notes.txt",       "DSC_1.JPG",
+                                          "DSC9.JPG",  "DSCZ.JPG",    "DSC0001.JPG.bak", "DSC_readme.txt",
+                                          "IMG0003.JPG", "dsc0004.jpg", "DSC0001.JPG"};
+  for (const std::string& n : names) writefile(dir / n, "");
+  mkdir((dir / "DSC0005.JPG").c_str(), 0755);  // the filter looks at names only
+
+  DIR* d = opendir(dir.path().c_str());
+  ASSERT_NE(d, nullptr);
+  std::ostringstream log;
+  std::string readerror;
+  const std::vector<std::string> stills = liststills(d, log, &readerror);
+  closedir(d);
+
+  EXPECT_EQ(readerror, "");
+  EXPECT_EQ(stills, (std::vector<std::string>{"DSC0001.JPG", "DSC0001.JPG.bak", "DSC0002.JPG",
+                                               "DSC0005.JPG", "DSC9.JPG", "DSCZ.JPG", "DSC_1.JPG",
+                                               "DSCa.JPG"}));
+  std::vector<std::string> logged = lines(log.str());
+  std::vector<std::string> expected = {"file:.", "file:..", "file:DSC0005.JPG"};
+  for (const std::string& n : names) expected.push_back("file:" + n);
+  std::sort(logged.begin(), logged.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(logged, expected);
+}
+
+// The built tool, run as a user runs it, in folders made for each test.
+class Run : public ::testing::Test {
+ protected:
+  runresult run() { return runprogram({VANTREL_BINARY}, dir.path()); }
+
+  // A still of one colour, or two halves.
+  void still(const std::string& name, unsigned w, unsigned h, rgb top, rgb bottom) {
+    ASSERT_TRUE(writepicture(dir / name, w, h, [&](unsigned, unsigned y) { return y < h / 2 ? top : bottom; }));
+  }
+  void still(const std::string& name, unsigned w, unsigned h, rgb colour) { still(name, w, h, colour, colour); }
+
+  picture frame(int number) {
+    char name[32];
+    std::snprintf(name, sizeof name, "out%04d.jpg", number);
+    return readpicture(dir / name);
+  }
+
+  static std::string clip(int k) {
+    return "video" + std::to_string(k) + "=video.trim(exposition*" + std::to_string(k - 1) + ",exposition*" +
+           std::to_string(k) + "-1)\n";
+  }
+
+  static std::string script(int slides, const std::string& transitionlines = "") {
+    std::string s = std::string(headerblock) + std::string(sourceblock);
+    for (int k = 1; k <= slides; ++k) s += clip(k);
+    return s + std::string(openingeffectline) + transitionlines + std::string(titleblock) +
+           std::string(endblock);
+  }
+
+  // The console log with the directory listing (whose order the file system
+  // decides) taken out and returned sorted in *listed.
+  static std::vector<std::string> withoutlisting(const std::string& out, std::vector<std::string>* listed) {
+    std::vector<std::string> rest;
+    for (const std::string& line : lines(out)) {
+      if (line.rfind("file:", 0) == 0)
+        listed->push_back(line.substr(5));
+      else
+        rest.push_back(line);
+    }
+    std::sort(listed->begin(), listed->end());
+    return rest;
+  }
+
+  tempdir dir;
+};
+
+const rgb red{220, 30, 30}, blue{30, 40, 210}, green{40, 200, 60}, yellow{230, 220, 40}, black{0, 0, 0};
+
+TEST_F(Run, TurnsStillsIntoNumberedFramesAndAScript) {
+  still("DSC0002.JPG", 300, 400, green);       // portrait
+  still("DSC0001.JPG", 400, 300, red, blue);  // landscape
+  still("IMG0003.JPG", 40, 30, yellow);
+  writefile(dir / "notes.txt", "not a still");
+
+  const runresult r = run();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  std::vector<std::string> listed;
+  const std::vector<std::string> log = withoutlisting(r.out, &listed);
+  EXPECT_EQ(log, (std::vector<std::string>{"Vantrel 0.1 alpha", "processimage:DSC0001.JPG", "ht=300", "wd=400",
+                                            "processimage:DSC0002.JPG", "ht=400", "wd=300", "Counter=3",
+                                            "Run finished..press any key!"}));
+  // The script is created before the listing, so it is listed too.
+  EXPECT_EQ(listed, (std::vector<std::string>{".", "..", "DSC0001.JPG", "DSC0002.JPG", "IMG0003.JPG",
+                                               "anim.avs", "notes.txt"}));
+  EXPECT_EQ(r.out.rfind("Vantrel 0.1 alpha\nfile:", 0), 0u);
+
+  EXPECT_EQ(readfile(dir / "anim.avs"), script(2));
+
+  const picture one = frame(1), two = frame(2);
+  ASSERT_EQ(one.width, 720u);
+  ASSERT_EQ(one.height, 576u);
+  EXPECT_TRUE(near(one.at(360, 10), red));
+  EXPECT_TRUE(near(one.at(360, 565), blue));
+  ASSERT_EQ(two.width, 720u);
+  ASSERT_EQ(two.height, 576u);
+  EXPECT_TRUE(near(two.at(360, 288), green));
+  EXPECT_TRUE(near(two.at(20, 288), black));
+  EXPECT_TRUE(near(two.at(700, 288), black));
+  EXPECT_FALSE(fs::exists(dir / "out0003.jpg"));
+}
+
+TEST_F(Run, ChainsEverySlideButTheFirstAndLast) {
+  const rgb colours[] = {red, blue, green, yellow, red};
+  for (int i = 0; i < 5; ++i) still("DSC000" + std::to_string(i + 1) + ".JPG", 80, 60, colours[i]);
+  const runresult r = run();
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (int i = 0; i < 5; ++i) EXPECT_TRUE(near(frame(i + 1).at(360, 288), colours[i])) << i;
+
+  const std::string text = readfile(dir / "anim.avs");
+  const std::string head = script(5).substr(0, script(5).size() - titleblock.size() - endblock.size());
+  ASSERT_EQ(text.rfind(head, 0), 0u);
+  const std::string chain = text.substr(head.size(), text.size() - head.size() - titleblock.size() - endblock.size());
+  const std::vector<std::string> got = lines(chain);
+  ASSERT_EQ(got.size(), 3u) << chain;
+  for (size_t i = 0; i < got.size(); ++i) {
+    const std::string n = std::to_string(i + 2);
+    const bool known = std::any_of(transitions.begin(), transitions.end(), [&](const transition& t) {
+      return got[i] + "\n" == std::string(t.prefix) + n + std::string(t.suffix);
+    });
+    EXPECT_TRUE(known) << got[i];
+  }
+  EXPECT_EQ(text.substr(text.size() - titleblock.size() - endblock.size()),
+            std::string(titleblock) + std::string(endblock));
+}
+
+TEST_F(Run, AnEmptyFolderGivesTheFixedScript) {
+  writefile(dir / "anim.avs", std::string(5000, 'x'));  // replaced, not appended to
+  const runresult r = run();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\nCounter=1\nRun finished..press any key!\n"), std::string::npos);
+  EXPECT_EQ(readfile(dir / "anim.avs"), script(0));
+}
+
+TEST_F(Run, BadStillsAreReportedAndSkippedWithoutGaps) {
+  still("DSC0001.JPG", 80, 60, red);
+  writefile(dir / "DSC0002.JPG", "plain text, not a picture");
+  writefile(dir / "DSC0003.JPG", "");
+  mkdir((dir / "DSC0004.JPG").c_str(), 0755);
+  const std::string whole = readfile(dir / "DSC0001.JPG");
+  writefile(dir / "DSC0005.JPG", whole.substr(0, whole.size() / 4));
+  still("DSC0006.JPG", 80, 60, blue);
+
+  const runresult r = run();
+  EXPECT_EQ(r.status, 2);
+  const std::vector<std::string> errors = lines(r.err);
+  ASSERT_EQ(errors.size(), 4u) << r.err;
+  for (int i = 0; i < 4; ++i)
+    EXPECT_EQ(errors[i].rfind("vantrel: DSC000" + std::to_string(i + 2) + ".JPG: cannot load: ", 0), 0u)
+        << errors[i];
+
+  std::vector<std::string> listed;
+  const std::vector<std::string> log = withoutlisting(r.out, &listed);
+  EXPECT_EQ(log, (std::vector<std::string>{"Vantrel 0.1 alpha", "processimage:DSC0001.JPG", "ht=60", "wd=80",
+                                            "processimage:DSC0002.JPG", "processimage:DSC0003.JPG",
+                                            "processimage:DSC0004.JPG", "processimage:DSC0005.JPG",
+                                            "processimage:DSC0006.JPG", "ht=60", "wd=80", "Counter=3",
+                                            "Run finished..press any key!"}));
+  EXPECT_TRUE(near(frame(1).at(360, 288), red));
+  EXPECT_TRUE(near(frame(2).at(360, 288), blue));
+  EXPECT_FALSE(fs::exists(dir / "out0003.jpg"));
+  EXPECT_EQ(readfile(dir / "anim.avs"), script(2));
+}
+
+TEST_F(Run, AFrameNameTakenByAFolderIsReported) {
+  still("DSC0001.JPG", 80, 60, red);
+  fs::create_directory(dir / "out0001.jpg");
+  writefile(dir / "out0001.jpg/mine.txt", "keep me");
+  const runresult r = run();
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err.rfind("vantrel: out0001.jpg: cannot save: ", 0), 0u) << r.err;
+  EXPECT_EQ(lines(r.err).size(), 1u);
+  EXPECT_EQ(readfile(dir / "out0001.jpg/mine.txt"), "keep me");
+  EXPECT_NE(r.out.find("\nCounter=1\n"), std::string::npos);
+  EXPECT_EQ(readfile(dir / "anim.avs"), script(0));
+}
+
+TEST_F(Run, AScriptThatCannotBeWrittenIsReportedButFramesAreMade) {
+  still("DSC0001.JPG", 80, 60, red);
+  fs::create_symlink("/dev/full", dir / "anim.avs");
+  runresult r = run();
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "vantrel: anim.avs: cannot write: No space left on device\n");
+  EXPECT_TRUE(near(frame(1).at(360, 288), red));
+  EXPECT_NE(r.out.find("Run finished..press any key!\n"), std::string::npos);
+
+  fs::remove(dir / "anim.avs");
+  fs::create_directory(dir / "anim.avs");
+  r = run();
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "vantrel: anim.avs: cannot create: Is a directory\n");
+  EXPECT_TRUE(near(frame(1).at(360, 288), red));
+}
+
+TEST_F(Run, AnUnreadableFolderStopsBeforeTouchingTheScript) {
+  writefile(dir / "anim.avs", "an earlier script");
+  chmod((dir / "anim.avs").c_str(), 0666);
+  still("DSC0001.JPG", 80, 60, red);
+  // Enterable and writable, but not listable.
+  chmod(dir.path().c_str(), 0333);
+  std::vector<std::string> command = {VANTREL_BINARY};
+  if (geteuid() == 0) {
+    // Root reads any folder; the tool must run as somebody else.
+    if (access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "needs setpriv to drop root's privileges";
+    command.insert(command.begin(), {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"});
+    const runresult probe = runprogram({"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "test",
+                                        "-x", VANTREL_BINARY},
+                                       "/");
+    if (probe.status != 0) GTEST_SKIP() << "user nobody cannot run " << VANTREL_BINARY;
+  }
+  const runresult r = runprogram(command, dir.path());
+  chmod(dir.path().c_str(), 0700);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "Vantrel 0.1 alpha\nOpendir failure;terminating");
+  EXPECT_EQ(r.err, "vantrel: cannot open the current directory: Permission denied\n");
+  EXPECT_EQ(readfile(dir / "anim.avs"), "an earlier script");
+  EXPECT_FALSE(fs::exists(dir / "out0001.jpg"));
+}
+
+TEST_F(Run, CameraStillsFromTheCorpus) {
+  const fs::path corpus = VANTREL_CORPUS;
+  if (!fs::is_directory(corpus)) GTEST_SKIP() << "no camera stills at " << corpus << " in this checkout";
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::directory_iterator(corpus))
+    if (entry.path().extension() == ".jpg") files.push_back(entry.path());
+  std::sort(files.begin(), files.end());
+  ASSERT_FALSE(files.empty());
+  // Linked, not copied: the stills are read where they are.
+  for (size_t i = 0; i < files.size(); ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "DSC%04zu.JPG", i + 1);
+    fs::create_symlink(files[i], dir / name);
+  }
+  const runresult r = run();
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\nCounter=" + std::to_string(files.size() + 1) + "\n"), std::string::npos);
+  EXPECT_EQ(readfile(dir / "anim.avs").rfind(std::string(headerblock) + std::string(sourceblock) + clip(1), 0), 0u);
+
+  // The corpus names carry the pixel size: name_WxH.jpg.
+  const std::regex sized(R"(_(\d+)x(\d+)\.jpg$)");
+  for (size_t i = 0; i < files.size(); ++i) {
+    std::smatch m;
+    const std::string file = files[i].filename().string();
+    ASSERT_TRUE(std::regex_search(file, m, sized)) << file;
+    const unsigned w = static_cast<unsigned>(std::stoul(m[1])), h = static_cast<unsigned>(std::stoul(m[2]));
+    char name[32];
+    std::snprintf(name, sizeof name, "DSC%04zu.JPG", i + 1);
+    EXPECT_NE(r.out.find(std::string("processimage:") + name + "\nht=" + std::to_string(h) +
+                         "\nwd=" + std::to_string(w) + "\n"),
+              std::string::npos)
+        << file;
+    const picture f = frame(static_cast<int>(i + 1));
+    ASSERT_EQ(f.width, 720u) << file;
+    ASSERT_EQ(f.height, 576u) << file;
+    if (h > w) {
+      EXPECT_TRUE(near(f.at(2, 288), black, 8)) << file;
+      EXPECT_TRUE(near(f.at(717, 288), black, 8)) << file;
+    }
+  }
+}
+
+}  // namespace

@@ -1,1 +1,242 @@
+#include "script/script.h"
+
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "testdir.h"
+
+namespace {
+
+// The blocks as another program will read them, written out independently
+// of the escaped literals in the source.
+const char kheader[] = R"(Import("c:\apps\avisynth2\plugins\avsi\dv.avsi") # for newundot()
+ Import("c:\apps\avisynth2\plugins\avsi\transitions.avsi")
+ Import("c:\apps\avisynth2\plugins\avsi\jdl-effects.avsi")
+ Import("c:\apps\avisynth2\plugins\avsi\jdl-range.avsi")
+ Import("c:\apps\avisynth2\plugins\avsi\lremovedust.avsi")
+ Import("c:\apps\avisynth2\plugins\avsi\limitedsharpenfaster.avsi")
+ LoadPlugin("c:\apps\avisynth2\plugins\transall\TransAll.dll") # transitions
+ LoadPlugin("c:\apps\avisynth2\plugins\effectsmany\EffectsMany.dll") # effects
+ setmtmode(2,2)
+ n=50                            # numbers of stills
+ fname="out%04d.jpg"
+ exposition=150                  # should be even. includes overlap (change in future)
+ overlap=20
+ framerate=25
+
+
+ )";
+
+const char ksource[] = R"(video=directshowsource("outhuffy.avi")
+ video=video.DUP_FRAMES(exposition)
+ video=video.AssumeFPS(framerate).converttoyv12(interlaced=false)
+ video=video.trim(0,exposition*89)
+ audio=mpasource("c:\path\toyourmusic\x.mp3")
+ video=audiodub(video,audio)
+ video=video.assumetff() # assume TFF video
+ 
+)";
+
+// Lines here end in "\ " followed by a line break, which a raw literal
+// spanning lines cannot hold without a warning; each line is its own literal.
+const std::string ktitle = std::string("\n") +
+                           R"(credstart=BlankClip(video.trim(0,100)).Subtitle( \ )" "\n"
+                           R"(   "\n\n\n\n            Put your clip introduction\n"+ \ )" "\n"
+                           R"(   "                here\n" + \ )" "\n"
+                           R"(   "\n                            \n" + \ )" "\n"
+                           R"(   "\n           Website: vantrel.example.org", \ )" "\n"
+                           R"(          lsp=10, halo_color=$ff000000, size=32) )" "\n"
+                           R"( video=Dissolve(credstart,video,10))" "\n";
+
+const char kend[] = R"(
+video
+ function DUP_FRAMES(clip clip, int count)
+ {
+   # tricky !
+   # add room for new frames (changeFPS doesn't change the framecount)
+   clip + BlankClip(clip,length=clip.framecount*(count-1)-(count/2))
+   ChangeFPS(framerate*count)
+   # the first frame was only reproduced count/2 times
+   Trim(0,(count/2-1)) + last
+   return last
+ }
+ 
+)";
+
+const std::string keffect = "video=video1.EffectFireworks1(1,50,rise=280)++video1\n";
+
+std::string chain(int count, std::vector<int> draws, int* used = nullptr) {
+  std::ostringstream out;
+  size_t next = 0;
+  writetransitionchain(out, count, [&] { return draws.at(next++); });
+  if (used) *used = static_cast<int>(next);
+  return out.str();
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> result;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) result.push_back(line);
+  return result;
+}
+
+TEST(ScriptBlocks, AreByteExactWithTheirSizes) {
+  EXPECT_EQ(headerblock, kheader);
+  EXPECT_EQ(sourceblock, ksource);
+  EXPECT_EQ(titleblock, ktitle);
+  EXPECT_EQ(endblock, kend);
+  EXPECT_EQ(headerblock.size(), 730u);
+  EXPECT_EQ(sourceblock.size(), 297u);
+  EXPECT_EQ(endblock.size(), 342u);
+  EXPECT_EQ(openingeffectline, keffect);
+  // No carriage returns: the script is written with LF line ends.
+  for (std::string_view block : {headerblock, sourceblock, titleblock, endblock})
+    EXPECT_EQ(block.find('\r'), std::string_view::npos);
+}
+
+TEST(ScriptBlocks, OpeningAndClosingJoinAtTheRightPlaces) {
+  std::ostringstream out;
+  writescriptopening(out);
+  writeclipline(out, 1);
+  writescriptclosing(out);
+  const std::string text = out.str();
+  // The header's last line is a lone space that the source block continues.
+  EXPECT_NE(text.find("\n\n\n video=directshowsource(\"outhuffy.avi\")\n"), std::string::npos);
+  // The source block ends on a line of one space; the clip line starts a new line.
+  EXPECT_NE(text.find("# assume TFF video\n \nvideo1=video.trim("), std::string::npos);
+  EXPECT_EQ(text, std::string(kheader) + ksource +
+                      "video1=video.trim(exposition*0,exposition*1-1)\n" + ktitle + kend);
+}
+
+TEST(ScriptLines, ClipLinesCountFromZero) {
+  std::ostringstream out;
+  writeclipline(out, 1);
+  writeclipline(out, 12);
+  writeclipline(out, 10000);
+  EXPECT_EQ(out.str(),
+            "video1=video.trim(exposition*0,exposition*1-1)\n"
+            "video12=video.trim(exposition*11,exposition*12-1)\n"
+            "video10000=video.trim(exposition*9999,exposition*10000-1)\n");
+}
+
+TEST(TransitionChain, FewSlidesGiveTheEffectLineOnly) {
+  for (int slides = 0; slides <= 2; ++slides) {
+    int used = -1;
+    EXPECT_EQ(chain(slides + 1, {}, &used), keffect) << slides << " slides";
+    EXPECT_EQ(used, 0);
+  }
+}
+
+TEST(TransitionChain, ThreeSlidesChainOnlyTheSecond) {
+  int used = 0;
+  EXPECT_EQ(chain(4, {0}, &used), keffect + "video=Dissolve(video,video2, overlap)\n");
+  EXPECT_EQ(used, 1);
+}
+
+TEST(TransitionChain, CoversSlidesTwoToNextToLastInOrder) {
+  // Seven slides: rows are drawn for video2 ... video6, the last slide is left out.
+  const std::vector<std::string> got = lines(chain(8, {15, 0, 23, 22, 45}));
+  ASSERT_EQ(got.size(), 6u);
+  EXPECT_EQ(got[0] + "\n", keffect);
+  EXPECT_EQ(got[1], "video=TransSlantRollIn(video, video2,overlap,\"se\")");
+  EXPECT_EQ(got[2], "video=Dissolve(video,video3, overlap)");
+  EXPECT_EQ(got[3], "video=Dissolve(video,video4, overlap)");  // 23 wraps to row 1
+  EXPECT_EQ(got[4], "video=TransScratch(video, video5,overlap,\"laser\")");
+  EXPECT_EQ(got[5], "video=TransScratch(video, video6,overlap,\"laser\")");
+}
+
+TEST(TransitionChain, EveryRowIsReachableAndExact) {
+  std::vector<int> draws;
+  for (int r = 0; r < 23; ++r) draws.push_back(r + 23 * r);  // large values still map to row r+1
+  const std::vector<std::string> got = lines(chain(26, draws));
+  ASSERT_EQ(got.size(), 24u);
+  const std::vector<std::string> expected = {
+      "video=Dissolve(video,video2, overlap)",
+      "video=Wipe(video,video3,overlap,\"left\")",
+      "video=Wipe(video,video4,overlap,\"right\")",
+      "video=Wipe(video,video5,overlap,\"up\")",
+      "video=Wipe(video,video6,overlap,\"down\")",
+      "video=FuzzyWipe(video,video7,overlap,12,\"left\")",
+      "video=FuzzyWipe(video,video8,overlap,12,\"right\")",
+      "video=FuzzyWipe(video,video9,overlap,12,\"up\")",
+      "video=FuzzyWipe(video,video10,overlap,12,\"down\")",
+      "video=TransFunnel(video, video11,overlap)",
+      "video=TransMarbles(video, video12,overlap)",
+      "video=TransSprite(video, video13,overlap/3,\"right\")",
+      "video=TransSprite(video, video14,overlap/3,\"left\")",
+      "video=TransFlipTurn(video, video15,-3,-2,nturns=0)",
+      "video=TransDisco(video, video16,overlap)",
+      "video=TransSlantRollIn(video, video17,overlap,\"se\")",
+      "video=TransPaint(video, video18,overlap)",
+      "video=TransPeel(video, video19,overlap)",
+      "video=TransTwinDoors(video, video20,overlap,false,true)",
+      "video=TransShuffle(video, video21,overlap,\"left\")",
+      "video=TransShuffle(video, video22,overlap,\"right\")",
+      "video=TransCrumple(video, video23,overlap)",
+      "video=TransScratch(video, video24,overlap,\"laser\")",
+  };
+  EXPECT_EQ(std::vector<std::string>(got.begin() + 1, got.end()), expected);
+}
+
+TEST(TransitionChain, TheSeededDefaultDrawsValidRows) {
+  std::ostringstream out;
+  writetransitionchain(out, 52);
+  const std::vector<std::string> got = lines(out.str());
+  ASSERT_EQ(got.size(), 50u);
+  std::set<std::string> known;
+  for (const transition& t : transitions) known.insert(std::string(t.prefix));
+  for (size_t i = 1; i < got.size(); ++i) {
+    const std::string number = std::to_string(i + 1);
+    const size_t at = got[i].find("video" + number + ",");
+    ASSERT_NE(at, std::string::npos) << got[i];
+    EXPECT_EQ(known.count(got[i].substr(0, at + 5)), 1u) << got[i];
+  }
+}
+
+TEST(ScriptFile, WritesAndTruncates) {
+  tempdir dir;
+  const std::string path = dir / "anim.avs";
+  writefile(path, std::string(100000, 'x'));
+  scriptfile file;
+  ASSERT_TRUE(file.open(path.c_str()));
+  file.stream() << "short\n";
+  EXPECT_TRUE(file.close());
+  EXPECT_EQ(file.error(), "");
+  EXPECT_EQ(readfile(path), "short\n");
+}
+
+TEST(ScriptFile, ReportsACreateFailure) {
+  tempdir dir;
+  scriptfile file;
+  EXPECT_FALSE(file.open(dir.path().c_str()));
+  EXPECT_EQ(file.error(), "Is a directory");
+  file.stream() << "dropped\n";
+  EXPECT_FALSE(file.close());
+}
+
+TEST(ScriptFile, KeepsTheFirstWriteErrorThroughLaterCalls) {
+  scriptfile file;
+  ASSERT_TRUE(file.open("/dev/full"));
+  // Small output fails only when it is flushed at close.
+  file.stream() << "fits in the buffer\n";
+  EXPECT_TRUE(file.stream().good());
+  EXPECT_FALSE(file.close());
+  EXPECT_EQ(file.error(), "No space left on device");
+
+  // Large output fails in the middle of the run; what happens to errno
+  // afterwards must not change the reason.
+  scriptfile big;
+  ASSERT_TRUE(big.open("/dev/full"));
+  big.stream() << std::string(200000, 'y');
+  std::remove("/nonexistent/vantrel/path");  // sets errno to something else
+  big.stream() << "more\n";
+  EXPECT_FALSE(big.close());
+  EXPECT_EQ(big.error(), "No space left on device");
+}
+
+}  // namespace

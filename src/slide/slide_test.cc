@@ -1,1 +1,167 @@
+#include "slide/slide.h"
+
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <sstream>
+
+#include "fixtures.h"
+#include "slide/image.h"
+#include "testdir.h"
+
+namespace {
+
+const rgb red{220, 30, 30}, blue{30, 40, 210}, green{40, 200, 60}, black{0, 0, 0};
+
+TEST(PortraitWidth, RoundsLikeExtendedPrecision) {
+  EXPECT_EQ(portraitwidth(3000, 4000), 480u);
+  EXPECT_EQ(portraitwidth(2000, 3000), 426u);
+  EXPECT_EQ(portraitwidth(1000, 1001), 639u);
+  EXPECT_EQ(portraitwidth(9, 16), 360u);
+  // The rounded first quotient leaves these one short of the exact width.
+  EXPECT_EQ(portraitwidth(1500, 1600), 599u);
+  EXPECT_EQ(portraitwidth(2700, 4000), 431u);
+}
+
+TEST(PortraitWidth, NeverAsksForAnEmptyImage) {
+  EXPECT_EQ(portraitwidth(1, 640), 1u);
+  EXPECT_EQ(portraitwidth(1, 641), 1u);
+  EXPECT_EQ(portraitwidth(1, 100000), 1u);
+  EXPECT_EQ(portraitwidth(0, 10), 1u);
+}
+
+TEST(SlideName, PadsToFourDigits) {
+  EXPECT_EQ(slidename(1), "out0001.jpg");
+  EXPECT_EQ(slidename(42), "out0042.jpg");
+  EXPECT_EQ(slidename(9999), "out9999.jpg");
+  EXPECT_EQ(slidename(10000), "out10000.jpg");
+}
+
+// processimage in a fresh folder, with the streams captured.
+class ProcessImage : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { initimagelibrary(); }
+
+  bool process(const std::string& name) {
+    return processimage(counter, name.c_str(), slidestreams{log, err, script});
+  }
+
+  static void still(const std::string& path, unsigned w, unsigned h, rgb top, rgb bottom) {
+    ASSERT_TRUE(writepicture(path, w, h, [&](unsigned, unsigned y) { return y < h / 2 ? top : bottom; }));
+  }
+
+  tempdir dir;
+  scopedcwd cwd{dir.path()};
+  int counter = 1;
+  std::ostringstream log, err, script;
+};
+
+TEST_F(ProcessImage, StretchesLandscapeAndSquareStillsUpright) {
+  still("DSC0001.JPG", 400, 300, red, blue);
+  still("DSC0002.JPG", 100, 100, green, green);
+  ASSERT_TRUE(process("DSC0001.JPG"));
+  ASSERT_TRUE(process("DSC0002.JPG"));
+  EXPECT_EQ(counter, 3);
+  EXPECT_EQ(log.str(),
+            "processimage:DSC0001.JPG\nht=300\nwd=400\n"
+            "processimage:DSC0002.JPG\nht=100\nwd=100\n");
+  EXPECT_EQ(err.str(), "");
+  EXPECT_EQ(script.str(),
+            "video1=video.trim(exposition*0,exposition*1-1)\n"
+            "video2=video.trim(exposition*1,exposition*2-1)\n");
+
+  const picture first = readpicture("out0001.jpg");
+  ASSERT_EQ(first.width, 720u);
+  ASSERT_EQ(first.height, 576u);
+  // Corners to corners: nothing cropped, nothing flipped, no bars.
+  EXPECT_TRUE(near(first.at(2, 2), red));
+  EXPECT_TRUE(near(first.at(717, 2), red));
+  EXPECT_TRUE(near(first.at(2, 573), blue));
+  EXPECT_TRUE(near(first.at(717, 573), blue));
+
+  const picture second = readpicture("out0002.jpg");
+  ASSERT_EQ(second.width, 720u);
+  ASSERT_EQ(second.height, 576u);
+  EXPECT_TRUE(near(second.at(2, 2), green));
+  EXPECT_TRUE(near(second.at(717, 573), green));
+}
+
+TEST_F(ProcessImage, CentresPortraitStillsBetweenBlackBars) {
+  still("DSC0001.JPG", 300, 400, red, blue);  // 480 wide in the frame: bars of 120
+  ASSERT_TRUE(process("DSC0001.JPG"));
+  EXPECT_EQ(log.str(), "processimage:DSC0001.JPG\nht=400\nwd=300\n");
+  const picture frame = readpicture("out0001.jpg");
+  ASSERT_EQ(frame.width, 720u);
+  ASSERT_EQ(frame.height, 576u);
+  for (unsigned y : {5u, 570u}) {
+    EXPECT_TRUE(near(frame.at(5, y), black));
+    EXPECT_TRUE(near(frame.at(110, y), black));
+    EXPECT_TRUE(near(frame.at(610, y), black));
+    EXPECT_TRUE(near(frame.at(714, y), black));
+  }
+  EXPECT_TRUE(near(frame.at(130, 5), red));
+  EXPECT_TRUE(near(frame.at(590, 5), red));
+  EXPECT_TRUE(near(frame.at(130, 570), blue));
+  EXPECT_TRUE(near(frame.at(590, 570), blue));
+}
+
+TEST_F(ProcessImage, AVeryTallStillBecomesAThinColumn) {
+  still("DSC0001.JPG", 2, 1400, green, green);  // 640 / 700 rounds down to 0 without the floor
+  ASSERT_TRUE(process("DSC0001.JPG"));
+  const picture frame = readpicture("out0001.jpg");
+  ASSERT_EQ(frame.width, 720u);
+  ASSERT_EQ(frame.height, 576u);
+  EXPECT_TRUE(near(frame.at(100, 288), black));
+  EXPECT_TRUE(near(frame.at(620, 288), black));
+}
+
+TEST_F(ProcessImage, ReplacesAnOldFrame) {
+  writefile("out0001.jpg", "left over from an earlier run");
+  still("DSC0001.JPG", 64, 48, blue, blue);
+  ASSERT_TRUE(process("DSC0001.JPG"));
+  EXPECT_EQ(readpicture("out0001.jpg").width, 720u);
+}
+
+TEST_F(ProcessImage, AStillThatCannotBeLoadedTakesNoNumber) {
+  still("DSC0000.JPG", 64, 48, red, red);  // leaves a loaded image behind
+  ASSERT_TRUE(process("DSC0000.JPG"));
+  writefile("DSC0001.JPG", "this is not a picture");
+  writefile("DSC0002.JPG", "");
+  mkdir("DSC0003.JPG", 0755);
+  const std::string whole = readfile(dir / "DSC0000.JPG");
+  writefile("DSC0004.JPG", whole.substr(0, whole.size() / 3));
+  log.str("");
+  script.str("");
+
+  for (const char* name : {"DSC0001.JPG", "DSC0002.JPG", "DSC0003.JPG", "DSC0004.JPG", "DSC0005.JPG"}) {
+    EXPECT_FALSE(process(name)) << name;
+    EXPECT_EQ(counter, 2) << name;
+  }
+  EXPECT_EQ(log.str(),
+            "processimage:DSC0001.JPG\nprocessimage:DSC0002.JPG\nprocessimage:DSC0003.JPG\n"
+            "processimage:DSC0004.JPG\nprocessimage:DSC0005.JPG\n");
+  EXPECT_EQ(script.str(), "");
+  std::istringstream lines(err.str());
+  std::string line;
+  for (const char* name : {"DSC0001.JPG", "DSC0002.JPG", "DSC0003.JPG", "DSC0004.JPG", "DSC0005.JPG"}) {
+    ASSERT_TRUE(std::getline(lines, line));
+    EXPECT_EQ(line.rfind(std::string("vantrel: ") + name + ": cannot load: ", 0), 0u) << line;
+  }
+  EXPECT_FALSE(std::getline(lines, line)) << line;
+  EXPECT_EQ(readfile("out0002.jpg"), "");  // nothing saved under the next number
+  EXPECT_NE(err.str().find("DSC0005.JPG: cannot load: could not open file (No such file or directory)"),
+            std::string::npos);
+}
+
+TEST_F(ProcessImage, AFrameThatCannotBeSavedTakesNoNumber) {
+  mkdir("out0001.jpg", 0755);
+  writefile("out0001.jpg/keep.txt", "the user's");
+  still("DSC0001.JPG", 64, 48, red, red);
+  EXPECT_FALSE(process("DSC0001.JPG"));
+  EXPECT_EQ(counter, 1);
+  EXPECT_EQ(script.str(), "");
+  EXPECT_EQ(err.str().rfind("vantrel: out0001.jpg: cannot save: ", 0), 0u) << err.str();
+  EXPECT_EQ(readfile("out0001.jpg/keep.txt"), "the user's");
+}
+
+}  // namespace
