@@ -1,0 +1,292 @@
+// runbench: times vantrel against the image library's floor and the tools a
+// user would otherwise reach for, all doing the same job (every still to a
+// 720x576 JPEG), and measures how vantrel's cost grows with the folder.
+//
+//   runbench --bin DIR [--corpus DIR] [--stills N] [--runs N] [--smoke]
+//
+// DIR holds vantrel, floor and makestills. Contenders run alternately, one
+// warm-up each, then --runs timed rounds; the table gives medians.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct sample {
+  double seconds = 0;
+  long maxrsskib = 0;
+  int status = -1;
+};
+
+// Runs argv in cwd with no input and output thrown away.
+sample runonce(const std::vector<std::string>& argv, const fs::path& cwd) {
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null = open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(null, 1);
+    dup2(null, 2);
+    if (chdir(cwd.c_str()) != 0) _exit(126);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  int wstatus = 0;
+  rusage usage{};
+  wait4(pid, &wstatus, 0, &usage);
+  sample s;
+  s.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  s.maxrsskib = usage.ru_maxrss;
+  s.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  return s;
+}
+
+bool installed(const std::string& program) {
+  return runonce({"sh", "-c", "command -v " + program}, "/").status == 0;
+}
+
+struct contender {
+  std::string name;
+  std::vector<std::string> argv;
+  fs::path cwd;
+  fs::path outdir;              // where the frames appear
+  std::string outprefix;        // and how their names begin; they end in ".jpg"
+  std::vector<sample> samples;  // timed runs
+};
+
+bool isframe(const fs::path& file, const std::string& prefix) {
+  const std::string name = file.filename().string();
+  return name.rfind(prefix, 0) == 0 && file.extension() == ".jpg";
+}
+
+sample runcontender(contender& c, size_t stills) {
+  for (const auto& e : fs::directory_iterator(c.outdir))
+    if (isframe(e.path(), c.outprefix)) fs::remove(e.path());
+  const sample s = runonce(c.argv, c.cwd);
+  size_t made = 0;
+  for (const auto& e : fs::directory_iterator(c.outdir)) made += isframe(e.path(), c.outprefix);
+  if (s.status != 0 || made != stills) {
+    std::cerr << "runbench: " << c.name << " exited with " << s.status << " and made " << made << " of "
+              << stills << " frames\n";
+    std::exit(1);
+  }
+  return s;
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const size_t n = v.size();
+  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+std::string machine() {
+  std::ifstream in("/proc/cpuinfo");
+  std::string line, model = "unknown processor";
+  while (std::getline(in, line))
+    if (line.rfind("model name", 0) == 0) {
+      model = line.substr(line.find(':') + 2);
+      break;
+    }
+  return model + ", " + std::to_string(sysconf(_SC_NPROCESSORS_ONLN)) + " cores";
+}
+
+// Fills dir with count stills named DSC<NNNN>.JPG: links to the corpus
+// stills in turn, or, without a corpus, camera-sized stills made here.
+std::string makestillsfolder(const fs::path& dir, size_t count, const fs::path& corpus, const fs::path& bin) {
+  fs::create_directories(dir);
+  std::vector<fs::path> files;
+  if (!corpus.empty() && fs::is_directory(corpus))
+    for (const auto& e : fs::directory_iterator(corpus))
+      if (e.path().extension() == ".jpg") files.push_back(e.path());
+  std::sort(files.begin(), files.end());
+  if (!files.empty()) {
+    for (size_t i = 0; i < count; ++i) {
+      char name[32];
+      std::snprintf(name, sizeof name, "DSC%04zu.JPG", i + 1);
+      fs::create_symlink(files[i % files.size()], dir / name);
+    }
+    return std::to_string(count) + " stills: the " + std::to_string(files.size()) + " camera stills of " +
+           corpus.string() + " in turn";
+  }
+  const fs::path tmp = dir.parent_path() / "made";
+  if (runonce({(bin / "makestills").string(), tmp.string(), std::to_string(count)}, "/").status != 0) {
+    std::cerr << "runbench: makestills failed\n";
+    std::exit(1);
+  }
+  for (const auto& e : fs::directory_iterator(tmp))
+    if (e.path().extension() == ".JPG") fs::rename(e.path(), dir / ("DSC" + e.path().filename().string().substr(4)));
+  fs::remove_all(tmp);
+  return std::to_string(count) +
+         " stills synthesized by makestills (no corpus found): 4000x3000, 3000x4000, 4608x1976, 3264x2448";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  fs::path bin, corpus;
+  size_t stills = 60;
+  int runs = 5;
+  bool smoke = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    const bool hasvalue = i + 1 < argc;
+    if (a == "--bin" && hasvalue) bin = fs::absolute(argv[++i]);
+    else if (a == "--corpus" && hasvalue) corpus = fs::absolute(argv[++i]);
+    else if (a == "--stills" && hasvalue) stills = std::stoul(argv[++i]);
+    else if (a == "--runs" && hasvalue) runs = std::stoi(argv[++i]);
+    else if (a == "--smoke") smoke = true;
+    else {
+      std::cerr << "usage: runbench --bin DIR [--corpus DIR] [--stills N] [--runs N] [--smoke]\n";
+      return 2;
+    }
+  }
+  if (smoke) {
+    stills = 3;
+    runs = 1;
+  }
+  char pattern[] = "/tmp/vantrel-bench-XXXXXX";
+  const fs::path work = mkdtemp(pattern);
+  const fs::path stilldir = work / "stills";
+
+  std::cout << "vantrel benchmark on " << machine() << (smoke ? " (smoke mode: 3 stills, 1 run)" : "") << "\n";
+  std::cout << "input: " << makestillsfolder(stilldir, stills, corpus, bin) << "\n";
+
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(stilldir)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  auto withnames = [&](std::vector<std::string> head) {
+    head.insert(head.end(), names.begin(), names.end());
+    return head;
+  };
+
+  std::vector<contender> contenders;
+  contenders.push_back({"vantrel", {(bin / "vantrel").string()}, stilldir, stilldir, "out", {}});
+  contenders.push_back({"library floor", withnames({(bin / "floor").string()}), stilldir, stilldir, "out", {}});
+  auto external = [&](const std::string& name, const std::string& program, const fs::path& out,
+                      std::vector<std::string> head) {
+    if (!installed(program)) {
+      std::cout << "skipped " << name << ": " << program << " is not installed\n";
+      return;
+    }
+    fs::create_directories(out);
+    contenders.push_back({name, withnames(std::move(head)), stilldir, out, "DSC", {}});
+  };
+  const fs::path im = work / "imagemagick", gm = work / "graphicsmagick", vips = work / "vips";
+  external("ImageMagick mogrify", "mogrify", im, {"mogrify", "-path", im.string(), "-format", "jpg", "-resize", "720x576!"});
+  external("GraphicsMagick mogrify", "gm", gm,
+           {"gm", "mogrify", "-output-directory", gm.string(), "-format", "jpg", "-resize", "720x576!"});
+  external("vipsthumbnail", "vipsthumbnail", vips,
+           {"vipsthumbnail", "--size", "720x576!", "-o", (vips / "%s.jpg").string()});
+
+  for (contender& c : contenders) runcontender(c, stills);  // warm-up: caches, page cache
+  for (int r = 0; r < runs; ++r)
+    for (size_t k = 0; k < contenders.size(); ++k) {
+      // Rotate the order each round so no contender always follows the same one.
+      contender& c = contenders[(k + static_cast<size_t>(r)) % contenders.size()];
+      c.samples.push_back(runcontender(c, stills));
+    }
+
+  auto permillis = [&](const std::vector<sample>& s, int which) {
+    std::vector<double> v;
+    for (const sample& x : s) v.push_back(x.seconds * 1000.0 / static_cast<double>(stills));
+    if (which < 0) return *std::min_element(v.begin(), v.end());
+    if (which > 0) return *std::max_element(v.begin(), v.end());
+    return median(v);
+  };
+  auto peak = [](const contender& c) {
+    long m = 0;
+    for (const sample& s : c.samples) m = std::max(m, s.maxrsskib);
+    return m;
+  };
+  const double base = permillis(contenders[0].samples, 0);
+  const long baserss = peak(contenders[0]);
+
+  std::printf("\n%d timed runs each after a warm-up; milliseconds per still, peak resident memory\n\n", runs);
+  std::printf("| contender | median ms | min ms | max ms | peak RSS MiB | time / vantrel | RSS / vantrel |\n");
+  std::printf("|---|---:|---:|---:|---:|---:|---:|\n");
+  for (const contender& c : contenders)
+    std::printf("| %s | %.1f | %.1f | %.1f | %.1f | %.2f | %.2f |\n", c.name.c_str(), permillis(c.samples, 0),
+                permillis(c.samples, -1), permillis(c.samples, 1), peak(c) / 1024.0, permillis(c.samples, 0) / base,
+                static_cast<double>(peak(c)) / static_cast<double>(baserss));
+
+  // Scale (a): a folder of empty qualifying names. Each fails to load at
+  // once, so this times listing, sorting and the per-name bookkeeping.
+  const size_t manynames = smoke ? 200 : 20000;
+  const fs::path namesdir = work / "names";
+  fs::create_directories(namesdir);
+  for (size_t i = 0; i < manynames; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "DSC%06zu.JPG", (i * 7919) % manynames);  // not created in order
+    std::ofstream(namesdir / name);
+  }
+  std::vector<double> nametimes;
+  runonce({(bin / "vantrel").string()}, namesdir);
+  for (int r = 0; r < std::max(runs, 1); ++r) {
+    const sample s = runonce({(bin / "vantrel").string()}, namesdir);
+    if (s.status != 2) {
+      std::cerr << "runbench: vantrel over empty names exited with " << s.status << ", not 2\n";
+      return 1;
+    }
+    nametimes.push_back(s.seconds);
+  }
+  const double namesmedian = median(nametimes);
+
+  // Scale (b): peak memory with few and many stills of one size.
+  const size_t few = 10, many = smoke ? 30 : 1000;
+  const fs::path one = fs::canonical(stilldir / names[std::min<size_t>(names.size() - 1, 6)]);
+  auto rssfor = [&](size_t count) {
+    const fs::path dir = work / ("same" + std::to_string(count));
+    fs::create_directories(dir);
+    for (size_t i = 0; i < count; ++i) {
+      char name[32];
+      std::snprintf(name, sizeof name, "DSC%05zu.JPG", i + 1);
+      fs::create_symlink(one, dir / name);
+    }
+    const sample s = runonce({(bin / "vantrel").string()}, dir);
+    if (s.status != 0) {
+      std::cerr << "runbench: vantrel over " << count << " stills exited with " << s.status << "\n";
+      std::exit(1);
+    }
+    return s.maxrsskib;
+  };
+  const long rssfew = rssfor(few), rssmany = rssfor(many);
+
+  std::printf("\nscale: %zu qualifying names (empty files) listed and sorted in %.0f ms (median of %zu)\n",
+              manynames, namesmedian * 1000, nametimes.size());
+  std::printf("scale: peak RSS %.1f MiB at %zu stills, %.1f MiB at %zu stills (%s): ratio %.3f\n", rssfew / 1024.0,
+              few, rssmany / 1024.0, many, one.filename().c_str(), static_cast<double>(rssmany) / rssfew);
+
+  if (!smoke) {
+    const double floorratio = base / permillis(contenders[1].samples, 0);
+    std::printf("\ntargets:\n");
+    std::printf("  vantrel <= 1.05 x floor time: %.3f, %s\n", floorratio, floorratio <= 1.05 ? "met" : "missed");
+    for (size_t k = 2; k < contenders.size(); ++k) {
+      const double m = permillis(contenders[k].samples, 0);
+      std::printf("  vantrel faster than %s: %.2f x, %s\n", contenders[k].name.c_str(), m / base,
+                  base < m ? "met" : "missed");
+    }
+    const double rssratio = static_cast<double>(baserss) / static_cast<double>(peak(contenders[1]));
+    std::printf("  vantrel peak RSS <= 1.3 x floor: %.3f, %s\n", rssratio, rssratio <= 1.3 ? "met" : "missed");
+    std::printf("  20,000 names under 1 s: %.0f ms, %s\n", namesmedian * 1000, namesmedian < 1.0 ? "met" : "missed");
+    const double growth = static_cast<double>(rssmany) / rssfew;
+    std::printf("  peak RSS at 1,000 stills within 5%% of 10: %.3f, %s\n", growth, growth <= 1.05 ? "met" : "missed");
+  }
+  fs::remove_all(work);
+  return 0;
+}
