@@ -6,13 +6,9 @@
 //
 // DIR holds vantrel, floor and makestills. Contenders run alternately, one
 // warm-up each, then --runs timed rounds; the table gives medians.
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -21,40 +17,17 @@
 #include <string>
 #include <vector>
 
+#include "testdir.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-struct sample {
-  double seconds = 0;
-  long maxrsskib = 0;
-  int status = -1;
-};
+using sample = spawnresult;
 
 // Runs argv in cwd with no input and output thrown away.
 sample runonce(const std::vector<std::string>& argv, const fs::path& cwd) {
-  const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int null = open("/dev/null", O_RDWR);
-    dup2(null, 0);
-    dup2(null, 1);
-    dup2(null, 2);
-    if (chdir(cwd.c_str()) != 0) _exit(126);
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
-  int wstatus = 0;
-  rusage usage{};
-  wait4(pid, &wstatus, 0, &usage);
-  sample s;
-  s.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  s.maxrsskib = usage.ru_maxrss;
-  s.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-  return s;
+  return spawn(argv, cwd.string(), "/dev/null", "/dev/null");
 }
 
 bool installed(const std::string& program) {

@@ -1,9 +1,11 @@
 #include "testdir.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -38,9 +40,9 @@ scopedcwd::~scopedcwd() {
   fs::current_path(previous_, ec);
 }
 
-runresult runprogram(const std::vector<std::string>& argv, const std::string& dir) {
-  tempdir capture;
-  const std::string outpath = capture / "out", errpath = capture / "err";
+spawnresult spawn(const std::vector<std::string>& argv, const std::string& dir, const std::string& outpath,
+                  const std::string& errpath) {
+  const auto start = std::chrono::steady_clock::now();
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
@@ -58,9 +60,20 @@ runresult runprogram(const std::vector<std::string>& argv, const std::string& di
     _exit(127);
   }
   int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
-  runresult r;
+  rusage usage{};
+  wait4(pid, &wstatus, 0, &usage);
+  spawnresult r;
+  r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  r.maxrsskib = usage.ru_maxrss;
   r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  return r;
+}
+
+runresult runprogram(const std::vector<std::string>& argv, const std::string& dir) {
+  tempdir capture;
+  const std::string outpath = capture / "out", errpath = capture / "err";
+  runresult r;
+  r.status = spawn(argv, dir, outpath, errpath).status;
   r.out = readfile(outpath);
   r.err = readfile(errpath);
   return r;
@@ -75,4 +88,11 @@ std::string readfile(const std::string& path) {
 
 void writefile(const std::string& path, const std::string& content) {
   std::ofstream(path, std::ios::binary) << content;
+}
+
+std::vector<std::string> splitlines(const std::string& text) {
+  std::vector<std::string> result;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) result.push_back(line);
+  return result;
 }

@@ -32,14 +32,26 @@ class scopedcwd {
   std::string previous_;
 };
 
-struct runresult {
+struct spawnresult {
   int status = -1;  // exit status, or 128 + signal number
+  double seconds = 0;
+  long maxrsskib = 0;  // peak resident memory of the process
+};
+
+// Runs argv[0] (searched on PATH) in dir with standard input from /dev/null
+// and standard output and error going to the named files, and waits for it.
+spawnresult spawn(const std::vector<std::string>& argv, const std::string& dir, const std::string& outpath,
+                  const std::string& errpath);
+
+struct runresult {
+  int status = -1;
   std::string out;
   std::string err;
 };
 
-// Runs argv[0] (searched on PATH) in dir with standard input from /dev/null.
+// spawn() with both outputs captured.
 runresult runprogram(const std::vector<std::string>& argv, const std::string& dir);
 
 std::string readfile(const std::string& path);
 void writefile(const std::string& path, const std::string& content);
+std::vector<std::string> splitlines(const std::string& text);

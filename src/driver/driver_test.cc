@@ -17,13 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> result;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) result.push_back(line);
-  return result;
-}
-
 TEST(StillFilter, WantsDSCAtTheStartAndJPGAnywhere) {
   for (const char* name : {"DSC0001.JPG", "DSC0001.JPG.bak", "DSC.JPG", "DSC_1.JPGX", "DSCa.JPG"})
     EXPECT_TRUE(isstill(name)) << name;
@@ -51,7 +44,7 @@ TEST(StillList, LogsEveryEntryAndSortsStillsBytewise) {
   EXPECT_EQ(stills, (std::vector<std::string>{"DSC0001.JPG", "DSC0001.JPG.bak", "DSC0002.JPG",
                                                "DSC0005.JPG", "DSC9.JPG", "DSCZ.JPG", "DSC_1.JPG",
                                                "DSCa.JPG"}));
-  std::vector<std::string> logged = lines(log.str());
+  std::vector<std::string> logged = splitlines(log.str());
   std::vector<std::string> expected = {"file:.", "file:..", "file:DSC0005.JPG"};
   for (const std::string& n : names) expected.push_back("file:" + n);
   std::sort(logged.begin(), logged.end());
@@ -92,7 +85,7 @@ class Run : public ::testing::Test {
   // decides) taken out and returned sorted in *listed.
   static std::vector<std::string> withoutlisting(const std::string& out, std::vector<std::string>* listed) {
     std::vector<std::string> rest;
-    for (const std::string& line : lines(out)) {
+    for (const std::string& line : splitlines(out)) {
       if (line.rfind("file:", 0) == 0)
         listed->push_back(line.substr(5));
       else
@@ -152,7 +145,7 @@ TEST_F(Run, ChainsEverySlideButTheFirstAndLast) {
   const std::string head = script(5).substr(0, script(5).size() - titleblock.size() - endblock.size());
   ASSERT_EQ(text.rfind(head, 0), 0u);
   const std::string chain = text.substr(head.size(), text.size() - head.size() - titleblock.size() - endblock.size());
-  const std::vector<std::string> got = lines(chain);
+  const std::vector<std::string> got = splitlines(chain);
   ASSERT_EQ(got.size(), 3u) << chain;
   for (size_t i = 0; i < got.size(); ++i) {
     const std::string n = std::to_string(i + 2);
@@ -184,7 +177,7 @@ TEST_F(Run, BadStillsAreReportedAndSkippedWithoutGaps) {
 
   const runresult r = run();
   EXPECT_EQ(r.status, 2);
-  const std::vector<std::string> errors = lines(r.err);
+  const std::vector<std::string> errors = splitlines(r.err);
   ASSERT_EQ(errors.size(), 4u) << r.err;
   for (int i = 0; i < 4; ++i)
     EXPECT_EQ(errors[i].rfind("vantrel: DSC000" + std::to_string(i + 2) + ".JPG: cannot load: ", 0), 0u)
@@ -210,7 +203,7 @@ TEST_F(Run, AFrameNameTakenByAFolderIsReported) {
   const runresult r = run();
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err.rfind("vantrel: out0001.jpg: cannot save: ", 0), 0u) << r.err;
-  EXPECT_EQ(lines(r.err).size(), 1u);
+  EXPECT_EQ(splitlines(r.err).size(), 1u);
   EXPECT_EQ(readfile(dir / "out0001.jpg/mine.txt"), "keep me");
   EXPECT_NE(r.out.find("\nCounter=1\n"), std::string::npos);
   EXPECT_EQ(readfile(dir / "anim.avs"), script(0));

@@ -78,13 +78,6 @@ std::string chain(int count, std::vector<int> draws, int* used = nullptr) {
   return out.str();
 }
 
-std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> result;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) result.push_back(line);
-  return result;
-}
-
 TEST(ScriptBlocks, AreByteExactWithTheirSizes) {
   EXPECT_EQ(headerblock, kheader);
   EXPECT_EQ(sourceblock, ksource);
@@ -140,7 +133,7 @@ TEST(TransitionChain, ThreeSlidesChainOnlyTheSecond) {
 
 TEST(TransitionChain, CoversSlidesTwoToNextToLastInOrder) {
   // Seven slides: rows are drawn for video2 ... video6, the last slide is left out.
-  const std::vector<std::string> got = lines(chain(8, {15, 0, 23, 22, 45}));
+  const std::vector<std::string> got = splitlines(chain(8, {15, 0, 23, 22, 45}));
   ASSERT_EQ(got.size(), 6u);
   EXPECT_EQ(got[0] + "\n", keffect);
   EXPECT_EQ(got[1], "video=TransSlantRollIn(video, video2,overlap,\"se\")");
@@ -153,7 +146,7 @@ TEST(TransitionChain, CoversSlidesTwoToNextToLastInOrder) {
 TEST(TransitionChain, EveryRowIsReachableAndExact) {
   std::vector<int> draws;
   for (int r = 0; r < 23; ++r) draws.push_back(r + 23 * r);  // large values still map to row r+1
-  const std::vector<std::string> got = lines(chain(26, draws));
+  const std::vector<std::string> got = splitlines(chain(26, draws));
   ASSERT_EQ(got.size(), 24u);
   const std::vector<std::string> expected = {
       "video=Dissolve(video,video2, overlap)",
@@ -186,7 +179,7 @@ TEST(TransitionChain, EveryRowIsReachableAndExact) {
 TEST(TransitionChain, TheSeededDefaultDrawsValidRows) {
   std::ostringstream out;
   writetransitionchain(out, 52);
-  const std::vector<std::string> got = lines(out.str());
+  const std::vector<std::string> got = splitlines(out.str());
   ASSERT_EQ(got.size(), 50u);
   std::set<std::string> known;
   for (const transition& t : transitions) known.insert(std::string(t.prefix));
