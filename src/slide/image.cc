@@ -48,7 +48,12 @@ void initimagelibrary() {
 }
 
 bool loadimage(const char* path, std::string* reason) {
-  return checked([&] { return ilLoadImage(path); }, reason);
+  if (!checked([&] { return ilLoadImage(path); }, reason)) return false;
+  // Scaling a palette picture would blend palette indices, not colours.
+  // Camera JPEGs never have a palette; other formats with a still's name can.
+  if (ilGetInteger(IL_IMAGE_FORMAT) == IL_COLOUR_INDEX)
+    return checked([] { return ilConvertImage(IL_RGB, IL_UNSIGNED_BYTE); }, reason);
+  return true;
 }
 
 imagesize currentimagesize() {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <sstream>
 
 #include "fixtures.h"
@@ -113,6 +114,28 @@ TEST_F(ProcessImage, AVeryTallStillBecomesAThinColumn) {
   ASSERT_EQ(frame.height, 576u);
   EXPECT_TRUE(near(frame.at(100, 288), black));
   EXPECT_TRUE(near(frame.at(620, 288), black));
+}
+
+// An 8-bit BMP whose every pixel is palette entry 1, red.
+std::string palettebmp(unsigned w, unsigned h) {
+  auto u32 = [](uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+  auto u16 = [](uint16_t v) { return std::string{char(v), char(v >> 8)}; };
+  const uint32_t row = (w + 3) / 4 * 4, offset = 14 + 40 + 256 * 4, size = row * h;
+  std::string palette(256 * 4, '\0');
+  palette[4 + 2] = '\xff';  // entries are blue, green, red, 0
+  std::string pixels;
+  for (unsigned y = 0; y < h; ++y) pixels += std::string(w, '\1') + std::string(row - w, '\0');
+  return "BM" + u32(offset + size) + u32(0) + u32(offset) + u32(40) + u32(w) + u32(h) + u16(1) + u16(8) +
+         u32(0) + u32(size) + u32(2835) + u32(2835) + u32(256) + u32(0) + palette + pixels;
+}
+
+TEST_F(ProcessImage, ScalesPalettePicturesByColour) {
+  writefile("DSC0001.JPG.bmp", palettebmp(30, 40));
+  ASSERT_TRUE(process("DSC0001.JPG.bmp")) << err.str();
+  const picture frame = readpicture("out0001.jpg");
+  ASSERT_EQ(frame.width, 720u);
+  EXPECT_TRUE(near(frame.at(360, 288), red, 40));
+  EXPECT_TRUE(near(frame.at(5, 288), black));
 }
 
 TEST_F(ProcessImage, ReplacesAnOldFrame) {
