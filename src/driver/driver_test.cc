@@ -196,6 +196,16 @@ TEST_F(Run, BadStillsAreReportedAndSkippedWithoutGaps) {
   EXPECT_EQ(readfile(dir / "anim.avs"), script(2));
 }
 
+TEST_F(Run, ErrorsAppearInOrderWhenBothStreamsShareAFile) {
+  writefile(dir / "DSC0001.JPG", "not a picture");
+  still("DSC0002.JPG", 80, 60, red);
+  const runresult r = runprogram({"sh", "-c", std::string("exec '") + VANTREL_BINARY + "' 2>&1"}, dir.path());
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.out.find("\nprocessimage:DSC0001.JPG\nvantrel: DSC0001.JPG: cannot load: "), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("\nprocessimage:DSC0002.JPG\nht=60\nwd=80\nCounter=2\n"), std::string::npos) << r.out;
+}
+
 TEST_F(Run, AFrameNameTakenByAFolderIsReported) {
   still("DSC0001.JPG", 80, 60, red);
   fs::create_directory(dir / "out0001.jpg");
