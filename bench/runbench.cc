@@ -79,7 +79,7 @@ std::string machine() {
   return model + ", " + std::to_string(sysconf(_SC_NPROCESSORS_ONLN)) + " cores";
 }
 
-// Fills dir with count stills named DSC<NNNN>.JPG: links to the corpus
+// Fills dir with count stills named DSC....JPG: links to the corpus
 // stills in turn, or, without a corpus, camera-sized stills made here.
 std::string makestillsfolder(const fs::path& dir, size_t count, const fs::path& corpus, const fs::path& bin) {
   fs::create_directories(dir);
@@ -103,7 +103,7 @@ std::string makestillsfolder(const fs::path& dir, size_t count, const fs::path& 
     std::exit(1);
   }
   for (const auto& e : fs::directory_iterator(tmp))
-    if (e.path().extension() == ".JPG") fs::rename(e.path(), dir / ("DSC" + e.path().filename().string().substr(4)));
+    if (e.path().extension() == ".JPG") fs::rename(e.path(), dir / e.path().filename());  // not its notes.txt
   fs::remove_all(tmp);
   return std::to_string(count) +
          " stills synthesized by makestills (no corpus found): 4000x3000, 3000x4000, 4608x1976, 3264x2448";
