@@ -81,6 +81,13 @@ double median(std::vector<double> v) {
   return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
+// "DSC000042.JPG": the benchmark's still names, in creation-independent order.
+std::string stillname(size_t n) {
+  char name[32];
+  std::snprintf(name, sizeof name, "DSC%06zu.JPG", n);
+  return name;
+}
+
 std::string machine() {
   std::ifstream in("/proc/cpuinfo");
   std::string line, model = "unknown processor";
@@ -92,7 +99,7 @@ std::string machine() {
   return model + ", " + std::to_string(sysconf(_SC_NPROCESSORS_ONLN)) + " cores";
 }
 
-// Fills dir with count stills named DSC....JPG: links to the corpus
+// Fills dir with count stills named DSC...JPG: links to the corpus
 // stills in turn, or, without a corpus, camera-sized stills made here.
 std::string makestillsfolder(const fs::path& dir, size_t count, const fs::path& corpus, const fs::path& bin) {
   fs::create_directories(dir);
@@ -102,11 +109,7 @@ std::string makestillsfolder(const fs::path& dir, size_t count, const fs::path& 
       if (e.path().extension() == ".jpg") files.push_back(e.path());
   std::sort(files.begin(), files.end());
   if (!files.empty()) {
-    for (size_t i = 0; i < count; ++i) {
-      char name[32];
-      std::snprintf(name, sizeof name, "DSC%04zu.JPG", i + 1);
-      fs::create_symlink(files[i % files.size()], dir / name);
-    }
+    for (size_t i = 0; i < count; ++i) fs::create_symlink(files[i % files.size()], dir / stillname(i + 1));
     return std::to_string(count) + " stills: the " + std::to_string(files.size()) + " camera stills of " +
            corpus.string() + " in turn";
   }
@@ -188,28 +191,33 @@ int main(int argc, char** argv) {
       c.samples.push_back(runcontender(c, stills));
     }
 
-  auto permillis = [&](const std::vector<sample>& s, int which) {
-    std::vector<double> v;
-    for (const sample& x : s) v.push_back(x.seconds * 1000.0 / static_cast<double>(stills));
-    if (which < 0) return *std::min_element(v.begin(), v.end());
-    if (which > 0) return *std::max_element(v.begin(), v.end());
-    return median(v);
+  struct summary {
+    double median, min, max;  // milliseconds per still
+    long peakkib;
   };
-  auto peak = [](const contender& c) {
-    long m = 0;
-    for (const sample& s : c.samples) m = std::max(m, s.maxrsskib);
-    return m;
+  auto summarize = [&](const contender& c) {
+    std::vector<double> ms;
+    long peakkib = 0;
+    for (const sample& x : c.samples) {
+      ms.push_back(x.seconds * 1000.0 / static_cast<double>(stills));
+      peakkib = std::max(peakkib, x.maxrsskib);
+    }
+    return summary{median(ms), *std::min_element(ms.begin(), ms.end()), *std::max_element(ms.begin(), ms.end()),
+                   peakkib};
   };
-  const double base = permillis(contenders[0].samples, 0);
-  const long baserss = peak(contenders[0]);
+  std::vector<summary> results;
+  for (const contender& c : contenders) results.push_back(summarize(c));
+  const summary& base = results[0];
 
   std::printf("\n%d timed runs each after a warm-up; milliseconds per still, peak resident memory\n\n", runs);
   std::printf("| contender | median ms | min ms | max ms | peak RSS MiB | time / vantrel | RSS / vantrel |\n");
   std::printf("|---|---:|---:|---:|---:|---:|---:|\n");
-  for (const contender& c : contenders)
-    std::printf("| %s | %.1f | %.1f | %.1f | %.1f | %.2f | %.2f |\n", c.name.c_str(), permillis(c.samples, 0),
-                permillis(c.samples, -1), permillis(c.samples, 1), peak(c) / 1024.0, permillis(c.samples, 0) / base,
-                static_cast<double>(peak(c)) / static_cast<double>(baserss));
+  for (size_t k = 0; k < contenders.size(); ++k) {
+    const summary& r = results[k];
+    std::printf("| %s | %.1f | %.1f | %.1f | %.1f | %.2f | %.2f |\n", contenders[k].name.c_str(), r.median, r.min,
+                r.max, r.peakkib / 1024.0, r.median / base.median,
+                static_cast<double>(r.peakkib) / static_cast<double>(base.peakkib));
+  }
 
   // The floor comparison is about a few percent, below the run-to-run spread
   // of a shared machine, so it gets extra runs in back-to-back pairs (order
@@ -250,11 +258,7 @@ int main(int argc, char** argv) {
   const size_t manynames = smoke ? 200 : 20000;
   const fs::path namesdir = work / "names";
   fs::create_directories(namesdir);
-  for (size_t i = 0; i < manynames; ++i) {
-    char name[32];
-    std::snprintf(name, sizeof name, "DSC%06zu.JPG", (i * 7919) % manynames);  // not created in order
-    std::ofstream(namesdir / name);
-  }
+  for (size_t i = 0; i < manynames; ++i) std::ofstream(namesdir / stillname((i * 7919) % manynames));  // out of order
   std::vector<double> nametimes;
   runonce({(bin / "vantrel").string()}, namesdir);
   for (int r = 0; r < std::max(runs, 1); ++r) {
@@ -273,11 +277,7 @@ int main(int argc, char** argv) {
   auto rssfor = [&](size_t count) {
     const fs::path dir = work / ("same" + std::to_string(count));
     fs::create_directories(dir);
-    for (size_t i = 0; i < count; ++i) {
-      char name[32];
-      std::snprintf(name, sizeof name, "DSC%05zu.JPG", i + 1);
-      fs::create_symlink(one, dir / name);
-    }
+    for (size_t i = 0; i < count; ++i) fs::create_symlink(one, dir / stillname(i + 1));
     const sample s = runonce({(bin / "vantrel").string()}, dir);
     if (s.status != 0) {
       std::cerr << "runbench: vantrel over " << count << " stills exited with " << s.status << "\n";
@@ -301,11 +301,11 @@ int main(int argc, char** argv) {
       std::printf("  vantrel <= 1.05 x floor instructions: %.5f, %s\n", ratio, ratio <= 1.05 ? "met" : "missed");
     }
     for (size_t k = 2; k < contenders.size(); ++k) {
-      const double m = permillis(contenders[k].samples, 0);
-      std::printf("  vantrel faster than %s: %.2f x, %s\n", contenders[k].name.c_str(), m / base,
-                  base < m ? "met" : "missed");
+      const double m = results[k].median;
+      std::printf("  vantrel faster than %s: %.2f x, %s\n", contenders[k].name.c_str(), m / base.median,
+                  base.median < m ? "met" : "missed");
     }
-    const double rssratio = static_cast<double>(baserss) / static_cast<double>(peak(contenders[1]));
+    const double rssratio = static_cast<double>(base.peakkib) / static_cast<double>(results[1].peakkib);
     std::printf("  vantrel peak RSS <= 1.3 x floor: %.3f, %s\n", rssratio, rssratio <= 1.3 ? "met" : "missed");
     std::printf("  20,000 names under 1 s: %.0f ms, %s\n", namesmedian * 1000, namesmedian < 1.0 ? "met" : "missed");
     const double growth = static_cast<double>(rssmany) / rssfew;

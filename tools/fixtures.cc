@@ -66,6 +66,10 @@ bool writepicture(const std::string& path, unsigned width, unsigned height,
   });
 }
 
+bool writehalves(const std::string& path, unsigned width, unsigned height, rgb top, rgb bottom) {
+  return writepicture(path, width, height, [&](unsigned, unsigned y) { return y < height / 2 ? top : bottom; });
+}
+
 picture readpicture(const std::string& path) {
   return withimage([&] {
     picture pic;

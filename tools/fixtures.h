@@ -25,6 +25,10 @@ struct picture {
 bool writepicture(const std::string& path, unsigned width, unsigned height,
                   const std::function<rgb(unsigned x, unsigned y)>& paint);
 
+// A still whose top half is `top` and bottom half `bottom`: enough to tell
+// pictures apart and to see that none comes out upside down.
+bool writehalves(const std::string& path, unsigned width, unsigned height, rgb top, rgb bottom);
+
 // Reads a picture; an empty picture (width 0) if the library cannot.
 picture readpicture(const std::string& path);
 

@@ -1,7 +1,6 @@
 #include "slide/slide.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstdint>
 #include <sstream>
@@ -48,7 +47,7 @@ class ProcessImage : public ::testing::Test {
   }
 
   static void still(const std::string& path, unsigned w, unsigned h, rgb top, rgb bottom) {
-    ASSERT_TRUE(writepicture(path, w, h, [&](unsigned, unsigned y) { return y < h / 2 ? top : bottom; }));
+    ASSERT_TRUE(writehalves(path, w, h, top, bottom));
   }
 
   tempdir dir;
@@ -146,45 +145,25 @@ TEST_F(ProcessImage, ReplacesAnOldFrame) {
 }
 
 TEST_F(ProcessImage, AStillThatCannotBeLoadedTakesNoNumber) {
-  still("DSC0000.JPG", 64, 48, red, red);  // leaves a loaded image behind
+  // The kinds of unloadable file are run end to end in the driver's tests;
+  // here: the previous still's pixels must not be saved under a new number.
+  still("DSC0000.JPG", 64, 48, red, red);
   ASSERT_TRUE(process("DSC0000.JPG"));
   writefile("DSC0001.JPG", "this is not a picture");
-  writefile("DSC0002.JPG", "");
-  mkdir("DSC0003.JPG", 0755);
-  const std::string whole = readfile(dir / "DSC0000.JPG");
-  writefile("DSC0004.JPG", whole.substr(0, whole.size() / 3));
   log.str("");
   script.str("");
 
-  for (const char* name : {"DSC0001.JPG", "DSC0002.JPG", "DSC0003.JPG", "DSC0004.JPG", "DSC0005.JPG"}) {
+  for (const char* name : {"DSC0001.JPG", "DSC0002.JPG"}) {  // the second is missing
     EXPECT_FALSE(process(name)) << name;
     EXPECT_EQ(counter, 2) << name;
   }
-  EXPECT_EQ(log.str(),
-            "processimage:DSC0001.JPG\nprocessimage:DSC0002.JPG\nprocessimage:DSC0003.JPG\n"
-            "processimage:DSC0004.JPG\nprocessimage:DSC0005.JPG\n");
+  EXPECT_EQ(log.str(), "processimage:DSC0001.JPG\nprocessimage:DSC0002.JPG\n");
   EXPECT_EQ(script.str(), "");
-  std::istringstream lines(err.str());
-  std::string line;
-  for (const char* name : {"DSC0001.JPG", "DSC0002.JPG", "DSC0003.JPG", "DSC0004.JPG", "DSC0005.JPG"}) {
-    ASSERT_TRUE(std::getline(lines, line));
-    EXPECT_EQ(line.rfind(std::string("vantrel: ") + name + ": cannot load: ", 0), 0u) << line;
-  }
-  EXPECT_FALSE(std::getline(lines, line)) << line;
+  const std::vector<std::string> errors = splitlines(err.str());
+  ASSERT_EQ(errors.size(), 2u) << err.str();
+  EXPECT_EQ(errors[0].rfind("vantrel: DSC0001.JPG: cannot load: ", 0), 0u) << errors[0];
+  EXPECT_EQ(errors[1], "vantrel: DSC0002.JPG: cannot load: could not open file (No such file or directory)");
   EXPECT_EQ(readfile("out0002.jpg"), "");  // nothing saved under the next number
-  EXPECT_NE(err.str().find("DSC0005.JPG: cannot load: could not open file (No such file or directory)"),
-            std::string::npos);
-}
-
-TEST_F(ProcessImage, AFrameThatCannotBeSavedTakesNoNumber) {
-  mkdir("out0001.jpg", 0755);
-  writefile("out0001.jpg/keep.txt", "the user's");
-  still("DSC0001.JPG", 64, 48, red, red);
-  EXPECT_FALSE(process("DSC0001.JPG"));
-  EXPECT_EQ(counter, 1);
-  EXPECT_EQ(script.str(), "");
-  EXPECT_EQ(err.str().rfind("vantrel: out0001.jpg: cannot save: ", 0), 0u) << err.str();
-  EXPECT_EQ(readfile("out0001.jpg/keep.txt"), "the user's");
 }
 
 }  // namespace
