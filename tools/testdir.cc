@@ -40,9 +40,8 @@ scopedcwd::~scopedcwd() {
   fs::current_path(previous_, ec);
 }
 
-spawnresult spawn(const std::vector<std::string>& argv, const std::string& dir, const std::string& outpath,
-                  const std::string& errpath) {
-  const auto start = std::chrono::steady_clock::now();
+int startprogram(const std::vector<std::string>& argv, const std::string& dir, const std::string& outpath,
+                 const std::string& errpath) {
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
@@ -59,14 +58,39 @@ spawnresult spawn(const std::vector<std::string>& argv, const std::string& dir, 
     execvp(args[0], args.data());
     _exit(127);
   }
+  return pid;
+}
+
+spawnresult finishprogram(int pid) {
   int wstatus = 0;
   rusage usage{};
   wait4(pid, &wstatus, 0, &usage);
   spawnresult r;
-  r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   r.maxrsskib = usage.ru_maxrss;
   r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
   return r;
+}
+
+spawnresult spawn(const std::vector<std::string>& argv, const std::string& dir, const std::string& outpath,
+                  const std::string& errpath) {
+  const auto start = std::chrono::steady_clock::now();
+  spawnresult r = finishprogram(startprogram(argv, dir, outpath, errpath));
+  r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return r;
+}
+
+std::vector<int> processeswith(const std::string& entry) {
+  std::vector<int> found;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator("/proc", ec)) {
+    const std::string pid = e.path().filename().string();
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    const std::string environ = readfile(e.path().string() + "/environ");
+    size_t at = 0;
+    for (size_t end; (end = environ.find('\0', at)) != std::string::npos; at = end + 1)
+      if (environ.compare(at, end - at, entry) == 0) found.push_back(std::stoi(pid));
+  }
+  return found;
 }
 
 runresult runprogram(const std::vector<std::string>& argv, const std::string& dir) {

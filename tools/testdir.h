@@ -43,6 +43,15 @@ struct spawnresult {
 spawnresult spawn(const std::vector<std::string>& argv, const std::string& dir, const std::string& outpath,
                   const std::string& errpath);
 
+// spawn() in two halves, for a test that acts on the process while it runs.
+int startprogram(const std::vector<std::string>& argv, const std::string& dir, const std::string& outpath,
+                 const std::string& errpath);
+spawnresult finishprogram(int pid);
+
+// The processes whose environment holds the entry ("NAME=value"), so that a
+// test can tag a run and find whatever it left running.
+std::vector<int> processeswith(const std::string& entry);
+
 struct runresult {
   int status = -1;
   std::string out;

@@ -1,12 +1,81 @@
 #include "driver/driver.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include "script/script.h"
 #include "slide/image.h"
 #include "slide/slide.h"
+#include "worker/worker.h"
+
+namespace {
+
+// Hands the stills to the workers in list order, keeping every worker busy,
+// and commits what they make strictly in list order. Returns whether every
+// still became a slide.
+bool makeslides(const std::vector<std::string>& stills, int& counter, const slidestreams& streams, std::ostream& err,
+                const interruptguard& guard) {
+  const unsigned workers = workercount(usablecpus(), stills.size(), physicalmemory());
+  poolsettings settings;
+  settings.workers = workers;
+  settings.setup = [] { initimagelibrary(librarybudget); };
+  settings.work = [](const char* name, const char* data, size_t size) { return makeframe(name, data, size); };
+  settings.beforefork = [&] {
+    streams.log.flush();
+    streams.script.flush();
+  };
+  settings.diagnostics = [&](const std::string& text) {
+    streams.log.flush();
+    err << text;
+    err.flush();
+  };
+  workerpool pool(std::move(settings), guard);
+
+  // Results wait here until every still before them is committed; the window
+  // bounds how far ahead of the oldest unfinished still the workers may run.
+  std::vector<std::optional<slideresult>> results(stills.size());
+  const size_t window = 8 * static_cast<size_t>(std::max(1u, workers));
+  size_t handed = 0, committed = 0;
+  bool complete = true;
+  std::vector<std::pair<size_t, slideresult>> done;
+  while (committed < stills.size()) {
+    while (guard.signal() == 0 && handed < stills.size() && handed < committed + window && pool.hasroom()) {
+      std::string reason;
+      const int fd = openstill(stills[handed], &reason);
+      if (fd < 0) {
+        slideresult failed;
+        failed.reason = reason;
+        results[handed] = std::move(failed);
+      } else {
+        pool.start(handed, stills[handed], fd);
+      }
+      ++handed;
+    }
+    for (; committed < stills.size() && results[committed]; ++committed) {
+      std::string failure;
+      if (!processimage(counter, stills[committed].c_str(), *results[committed], streams, &failure)) {
+        reportfailure(streams.log, err, failure);
+        complete = false;
+      }
+      results[committed].reset();
+    }
+    if (committed == stills.size() || guard.signal() != 0) break;
+    if (!pool.busy()) continue;
+    done.clear();
+    if (!pool.wait(&done)) break;
+    for (auto& [job, result] : done) results[job] = std::move(result);
+  }
+  pool.clear();
+  return complete;
+}
+
+}  // namespace
 
 bool isstill(std::string_view name) {
   return name.substr(0, 3) == "DSC" && name.find(".JPG") != std::string_view::npos;
@@ -31,9 +100,48 @@ std::vector<std::string> liststills(DIR* dir, std::ostream& log, std::string* re
   return stills;
 }
 
+void reportfailure(std::ostream& log, std::ostream& err, const std::string& message) {
+  log.flush();
+  err << "vantrel: " << message << '\n';
+  err.flush();
+}
+
+int openstill(const std::string& name, std::string* reason) {
+  // stat first, so that a FIFO or a device is never opened at all.
+  struct stat st {};
+  if (stat(name.c_str(), &st) != 0) {
+    *reason = std::string("could not open file (") + std::strerror(errno) + ")";
+    return -1;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    *reason = std::strerror(EISDIR);
+    return -1;
+  }
+  const int fd = S_ISREG(st.st_mode) ? open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC) : -1;
+  if (S_ISREG(st.st_mode) && fd < 0) {
+    *reason = std::string("could not open file (") + std::strerror(errno) + ")";
+    return -1;
+  }
+  // Checked again on what was opened: the name may have changed hands.
+  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fd >= 0) close(fd);
+    *reason = "not a regular file";
+    return -1;
+  }
+  if (static_cast<uint64_t>(st.st_size) > stillfilelimit) {
+    close(fd);
+    *reason = "too large: a file of " + std::to_string(st.st_size >> 20) + " MiB (at most " +
+              std::to_string(stillfilelimit >> 20) + " MiB)";
+    return -1;
+  }
+  return fd;
+}
+
 int runslideshow(std::ostream& log, std::ostream& err, const std::function<void()>& waitforkey) {
   log << "Vantrel 0.1 alpha" << '\n';
-  initimagelibrary();
+  // From here on an interruption is noted and answered between steps, so
+  // the script and the frames are never left half-written.
+  const interruptguard guard;
 
   DIR* dir = opendir(".");
   if (!dir) {
@@ -60,8 +168,7 @@ int runslideshow(std::ostream& log, std::ostream& err, const std::function<void(
   }
 
   int counter = 1;
-  const slidestreams streams{log, err, script.stream()};
-  for (const std::string& name : stills) complete &= processimage(counter, name.c_str(), streams);
+  complete &= makeslides(stills, counter, slidestreams{log, script.stream()}, err, guard);
 
   log << "Counter=" << counter << '\n';
   log.flush();
@@ -72,6 +179,12 @@ int runslideshow(std::ostream& log, std::ostream& err, const std::function<void(
     complete = false;
   }
 
+  if (guard.signal() != 0) {
+    reportfailure(log, err,
+                  std::string("interrupted (") + strsignal(guard.signal()) + "): " + std::to_string(counter - 1) +
+                      (counter == 2 ? " slide" : " slides") + " made, and " + scriptname + " holds them");
+    guard.reraise();
+  }
   log << "Run finished..press any key!\n";
   log.flush();
   waitforkey();

@@ -4,7 +4,13 @@
 // Every directory entry is logged; the stills (names that begin with "DSC"
 // and contain ".JPG", case-sensitive) become slides in byte-wise name order.
 // The script "anim.avs" is started once the directory is open and finished
-// after the last slide.
+// after the last slide. The image work is spread over worker processes
+// (src/worker); the driver alone opens the stills and writes the frames and
+// the script, committing the slides strictly in list order.
+//
+// SIGINT, SIGTERM or SIGHUP end a run early: no more stills are handed out,
+// the workers are ended, the script is finished for the slides made so far,
+// and the process then ends by that signal.
 #pragma once
 
 #include <dirent.h>
@@ -27,6 +33,15 @@ bool isstill(std::string_view name);
 // reason if the directory could not be read to its end.
 std::vector<std::string> liststills(DIR* dir, std::ostream& log, std::string* readerror);
 
+// Writes "vantrel: <message>" on err, after flushing log so that a terminal
+// shows both in the order they happened.
+void reportfailure(std::ostream& log, std::ostream& err, const std::string& message);
+
+// Opens a still for reading, without blocking and only if it is a regular
+// file. Returns the descriptor, or -1 with *reason in plain words.
+int openstill(const std::string& name, std::string* reason);
+
 // Runs in the current directory and returns the exit status. waitforkey is
-// called at the end of every run that gets past opening the directory.
+// called at the end of every run that gets past opening the directory and
+// is not interrupted.
 int runslideshow(std::ostream& log, std::ostream& err, const std::function<void()>& waitforkey);

@@ -5,12 +5,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "fixtures.h"
 #include "script/script.h"
+#include "slide/slide.h"
 #include "testdir.h"
 
 namespace fs = std::filesystem;
@@ -167,34 +171,131 @@ TEST_F(Run, AnEmptyFolderGivesTheFixedScript) {
   EXPECT_EQ(readfile(dir / "anim.avs"), script(0));
 }
 
+// A JPEG whose header claims width x height pixels: its frame header patched.
+std::string claiming(std::string jpeg, unsigned width, unsigned height) {
+  for (size_t at = 2; at + 9 < jpeg.size(); at += 2 + (static_cast<unsigned char>(jpeg[at + 2]) << 8 |
+                                                       static_cast<unsigned char>(jpeg[at + 3]))) {
+    if (jpeg[at + 1] == '\xc0' || jpeg[at + 1] == '\xc2') {
+      jpeg[at + 5] = static_cast<char>(height >> 8), jpeg[at + 6] = static_cast<char>(height);
+      jpeg[at + 7] = static_cast<char>(width >> 8), jpeg[at + 8] = static_cast<char>(width);
+      break;
+    }
+  }
+  return jpeg;
+}
+
+// A picture the image library crashes on (a colour that is not hex).
+const char crashingxpm[] =
+    "/* XPM */\nstatic char * pic[] = {\n\"4 2 2 1\",\n\"  c #000000\",\n\". c #FF0p00\",\n\" .. \",\n\".  .\"};\n";
+
 TEST_F(Run, BadStillsAreReportedAndSkippedWithoutGaps) {
   still("DSC0001.JPG", 80, 60, red);
-  writefile(dir / "DSC0002.JPG", "plain text, not a picture");
-  writefile(dir / "DSC0003.JPG", "");
-  mkdir((dir / "DSC0004.JPG").c_str(), 0755);
+  still("DSC0099.JPG", 80, 60, blue);
   const std::string whole = readfile(dir / "DSC0001.JPG");
-  writefile(dir / "DSC0005.JPG", whole.substr(0, whole.size() / 4));
-  still("DSC0006.JPG", 80, 60, blue);
+  // Each bad still, what makes it, and the reason it gets.
+  const struct {
+    const char* name;
+    std::function<void(const std::string& path)> make;
+    const char* reason;  // the start of it
+  } bad[] = {
+      {"DSC0002.JPG", [](const std::string& p) { writefile(p, "plain text, not a picture"); }, ""},
+      {"DSC0003.JPG", [](const std::string& p) { writefile(p, ""); }, ""},
+      {"DSC0004.JPG", [](const std::string& p) { mkdir(p.c_str(), 0755); }, "Is a directory"},
+      {"DSC0005.JPG", [&](const std::string& p) { writefile(p, whole.substr(0, whole.size() / 4)); }, ""},
+      {"DSC0006.JPG", [](const std::string& p) { mkfifo(p.c_str(), 0644); }, "not a regular file"},
+      {"DSC0007.JPG", [](const std::string& p) { fs::create_symlink("/dev/zero", p); }, "not a regular file"},
+      {"DSC0008.JPG", [](const std::string& p) { fs::create_symlink("nowhere", p); },
+       "could not open file (No such file or directory)"},
+      {"DSC0009.JPG", [&](const std::string& p) { writefile(p, claiming(whole, 30000, 40000)); },
+       "too large: 30000 \u00d7 40000 pixels"},
+      {"DSC0010.JPG.xpm", [](const std::string& p) { writefile(p, crashingxpm); },
+       "the image library crashed (Segmentation fault)"},
+  };
+  for (const auto& b : bad) b.make(dir / b.name);
+  std::vector<std::string> before;
+  for (const auto& e : fs::directory_iterator(dir.path())) before.push_back(e.path().filename().string());
 
+  const auto start = std::chrono::steady_clock::now();
   const runresult r = run();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));  // nothing blocks
   EXPECT_EQ(r.status, 2);
   const std::vector<std::string> errors = splitlines(r.err);
-  ASSERT_EQ(errors.size(), 4u) << r.err;
-  for (int i = 0; i < 4; ++i)
-    EXPECT_EQ(errors[i].rfind("vantrel: DSC000" + std::to_string(i + 2) + ".JPG: cannot load: ", 0), 0u)
-        << errors[i];
-
+  ASSERT_EQ(errors.size(), std::size(bad)) << r.err;
+  std::vector<std::string> expected = {"Vantrel 0.1 alpha", "processimage:DSC0001.JPG", "ht=60", "wd=80"};
+  for (size_t i = 0; i < std::size(bad); ++i) {
+    const std::string prefix = std::string("vantrel: ") + bad[i].name + ": cannot load: " + bad[i].reason;
+    EXPECT_EQ(errors[i].rfind(prefix, 0), 0u) << errors[i];
+    expected.push_back(std::string("processimage:") + bad[i].name);
+  }
+  for (const char* line : {"processimage:DSC0099.JPG", "ht=60", "wd=80", "Counter=3", "Run finished..press any key!"})
+    expected.push_back(line);
   std::vector<std::string> listed;
-  const std::vector<std::string> log = withoutlisting(r.out, &listed);
-  EXPECT_EQ(log, (std::vector<std::string>{"Vantrel 0.1 alpha", "processimage:DSC0001.JPG", "ht=60", "wd=80",
-                                            "processimage:DSC0002.JPG", "processimage:DSC0003.JPG",
-                                            "processimage:DSC0004.JPG", "processimage:DSC0005.JPG",
-                                            "processimage:DSC0006.JPG", "ht=60", "wd=80", "Counter=3",
-                                            "Run finished..press any key!"}));
+  EXPECT_EQ(withoutlisting(r.out, &listed), expected);
   EXPECT_TRUE(near(frame(1).at(360, 288), red));
   EXPECT_TRUE(near(frame(2).at(360, 288), blue));
-  EXPECT_FALSE(fs::exists(dir / "out0003.jpg"));
   EXPECT_EQ(readfile(dir / "anim.avs"), script(2));
+  // Nothing else is left in the folder.
+  std::vector<std::string> after;
+  for (const auto& e : fs::directory_iterator(dir.path())) after.push_back(e.path().filename().string());
+  before.insert(before.end(), {"anim.avs", "out0001.jpg", "out0002.jpg"});
+  std::sort(before.begin(), before.end());
+  std::sort(after.begin(), after.end());
+  EXPECT_EQ(after, before);
+}
+
+TEST_F(Run, OneWorkerAndSeveralMakeTheSameBytes) {
+  if (access("/usr/bin/taskset", X_OK) != 0) GTEST_SKIP() << "needs taskset to pin the run to one CPU";
+  const rgb colours[] = {red, blue, green, yellow};
+  for (int i = 0; i < 8; ++i)
+    still("DSC000" + std::to_string(i + 1) + ".JPG", 300 + 40 * i, 400 - 30 * i, colours[i % 4], colours[(i + 1) % 4]);
+  writefile(dir / "DSC0005.JPG", "a bad still among them");
+  auto kit = [&](const std::vector<std::string>& command) {
+    const runresult r = runprogram(command, dir.path());
+    EXPECT_EQ(r.status, 2) << r.err;
+    std::vector<std::string> listed, made = withoutlisting(r.out, &listed);
+    made.push_back(r.err);
+    for (int n = 1; n <= 8; ++n) made.push_back(readfile(dir / slidename(n)));
+    return made;
+  };
+  const std::vector<std::string> several = kit({VANTREL_BINARY});
+  const std::vector<std::string> one = kit({"taskset", "-c", "0", VANTREL_BINARY});
+  EXPECT_EQ(one, several);
+  EXPECT_EQ(several[several.size() - 8].rfind("\xff\xd8", 0), 0u);  // frames, not empty files
+  EXPECT_EQ(several.back(), "");                                      // one still failed: seven frames
+}
+
+TEST_F(Run, AnInterruptedRunLeavesAConsistentKit) {
+  still("DSC0000.JPG", 1600, 1200, red, blue);
+  for (int i = 1; i <= 80; ++i) fs::create_symlink(dir / "DSC0000.JPG", dir / ("DSC" + std::to_string(1000 + i) + ".JPG"));
+  tempdir capture;
+  const std::string tag = "VANTREL_TEST_RUN=" + dir.path();
+  const int pid = startprogram({"env", tag, VANTREL_BINARY}, dir.path(), capture / "out", capture / "err");
+  const auto start = std::chrono::steady_clock::now();
+  while (!fs::exists(dir / "out0003.jpg") && std::chrono::steady_clock::now() - start < std::chrono::seconds(30))
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  kill(pid, SIGINT);
+  EXPECT_EQ(finishprogram(pid).status, 128 + SIGINT);  // as if killed by it, so a calling script stops too
+
+  int made = 0;
+  while (fs::exists(dir / slidename(made + 1))) ++made;
+  ASSERT_GE(made, 3);
+  ASSERT_LT(made, 81) << "the run ended before it was interrupted";
+  for (int n = 1; n <= made; ++n) EXPECT_EQ(frame(n).width, 720u) << n;  // every frame whole
+  const std::string text = readfile(dir / "anim.avs"), head = scriptstart(made), end = scriptend();
+  EXPECT_EQ(text.rfind(head, 0), 0u);
+  ASSERT_GE(text.size(), head.size() + end.size());
+  EXPECT_EQ(text.substr(text.size() - end.size()), end);
+  EXPECT_EQ(splitlines(text.substr(head.size(), text.size() - head.size() - end.size())).size(),
+            static_cast<size_t>(made - 2));
+  const std::string out = readfile(capture / "out");
+  EXPECT_NE(out.find("\nCounter=" + std::to_string(made + 1) + "\n"), std::string::npos);
+  EXPECT_EQ(out.find("Run finished"), std::string::npos);
+  EXPECT_EQ(readfile(capture / "err"),
+            "vantrel: interrupted (Interrupt): " + std::to_string(made) + " slides made, and anim.avs holds them\n");
+  size_t entries = 0;
+  for (auto it = fs::directory_iterator(dir.path()); it != fs::directory_iterator(); ++it) ++entries;
+  EXPECT_EQ(entries, 81u + static_cast<size_t>(made) + 1u);  // the stills, the frames, the script
+  EXPECT_EQ(processeswith(tag), std::vector<int>{});          // no worker outlives the run
 }
 
 TEST_F(Run, ErrorsAppearInOrderWhenBothStreamsShareAFile) {

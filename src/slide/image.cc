@@ -4,20 +4,66 @@
 #include <IL/ilu.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace {
 
-// Empties the library's error stack into one line, and adds the system's
+// The library's allocations, counted. Each block carries its size in a
+// header of 16 bytes, which keeps the alignment malloc gives.
+constexpr size_t blockheader = 16;
+size_t budget = 0;  // 0: no limit
+size_t inuse = 0;
+bool refused = false;   // an allocation was refused since the last load began
+bool watching = false;  // the current image exists, so its claimed size can be read
+
+// What the current image's size fields claim, in 64 bits: the library sets
+// them before it allocates the pixels, and keeps the product in 32 bits,
+// which a crafted header can wrap around to a small number.
+uint64_t claimedbytes() {
+  auto field = [](ILenum e) { return static_cast<uint64_t>(static_cast<ILuint>(ilGetInteger(e))); };
+  return field(IL_IMAGE_WIDTH) * field(IL_IMAGE_HEIGHT) * field(IL_IMAGE_DEPTH) *
+         field(IL_IMAGE_BYTES_PER_PIXEL) * field(IL_IMAGE_BPC);
+}
+
+void* ILAPIENTRY budgetalloc(const ILsizei size) {
+  if (budget != 0 && (size > budget - inuse || (watching && claimedbytes() > budget))) {
+    refused = true;
+    return nullptr;
+  }
+  auto* block = static_cast<unsigned char*>(std::malloc(size + blockheader));
+  if (!block) return nullptr;
+  std::memcpy(block, &size, sizeof size);
+  inuse += size;
+  return block + blockheader;
+}
+
+void ILAPIENTRY budgetfree(const void* ptr) {
+  if (!ptr) return;
+  auto* block = static_cast<unsigned char*>(const_cast<void*>(ptr)) - blockheader;
+  size_t size = 0;
+  std::memcpy(&size, block, sizeof size);
+  inuse -= size;
+  std::free(block);
+}
+
+// Empties the library's error stack into one line, each reason once (the
+// stack can hold the same error many times over), and adds the system's
 // reason where the library failed on the file itself.
 std::string takeerrors(int syserr) {
+  std::vector<ILenum> seen;
   std::string text;
   bool filefault = false;
   for (ILenum e = ilGetError(); e != IL_NO_ERROR; e = ilGetError()) {
+    filefault |= e == IL_COULD_NOT_OPEN_FILE || e == IL_FILE_READ_ERROR || e == IL_FILE_WRITE_ERROR;
+    bool repeated = false;
+    for (ILenum s : seen) repeated |= s == e;
+    if (repeated) continue;
+    seen.push_back(e);
     if (!text.empty()) text += ", ";
     const char* s = iluErrorString(e);
     text += s ? s : "unknown error";
-    filefault |= e == IL_COULD_NOT_OPEN_FILE || e == IL_FILE_READ_ERROR || e == IL_FILE_WRITE_ERROR;
   }
   if (text.empty()) text = "unknown error";
   if (filefault && syserr != 0) text += std::string(" (") + std::strerror(syserr) + ")";
@@ -42,18 +88,39 @@ bool checked(Call call, std::string* reason) {
 
 }  // namespace
 
-void initimagelibrary() {
+void initimagelibrary(size_t limit) {
+  budget = limit;
+  // Before ilInit, so that every block the library frees came from here.
+  ilSetMemory(budgetalloc, budgetfree);
   ilInit();
   iluInit();
+  watching = true;
 }
 
-bool loadimage(const char* path, std::string* reason) {
-  if (!checked([&] { return ilLoadImage(path); }, reason)) return false;
+loadstatus loadimage(const char* name, const void* data, size_t size, std::string* reason) {
+  // A refused picture leaves its claimed size behind, which would refuse
+  // every allocation of the next load too.
+  if (budget != 0 && claimedbytes() > budget) ilTexImage(1, 1, 1, 1, IL_LUMINANCE, IL_UNSIGNED_BYTE, nullptr);
+  refused = false;
+  // As a load by name picks its loader: the extension first, then the content.
+  ILenum type = ilTypeFromExt(name);
+  if (type == IL_TYPE_UNKNOWN) type = ilDetermineTypeL(data, static_cast<ILuint>(size));
+  if (type == IL_TYPE_UNKNOWN) {
+    if (reason) *reason = iluErrorString(IL_INVALID_EXTENSION);
+    return loadstatus::failed;
+  }
+  if (!checked([&] { return ilLoadL(type, data, static_cast<ILuint>(size)); }, reason)) {
+    if (!refused) return loadstatus::failed;
+    if (budget != 0 && claimedbytes() > budget) return loadstatus::toolarge;
+    if (reason) *reason = "needs more than the " + std::to_string(budget >> 20) + " MiB a still may use";
+    return loadstatus::failed;
+  }
   // Scaling a palette picture would blend palette indices, not colours.
   // Camera JPEGs never have a palette; other formats with a still's name can.
-  if (ilGetInteger(IL_IMAGE_FORMAT) == IL_COLOUR_INDEX)
-    return checked([] { return ilConvertImage(IL_RGB, IL_UNSIGNED_BYTE); }, reason);
-  return true;
+  if (ilGetInteger(IL_IMAGE_FORMAT) == IL_COLOUR_INDEX &&
+      !checked([] { return ilConvertImage(IL_RGB, IL_UNSIGNED_BYTE); }, reason))
+    return loadstatus::failed;
+  return loadstatus::loaded;
 }
 
 imagesize currentimagesize() {
@@ -72,6 +139,14 @@ bool centreoncanvas(unsigned width, unsigned height, std::string* reason) {
   return checked([&] { return iluEnlargeCanvas(width, height, 1); }, reason);
 }
 
-bool saveimage(const char* path, std::string* reason) {
-  return checked([&] { return ilSaveImage(path); }, reason);
+bool encodejpeg(std::string* jpeg, std::string* reason) {
+  // Room for any frame: a 720 x 576 JPEG stays far below this even at the
+  // library's near-lossless default quality.
+  static std::vector<unsigned char> room(4 << 20);
+  ILuint written = 0;
+  if (!checked([&] { return (written = ilSaveL(IL_JPG, room.data(), static_cast<ILuint>(room.size()))) > 0; },
+               reason))
+    return false;
+  jpeg->assign(reinterpret_cast<const char*>(room.data()), written);
+  return true;
 }

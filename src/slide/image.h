@@ -1,19 +1,32 @@
 // The image library, behind the few calls the tool needs. Everything works
 // on the library's single current image: each load replaces it. Failures
 // come back as false with the library's reason in plain words.
+//
+// The library's own allocations are counted against a budget: a still
+// whose header claims more pixels than the budget holds is refused before
+// any pixel is decoded.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
-// Once per process, before any other call.
-void initimagelibrary();
+// Once per process, before any other call. budget is the most memory, in
+// bytes, the library may hold at once; 0 means no limit.
+void initimagelibrary(size_t budget = 0);
 
 struct imagesize {
   unsigned width;
   unsigned height;
 };
 
-bool loadimage(const char* path, std::string* reason);
+enum class loadstatus { loaded, failed, toolarge };
+
+// Loads a picture from memory. The loader is chosen as for a file of that
+// name: by the name's extension, or by the content where the extension
+// says nothing. On toolarge, currentimagesize() is the size the picture
+// claims; the next load starts afresh.
+loadstatus loadimage(const char* name, const void* data, size_t size, std::string* reason);
 imagesize currentimagesize();
 
 // Bilinear scaling of the current image to exactly width x height.
@@ -23,6 +36,5 @@ bool scaleimage(unsigned width, unsigned height, std::string* reason);
 // black (alpha 0).
 bool centreoncanvas(unsigned width, unsigned height, std::string* reason);
 
-// Saves the current image; the format follows the name's extension, with
-// the library's default settings. The file must not exist yet.
-bool saveimage(const char* path, std::string* reason);
+// The current image as a JPEG with the library's default settings.
+bool encodejpeg(std::string* jpeg, std::string* reason);

@@ -1,7 +1,12 @@
 #include "slide/slide.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cfloat>
 #include <cstdio>
+#include <cstring>
 
 #include "script/script.h"
 #include "slide/image.h"
@@ -22,42 +27,79 @@ std::string slidename(int slide) {
   return "out" + digits + ".jpg";
 }
 
-void reportfailure(std::ostream& log, std::ostream& err, const std::string& message) {
-  log.flush();
-  err << "vantrel: " << message << '\n';
-  err.flush();
+slideresult makeframe(const char* name, const void* data, size_t size) {
+  slideresult r;
+  const loadstatus loaded = loadimage(name, data, size, &r.reason);
+  const imagesize stored = currentimagesize();
+  r.width = stored.width;
+  r.height = stored.height;
+  if (loaded != loadstatus::loaded) {
+    r.state = loaded == loadstatus::toolarge ? slidestate::toolarge : slidestate::unloadable;
+    return r;
+  }
+
+  const bool portrait = r.height > r.width;
+  const bool scaled = portrait ? scaleimage(portraitwidth(r.width, r.height), frameheight, &r.reason) &&
+                                     centreoncanvas(framewidth, frameheight, &r.reason)
+                               : scaleimage(framewidth, frameheight, &r.reason);
+  if (!scaled) {
+    r.state = slidestate::unscalable;
+    return r;
+  }
+  r.state = encodejpeg(&r.jpeg, &r.reason) ? slidestate::framed : slidestate::unencodable;
+  return r;
 }
 
-bool processimage(int& counter, const char* name, const slidestreams& out) {
+bool processimage(int& counter, const char* name, const slideresult& made, const slidestreams& out,
+                  std::string* failure) {
   out.log << "processimage:" << name << '\n';
-  std::string reason;
-  if (!loadimage(name, &reason)) {
-    reportfailure(out.log, out.err, std::string(name) + ": cannot load: " + reason);
-    return false;
+  switch (made.state) {
+    case slidestate::unloadable:
+      *failure = std::string(name) + ": cannot load: " + made.reason;
+      return false;
+    case slidestate::toolarge:
+      *failure = std::string(name) + ": cannot load: too large: " + std::to_string(made.width) + " \u00d7 " +
+                 std::to_string(made.height) + " pixels";
+      return false;
+    default:
+      break;
   }
-  const imagesize size = currentimagesize();
-  out.log << "ht=" << size.height << '\n' << "wd=" << size.width << '\n';
+  out.log << "ht=" << made.height << '\n' << "wd=" << made.width << '\n';
   out.log.flush();
-
-  const bool portrait = size.height > size.width;
-  const bool scaled =
-      portrait ? scaleimage(portraitwidth(size.width, size.height), frameheight, &reason) &&
-                     centreoncanvas(framewidth, frameheight, &reason)
-               : scaleimage(framewidth, frameheight, &reason);
-  if (!scaled) {
-    reportfailure(out.log, out.err, std::string(name) + ": cannot scale: " + reason);
+  if (made.state == slidestate::unscalable) {
+    *failure = std::string(name) + ": cannot scale: " + made.reason;
     return false;
   }
-
   const std::string output = slidename(counter);
-  std::remove(output.c_str());
-  if (!saveimage(output.c_str(), &reason)) {
-    // Whatever the library left of the file is not a usable frame.
-    std::remove(output.c_str());
-    reportfailure(out.log, out.err, output + ": cannot save: " + reason);
+  std::string reason = made.reason;
+  if (made.state != slidestate::framed || !writeframe(output, made.jpeg, &reason)) {
+    *failure = output + ": cannot save: " + reason;
     return false;
   }
   writeclipline(out.script, counter);
   ++counter;
   return true;
+}
+
+bool writeframe(const std::string& path, const std::string& jpeg, std::string* reason) {
+  std::remove(path.c_str());
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    *reason = std::strerror(errno);
+    return false;
+  }
+  int error = 0;
+  for (size_t done = 0; done < jpeg.size() && error == 0;) {
+    const ssize_t n = ::write(fd, jpeg.data() + done, jpeg.size() - done);
+    if (n > 0)
+      done += static_cast<size_t>(n);
+    else if (n == 0 || errno != EINTR)
+      error = n == 0 ? EIO : errno;
+  }
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error == 0) return true;
+  // Whatever part of the frame was written is not a usable frame.
+  ::unlink(path.c_str());
+  *reason = std::strerror(error);
+  return false;
 }
