@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -118,7 +119,6 @@ int lift(int fd, int above) {
 
   if (settings.setup) settings.setup();
 
-  std::vector<char> bytes;
   for (;;) {
     // A job: the name's length, the name, and the still's descriptor.
     uint32_t namesize = 0;
@@ -139,25 +139,25 @@ int lift(int fd, int above) {
     std::string name(namesize, '\0');
     if (fd < 0 || !readall(0, name.data(), namesize)) _exit(0);
 
+    // The still is mapped, not copied: the library reads it straight from
+    // the page cache.
     slideresult result;
     struct stat st {};
-    size_t size = 0;
     if (fstat(fd, &st) != 0) {
       result.reason = std::string("cannot read: ") + std::strerror(errno);
+    } else if (st.st_size == 0) {
+      result = settings.work(name.c_str(), "", 0);
     } else {
-      const size_t want = std::min(static_cast<size_t>(st.st_size), stillfilelimit);
-      if (bytes.size() < want) bytes.resize(want);
-      while (size < want) {
-        const ssize_t n = ::read(fd, bytes.data() + size, want - size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        size += static_cast<size_t>(n);
+      const size_t size = std::min(static_cast<size_t>(st.st_size), stillfilelimit);
+      void* map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+      if (map == MAP_FAILED) {
+        result.reason = std::string("cannot read: ") + std::strerror(errno);
+      } else {
+        result = settings.work(name.c_str(), static_cast<const char*>(map), size);
+        munmap(map, size);
       }
-      result = settings.work(name.c_str(), bytes.data(), size);
     }
     ::close(fd);
-    // A rare huge still need not keep its memory for the rest of the run.
-    if (bytes.size() > (size_t{64} << 20)) std::vector<char>().swap(bytes);
     const std::string reply = encodereply(result);
     if (!writeall(0, reply.data(), reply.size())) _exit(0);
   }
