@@ -91,3 +91,13 @@ bool near(rgb a, rgb b, int tolerance) {
   return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance &&
          std::abs(a.b - b.b) <= tolerance;
 }
+
+std::string withorientation(const std::string& jpeg, int orientation) {
+  // "Exif", the TIFF header, one directory of one entry: tag 0x0112, SHORT, 1 value.
+  std::string exif("Exif\0\0II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0", 24);
+  exif += {static_cast<char>(orientation & 0xff), static_cast<char>(orientation >> 8), 0, 0, 0, 0, 0, 0};
+  const size_t length = exif.size() + 2;
+  const std::string segment =
+      std::string{'\xff', '\xe1', static_cast<char>(length >> 8), static_cast<char>(length & 0xff)} + exif;
+  return jpeg.substr(0, 2) + segment + jpeg.substr(2);
+}

@@ -34,3 +34,7 @@ picture readpicture(const std::string& path);
 
 // Whether two colours differ by at most tolerance in every channel (JPEG is lossy).
 bool near(rgb a, rgb b, int tolerance = 24);
+
+// The JPEG file's bytes with an EXIF block holding only the orientation tag
+// (little-endian), put in right after the start marker.
+std::string withorientation(const std::string& jpeg, int orientation);

@@ -298,6 +298,53 @@ TEST_F(Run, AnInterruptedRunLeavesAConsistentKit) {
   EXPECT_EQ(processeswith(tag), std::vector<int>{});          // no worker outlives the run
 }
 
+TEST_F(Run, TurnedStillsComeOutUpright) {
+  still("DSC0001.JPG", 400, 300, red, blue);
+  const std::string jpeg = readfile(dir / "DSC0001.JPG");
+  writefile(dir / "DSC0002.JPG", withorientation(jpeg, 6));  // turned a quarter clockwise: red on the right
+  writefile(dir / "DSC0003.JPG", withorientation(jpeg, 1));
+  writefile(dir / "DSC0004.JPG", withorientation(jpeg, 9));  // no such orientation
+  std::string broken = withorientation(jpeg, 6);
+  broken[12] = 'X';
+  writefile(dir / "DSC0005.JPG", broken);
+  const runresult r = run();
+  ASSERT_EQ(r.status, 0) << r.err;
+  // Sizes and geometry are those of the upright picture: 300 x 400, 480 wide.
+  EXPECT_NE(r.out.find("processimage:DSC0002.JPG\nht=400\nwd=300\n"), std::string::npos);
+  const picture turned = frame(2);
+  EXPECT_TRUE(near(turned.at(100, 288), black));
+  EXPECT_TRUE(near(turned.at(130, 288), blue));
+  EXPECT_TRUE(near(turned.at(590, 288), red));
+  EXPECT_TRUE(near(turned.at(620, 288), black));
+  // Untagged, tagged 1, an unknown value or a broken block: used as stored.
+  const std::string asstored = readfile(dir / "out0001.jpg");
+  for (int n : {3, 4, 5}) EXPECT_EQ(readfile(dir / slidename(n)), asstored) << n;
+}
+
+TEST_F(Run, EveryOrientationOfACameraPhotoGivesOneUprightFrame) {
+  const fs::path corpus = fs::path(VANTREL_CORPUS) / "orientation";
+  if (!fs::is_directory(corpus)) GTEST_SKIP() << "no orientation stills at " << corpus << " in this checkout";
+  for (int o = 1; o <= 8; ++o)
+    fs::create_symlink(corpus / ("landscape_" + std::to_string(o) + ".jpg"), dir / ("DSC000" + std::to_string(o) + ".JPG"));
+  const runresult r = run();
+  ASSERT_EQ(r.status, 0) << r.err;
+  const picture upright = frame(1);
+  for (int o = 2; o <= 8; ++o) {
+    EXPECT_NE(r.out.find("processimage:DSC000" + std::to_string(o) + ".JPG\nht=450\nwd=600\n"), std::string::npos);
+    const picture f = frame(o);
+    ASSERT_EQ(f.width, 720u);
+    // Each photo carries its number in the middle; the rest is the same scene.
+    long differ = 0, total = 0;
+    for (unsigned y = 0; y < 576; y += 4)
+      for (unsigned x = 0; x < 720; x += 4) {
+        if (x > 280 && x < 440 && y > 200 && y < 380) continue;
+        ++total;
+        differ += !near(f.at(x, y), upright.at(x, y), 40);
+      }
+    EXPECT_LT(differ * 100, total) << "orientation " << o << ": " << differ << " of " << total << " samples differ";
+  }
+}
+
 TEST_F(Run, ErrorsAppearInOrderWhenBothStreamsShareAFile) {
   writefile(dir / "DSC0001.JPG", "not a picture");
   still("DSC0002.JPG", 80, 60, red);

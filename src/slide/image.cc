@@ -1,5 +1,7 @@
 #include "slide/image.h"
 
+#include "slide/orientation.h"
+
 #include <IL/il.h>
 #include <IL/ilu.h>
 
@@ -137,6 +139,28 @@ bool centreoncanvas(unsigned width, unsigned height, std::string* reason) {
   ilClearColour(0, 0, 0, 0);
   iluImageParameter(ILU_PLACEMENT, ILU_CENTER);
   return checked([&] { return iluEnlargeCanvas(width, height, 1); }, reason);
+}
+
+bool turnimage(int orientation, std::string* reason) {
+  if (orientation < 2 || orientation > 8) return true;
+  const imagesize size = currentimagesize();
+  const ILint channels = ilGetInteger(IL_IMAGE_BYTES_PER_PIXEL), format = ilGetInteger(IL_IMAGE_FORMAT),
+              type = ilGetInteger(IL_IMAGE_TYPE), origin = ilGetInteger(IL_IMAGE_ORIGIN);
+  const unsigned pixelbytes = static_cast<unsigned>(channels * ilGetInteger(IL_IMAGE_BPC));
+  std::vector<unsigned char> turned(static_cast<size_t>(size.width) * size.height * pixelbytes);
+  turnpixels(ilGetData(), size.width, size.height, pixelbytes, orientation, origin == IL_ORIGIN_LOWER_LEFT,
+             turned.data());
+  const bool across = turnsacross(orientation);
+  if (!checked(
+          [&] {
+            return ilTexImage(across ? size.height : size.width, across ? size.width : size.height, 1,
+                              static_cast<ILubyte>(channels), static_cast<ILenum>(format), static_cast<ILenum>(type),
+                              turned.data());
+          },
+          reason))
+    return false;
+  ilRegisterOrigin(static_cast<ILenum>(origin));
+  return true;
 }
 
 bool encodejpeg(std::string* jpeg, std::string* reason) {

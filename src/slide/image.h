@@ -36,5 +36,9 @@ bool scaleimage(unsigned width, unsigned height, std::string* reason);
 // black (alpha 0).
 bool centreoncanvas(unsigned width, unsigned height, std::string* reason);
 
+// Turns or mirrors the current image upright by an EXIF orientation (see
+// orientation.h), moving pixels exactly; 1 and unknown values leave it.
+bool turnimage(int orientation, std::string* reason);
+
 // The current image as a JPEG with the library's default settings.
 bool encodejpeg(std::string* jpeg, std::string* reason);

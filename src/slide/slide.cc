@@ -7,9 +7,11 @@
 #include <cfloat>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "script/script.h"
 #include "slide/image.h"
+#include "slide/orientation.h"
 
 #if LDBL_MANT_DIG != 64
 #error "portraitwidth() needs long double with a 64-bit significand (x87 extended precision)"
@@ -38,10 +40,17 @@ slideresult makeframe(const char* name, const void* data, size_t size) {
     return r;
   }
 
+  // Sizes and geometry follow the picture as a viewer shows it. A turned
+  // still is scaled as stored to the turned size of its frame, and only the
+  // small result is turned: the same picture, for far less work.
+  const int orientation = exiforientation(data, size);
+  const bool across = turnsacross(orientation);
+  if (across) std::swap(r.width, r.height);
   const bool portrait = r.height > r.width;
-  const bool scaled = portrait ? scaleimage(portraitwidth(r.width, r.height), frameheight, &r.reason) &&
-                                     centreoncanvas(framewidth, frameheight, &r.reason)
-                               : scaleimage(framewidth, frameheight, &r.reason);
+  const unsigned width = portrait ? portraitwidth(r.width, r.height) : framewidth, height = frameheight;
+  const bool scaled = scaleimage(across ? height : width, across ? width : height, &r.reason) &&
+                      turnimage(orientation, &r.reason) &&
+                      (!portrait || centreoncanvas(framewidth, frameheight, &r.reason));
   if (!scaled) {
     r.state = slidestate::unscalable;
     return r;

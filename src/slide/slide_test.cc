@@ -8,6 +8,7 @@
 
 #include "fixtures.h"
 #include "slide/image.h"
+#include "slide/orientation.h"
 #include "testdir.h"
 
 namespace {
@@ -40,6 +41,47 @@ TEST(SlideName, PadsToFourDigits) {
   EXPECT_EQ(slidename(42), "out0042.jpg");
   EXPECT_EQ(slidename(9999), "out9999.jpg");
   EXPECT_EQ(slidename(10000), "out10000.jpg");
+}
+
+TEST(Orientation, TurnsEveryWayByMovingPixels) {
+  // Stored 3 x 2, one byte a pixel:  a b c
+  //                                  d e f
+  const std::string stored = "abcdef";
+  const char* upright[] = {"", "abcdef", "cbafed", "fedcba", "defabc", "adbecf", "daebfc", "fcebda", "cfbead"};
+  for (int o = 1; o <= 8; ++o) {
+    std::string out(6, '?'), flipped(6, '?');
+    turnpixels(reinterpret_cast<const unsigned char*>(stored.data()), 3, 2, 1, o, false,
+               reinterpret_cast<unsigned char*>(out.data()));
+    EXPECT_EQ(out, upright[o]) << o;
+    // Rows stored bottom to top: the same picture, its rows the other way.
+    const std::string bottomup = "defabc";
+    turnpixels(reinterpret_cast<const unsigned char*>(bottomup.data()), 3, 2, 1, o, true,
+               reinterpret_cast<unsigned char*>(flipped.data()));
+    const size_t w = turnsacross(o) ? 2 : 3;
+    EXPECT_EQ(flipped.substr(6 - w) + flipped.substr(w, 6 - 2 * w) + flipped.substr(0, w), out) << o;
+  }
+  // Pixels of several bytes move whole.
+  const unsigned char wide[] = {1, 2, 3, 4, 5, 6};
+  unsigned char turned[6];
+  turnpixels(wide, 3, 1, 2, 6, false, turned);  // 3 x 1 of two bytes each, to 1 x 3
+  EXPECT_EQ(std::vector<unsigned char>(turned, turned + 6), (std::vector<unsigned char>{1, 2, 3, 4, 5, 6}));
+  turnpixels(wide, 3, 1, 2, 2, false, turned);
+  EXPECT_EQ(std::vector<unsigned char>(turned, turned + 6), (std::vector<unsigned char>{5, 6, 3, 4, 1, 2}));
+}
+
+TEST(Orientation, ReadsTheTagAndIgnoresAnythingElse) {
+  tempdir dir;
+  ASSERT_TRUE(writehalves(dir / "still.jpg", 40, 30, red, blue));
+  const std::string jpeg = readfile(dir / "still.jpg");
+  for (int o = 1; o <= 8; ++o) {
+    const std::string tagged = withorientation(jpeg, o);
+    EXPECT_EQ(exiforientation(tagged.data(), tagged.size()), o);
+  }
+  std::string broken = withorientation(jpeg, 6);
+  broken[12] = 'X';  // not a TIFF header any more
+  for (const std::string& s : {jpeg, withorientation(jpeg, 0), withorientation(jpeg, 9), withorientation(jpeg, 0x0600),
+                               broken, std::string("Exif"), std::string()})
+    EXPECT_EQ(exiforientation(s.data(), s.size()), 1);
 }
 
 // processimage in a fresh folder, with the streams captured.
