@@ -1,5 +1,6 @@
 #include "driver/driver.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -264,7 +265,7 @@ TEST_F(Run, OneWorkerAndSeveralMakeTheSameBytes) {
   EXPECT_EQ(several.back(), "");                                      // one still failed: seven frames
 }
 
-TEST_F(Run, AnInterruptedRunLeavesAConsistentKit) {
+TEST_F(Run, AnInterruptedRunIsSandboxedAndLeavesAConsistentKit) {
   still("DSC0000.JPG", 1600, 1200, red, blue);
   for (int i = 1; i <= 80; ++i) fs::create_symlink(dir / "DSC0000.JPG", dir / ("DSC" + std::to_string(1000 + i) + ".JPG"));
   tempdir capture;
@@ -273,6 +274,28 @@ TEST_F(Run, AnInterruptedRunLeavesAConsistentKit) {
   const auto start = std::chrono::steady_clock::now();
   while (!fs::exists(dir / "out0003.jpg") && std::chrono::steady_clock::now() - start < std::chrono::seconds(30))
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  // While it runs, every worker is locked in and holds nothing it could
+  // write a file or list a folder through.
+  const std::string children = readfile("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+  std::istringstream workers(children);
+  int seen = 0;
+  for (int worker; workers >> worker; ++seen) {
+    const std::string proc = "/proc/" + std::to_string(worker);
+    const std::string status = readfile(proc + "/status");
+    EXPECT_NE(status.find("\nSeccomp:\t2\n"), std::string::npos) << status;
+    EXPECT_NE(status.find("\nNoNewPrivs:\t1\n"), std::string::npos) << status;
+    for (const auto& fd : fs::directory_iterator(proc + "/fd")) {
+      std::error_code ec;
+      const fs::file_status target = fs::status(fd.path(), ec);
+      EXPECT_FALSE(fs::is_directory(target)) << fd.path();
+      const std::string info = readfile(proc + "/fdinfo/" + fd.path().filename().string());
+      const int flags = std::stoi(info.substr(info.find("flags:") + 6), nullptr, 8);
+      if (fs::is_regular_file(target)) {
+        EXPECT_EQ(flags & O_ACCMODE, O_RDONLY) << fd.path();
+      }
+    }
+  }
+  EXPECT_GE(seen, 1) << "no worker found under " << pid;
   kill(pid, SIGINT);
   EXPECT_EQ(finishprogram(pid).status, 128 + SIGINT);  // as if killed by it, so a calling script stops too
 

@@ -1,5 +1,7 @@
 #include "worker/worker.h"
 
+#include "worker/sandbox.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
@@ -34,6 +36,10 @@ struct replyheader {
   uint32_t reasonsize;
   uint32_t jpegsize;
 };
+
+// A worker stopped by its sandbox says which call it tried, in a reply of
+// this state with the call's number as the width.
+constexpr uint32_t forbiddenstate = 100;
 
 constexpr int guarded[3] = {SIGINT, SIGTERM, SIGHUP};
 volatile sig_atomic_t caught = 0;
@@ -70,6 +76,11 @@ bool readall(int fd, char* data, size_t size) {
     size -= static_cast<size_t>(n);
   }
   return true;
+}
+
+void noteforbidden(long syscall) {
+  const replyheader h{replymagic, forbiddenstate, static_cast<uint32_t>(syscall), 0, 0, 0};
+  (void)!::write(0, &h, sizeof h);
 }
 
 // Moves fd to at least `above`, so that it cannot collide with 0, 1 and 2.
@@ -118,12 +129,17 @@ int lift(int fd, int above) {
 #endif
 
   if (settings.setup) settings.setup();
+  // Locked in before the first still; a worker that cannot be says so for
+  // every still it is given, and decodes none.
+  std::string unsafe;
+  if (settings.sandbox && !lockdown(noteforbidden, &unsafe)) unsafe = "cannot enter the sandbox: " + unsafe;
 
   for (;;) {
-    // A job: the name's length, the name, and the still's descriptor.
-    uint32_t namesize = 0;
+    // A job: the still's size and name's length, the name, and the still's
+    // descriptor.
+    uint64_t sizes[2] = {0, 0};
     char control[CMSG_SPACE(sizeof(int))] = {};
-    iovec iov{&namesize, sizeof namesize};
+    iovec iov{sizes, sizeof sizes};
     msghdr msg{};
     msg.msg_iov = &iov;
     msg.msg_iovlen = 1;
@@ -132,23 +148,22 @@ int lift(int fd, int above) {
     ssize_t got;
     do got = recvmsg(0, &msg, MSG_WAITALL | MSG_CMSG_CLOEXEC);
     while (got < 0 && errno == EINTR);
-    if (got != sizeof namesize || namesize > namelimit) _exit(0);  // the driver is done
+    if (got != sizeof sizes || sizes[1] > namelimit) _exit(0);  // the driver is done
     int fd = -1;
     for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
       if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS) std::memcpy(&fd, CMSG_DATA(c), sizeof fd);
-    std::string name(namesize, '\0');
-    if (fd < 0 || !readall(0, name.data(), namesize)) _exit(0);
+    std::string name(sizes[1], '\0');
+    if (fd < 0 || !readall(0, name.data(), name.size())) _exit(0);
 
     // The still is mapped, not copied: the library reads it straight from
     // the page cache.
     slideresult result;
-    struct stat st {};
-    if (fstat(fd, &st) != 0) {
-      result.reason = std::string("cannot read: ") + std::strerror(errno);
-    } else if (st.st_size == 0) {
+    const size_t size = std::min(static_cast<size_t>(sizes[0]), stillfilelimit);
+    if (!unsafe.empty()) {
+      result.reason = unsafe;
+    } else if (size == 0) {
       result = settings.work(name.c_str(), "", 0);
     } else {
-      const size_t size = std::min(static_cast<size_t>(st.st_size), stillfilelimit);
       void* map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
       if (map == MAP_FAILED) {
         result.reason = std::string("cannot read: ") + std::strerror(errno);
@@ -164,6 +179,7 @@ int lift(int fd, int above) {
 }
 
 std::string deathreason(int status) {
+  if (WIFSIGNALED(status) && WTERMSIG(status) == SIGSYS) return "the image library attempted a forbidden operation";
   if (WIFSIGNALED(status)) return std::string("the image library crashed (") + strsignal(WTERMSIG(status)) + ")";
   if (WIFEXITED(status)) return "the worker stopped unexpectedly (exit status " + std::to_string(WEXITSTATUS(status)) + ")";
   return "the worker stopped unexpectedly";
@@ -243,6 +259,13 @@ replyparse decodereply(const std::string& buffer, slideresult* result, size_t* u
   if (buffer.size() < sizeof(replyheader)) return replyparse::incomplete;
   replyheader h;
   std::memcpy(&h, buffer.data(), sizeof h);
+  if (h.magic == replymagic && h.state == forbiddenstate && h.reasonsize == 0 && h.jpegsize == 0) {
+    const std::string call = syscallname(h.width);
+    *result = slideresult{};
+    result->reason = "the image library attempted a forbidden operation" + (call.empty() ? "" : " (" + call + ")");
+    *used = sizeof h;
+    return replyparse::last;
+  }
   if (h.magic != replymagic || h.state > static_cast<uint32_t>(slidestate::unencodable) ||
       h.reasonsize > reasonlimit || h.jpegsize > framelimit)
     return replyparse::malformed;
@@ -325,8 +348,10 @@ bool workerpool::spawn(worker& w, std::string* reason) {
 }
 
 bool workerpool::send(worker& w, const std::string& name, int fd) {
-  const uint32_t namesize = static_cast<uint32_t>(name.size());
-  std::string payload(reinterpret_cast<const char*>(&namesize), sizeof namesize);
+  struct stat st {};
+  if (fstat(fd, &st) != 0) return false;
+  const uint64_t sizes[2] = {static_cast<uint64_t>(st.st_size), name.size()};
+  std::string payload(reinterpret_cast<const char*>(sizes), sizeof sizes);
   payload += name;
   char control[CMSG_SPACE(sizeof(int))] = {};
   iovec iov{payload.data(), payload.size()};
@@ -406,17 +431,18 @@ void workerpool::drain(worker& w) {
   slideresult r;
   size_t used = 0;
   const replyparse p = decodereply(w.inbox, &r, &used);
-  if (p == replyparse::malformed || (p == replyparse::complete && !w.busy) ||
-      (p == replyparse::complete && used != w.inbox.size())) {
+  const bool replied = p == replyparse::complete || p == replyparse::last;
+  if (p == replyparse::malformed || (replied && (!w.busy || used != w.inbox.size()))) {
     reap(w, "the worker sent a malformed reply");
     return;
   }
-  if (p == replyparse::complete) {
+  if (replied) {
     finished_.emplace_back(w.job, std::move(r));
     w.busy = false;
     w.inbox.clear();
   }
-  if (closed) reap(w, "");
+  // A worker its sandbox is ending must get no other still.
+  if (closed || p == replyparse::last) reap(w, "");
 }
 
 void workerpool::forwarddiagnostics() {

@@ -8,7 +8,9 @@
 // wait, such as writing a frame or the script, is therefore never cut in
 // half. workerpool::clear is the one place that ends every child.
 //
-// A worker is untrusted: every reply is checked before the driver uses it.
+// A worker is untrusted: it runs in a sandbox (sandbox.h), is handed each
+// still as an open descriptor, opens nothing itself, and every reply it
+// sends is checked before the driver uses it.
 #pragma once
 
 #include <signal.h>
@@ -63,9 +65,10 @@ class interruptguard {
 // The wire form of a worker's reply. decodereply takes the first reply off
 // the front of buffer: incomplete while more bytes are needed, malformed for
 // anything a sound worker does not send (an unknown state, a reason or frame
-// over its bound, a frame that is not a JPEG).
+// over its bound, a frame that is not a JPEG), and last for the note of a
+// worker that its sandbox is ending (a complete reply, and its last).
 std::string encodereply(const slideresult& result);
-enum class replyparse { incomplete, complete, malformed };
+enum class replyparse { incomplete, complete, last, malformed };
 replyparse decodereply(const std::string& buffer, slideresult* result, size_t* used);
 
 struct poolsettings {
@@ -79,6 +82,8 @@ struct poolsettings {
   std::function<void()> beforefork;
   // In the driver: whatever the workers wrote on their standard error.
   std::function<void(const std::string&)> diagnostics;
+  // Whether each worker locks itself in (sandbox.h) before its first still.
+  bool sandbox = true;
 };
 
 class workerpool {

@@ -1,6 +1,7 @@
 #include "worker/worker.h"
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/wait.h>
@@ -99,8 +100,9 @@ TEST(Reply, RoundTripsAndRefusesWhatNoSoundWorkerSends) {
 // A pool whose workers run `work` on stills that are temporary files.
 struct poolrun {
   explicit poolrun(std::function<slideresult(const char*, const char*, size_t)> work, unsigned workers = 1,
-                   std::chrono::milliseconds deadline = std::chrono::seconds(20)) {
+                   std::chrono::milliseconds deadline = std::chrono::seconds(20), bool sandbox = true) {
     poolsettings s;
+    s.sandbox = sandbox;
     s.workers = workers;
     s.deadline = deadline;
     s.work = std::move(work);
@@ -138,7 +140,12 @@ slideresult echo(const char* name, const char* data, size_t size) {
   if (still == "fpe") raise(SIGFPE);
   if (still == "abort") std::abort();
   if (still == "exit") _exit(3);
-  if (still == "hang") std::this_thread::sleep_for(std::chrono::seconds(30));
+  char byte;
+  if (still == "hang") (void)!read(0, &byte, 1);  // no job comes while this one runs
+  if (still == "open") open("/etc/hostname", O_RDONLY);
+  if (still == "socket") socket(AF_INET, SOCK_STREAM, 0);
+  if (still == "exec") execl("/bin/true", "true", nullptr);
+  if (still == "kill") kill(0, 0);  // asks only whether it could
   if (still == "garbage") (void)!write(0, "garbage, not a reply........", 28);
   if (still == "noise") (void)!write(2, "a library's warning\n", 20);
   slideresult r;
@@ -149,7 +156,8 @@ slideresult echo(const char* name, const char* data, size_t size) {
 
 TEST(Pool, AWorkerThatFailsCostsOnlyItsStill) {
   poolrun p(echo, 1, std::chrono::milliseconds(1500));
-  const std::vector<std::string> stills = {"a", "segv", "b", "fpe", "abort", "exit", "garbage", "hang", "noise", "c"};
+  const std::vector<std::string> stills = {"a",    "segv",  "b",   "fpe",    "abort", "exit", "garbage",
+                                           "hang", "noise", "c",   "open",   "socket", "exec", "kill"};
   const std::vector<slideresult> r = p.run(stills);
   const std::pair<size_t, std::string> failures[] = {
       {1, "the image library crashed (Segmentation fault)"},
@@ -158,6 +166,12 @@ TEST(Pool, AWorkerThatFailsCostsOnlyItsStill) {
       {5, "the worker stopped unexpectedly (exit status 3)"},
       {6, "the worker sent a malformed reply"},
       {7, "took longer than 1.5 s"},
+      // The sandbox: a worker opens nothing, reaches no network, starts and
+      // signals nothing.
+      {10, "the image library attempted a forbidden operation (openat)"},
+      {11, "the image library attempted a forbidden operation (socket)"},
+      {12, "the image library attempted a forbidden operation (execve)"},
+      {13, "the image library attempted a forbidden operation (kill)"},
   };
   for (const auto& [job, reason] : failures) {
     EXPECT_EQ(r[job].state, slidestate::unloadable) << job;
@@ -177,7 +191,7 @@ TEST(Pool, KeepsEveryWorkerBusyAndEndsThemAll) {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         return echo(name, "", 0);
       },
-      4);
+      4, std::chrono::seconds(20), false);
   const auto start = std::chrono::steady_clock::now();
   const std::vector<slideresult> r = p.run(std::vector<std::string>(8, ""));
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
