@@ -174,7 +174,8 @@ int runslideshow(std::ostream& log, std::ostream& err, const std::function<void(
   log.flush();
   writetransitionchain(script.stream(), counter);
   writescriptclosing(script.stream());
-  if (!script.close() && scriptopened) {
+  const bool scriptwritten = script.close();
+  if (!scriptwritten && scriptopened) {
     reportfailure(log, err, std::string(scriptname) + ": cannot write: " + script.error());
     complete = false;
   }
@@ -182,7 +183,8 @@ int runslideshow(std::ostream& log, std::ostream& err, const std::function<void(
   if (guard.signal() != 0) {
     reportfailure(log, err,
                   std::string("interrupted (") + strsignal(guard.signal()) + "): " + std::to_string(counter - 1) +
-                      (counter == 2 ? " slide" : " slides") + " made, and " + scriptname + " holds them");
+                      (counter == 2 ? " slide" : " slides") + " made" +
+                      (scriptwritten ? std::string(", and ") + scriptname + " holds them" : std::string()));
     guard.reraise();
   }
   log << "Run finished..press any key!\n";

@@ -211,6 +211,12 @@ TEST_F(Run, BadStillsAreReportedAndSkippedWithoutGaps) {
        "too large: 30000 \u00d7 40000 pixels"},
       {"DSC0010.JPG.xpm", [](const std::string& p) { writefile(p, crashingxpm); },
        "the image library crashed (Segmentation fault)"},
+      {"DSC0011.JPG.png",
+       [](const std::string& p) {
+         writepicture(p, 200, 150, [](unsigned x, unsigned y) { return rgb{uint8_t(x * y), uint8_t(x), uint8_t(y)}; });
+         writefile(p, readfile(p).substr(0, 2000));
+       },
+       "png library error, file read error"},
   };
   for (const auto& b : bad) b.make(dir / b.name);
   std::vector<std::string> before;
@@ -228,6 +234,7 @@ TEST_F(Run, BadStillsAreReportedAndSkippedWithoutGaps) {
     EXPECT_EQ(errors[i].rfind(prefix, 0), 0u) << errors[i];
     expected.push_back(std::string("processimage:") + bad[i].name);
   }
+  EXPECT_EQ(errors.back(), "vantrel: DSC0011.JPG.png: cannot load: png library error, file read error");  // once
   for (const char* line : {"processimage:DSC0099.JPG", "ht=60", "wd=80", "Counter=3", "Run finished..press any key!"})
     expected.push_back(line);
   std::vector<std::string> listed;

@@ -25,8 +25,7 @@ bool watching = false;  // the current image exists, so its claimed size can be 
 // which a crafted header can wrap around to a small number.
 uint64_t claimedbytes() {
   auto field = [](ILenum e) { return static_cast<uint64_t>(static_cast<ILuint>(ilGetInteger(e))); };
-  return field(IL_IMAGE_WIDTH) * field(IL_IMAGE_HEIGHT) * field(IL_IMAGE_DEPTH) *
-         field(IL_IMAGE_BYTES_PER_PIXEL) * field(IL_IMAGE_BPC);
+  return field(IL_IMAGE_WIDTH) * field(IL_IMAGE_HEIGHT) * field(IL_IMAGE_DEPTH) * field(IL_IMAGE_BYTES_PER_PIXEL);
 }
 
 void* ILAPIENTRY budgetalloc(const ILsizei size) {
@@ -144,9 +143,9 @@ bool centreoncanvas(unsigned width, unsigned height, std::string* reason) {
 bool turnimage(int orientation, std::string* reason) {
   if (orientation < 2 || orientation > 8) return true;
   const imagesize size = currentimagesize();
-  const ILint channels = ilGetInteger(IL_IMAGE_BYTES_PER_PIXEL), format = ilGetInteger(IL_IMAGE_FORMAT),
+  const ILint channels = ilGetInteger(IL_IMAGE_CHANNELS), format = ilGetInteger(IL_IMAGE_FORMAT),
               type = ilGetInteger(IL_IMAGE_TYPE), origin = ilGetInteger(IL_IMAGE_ORIGIN);
-  const unsigned pixelbytes = static_cast<unsigned>(channels * ilGetInteger(IL_IMAGE_BPC));
+  const unsigned pixelbytes = static_cast<unsigned>(ilGetInteger(IL_IMAGE_BYTES_PER_PIXEL));
   std::vector<unsigned char> turned(static_cast<size_t>(size.width) * size.height * pixelbytes);
   turnpixels(ilGetData(), size.width, size.height, pixelbytes, orientation, origin == IL_ORIGIN_LOWER_LEFT,
              turned.data());
