@@ -7,8 +7,8 @@
 //
 // DIR holds vantrel, floor and makestills. Contenders run alternately, one
 // warm-up each, then --runs timed rounds (7 unless given); the table gives
-// medians. Where valgrind is installed, vantrel's and the floor's
-// instruction counts (all processes) are compared too.
+// medians. (Instruction counts are not taken: valgrind cannot run inside
+// the workers' sandbox, whose filter applies to valgrind's own calls.)
 #include <sched.h>
 #include <unistd.h>
 
@@ -64,20 +64,6 @@ sample runcontender(contender& c, size_t stills) {
     std::exit(1);
   }
   return s;
-}
-
-// Instructions executed by argv in cwd, counted by callgrind: unlike wall
-// time, the same for every run, whatever else the machine is doing.
-long long instructions(const std::vector<std::string>& argv, const fs::path& cwd, const fs::path& log) {
-  std::vector<std::string> command = {"valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null"};
-  command.insert(command.end(), argv.begin(), argv.end());
-  spawn(command, cwd.string(), "/dev/null", log.string());
-  // One count per process: the driver and each worker.
-  const std::string text = readfile(log.string());
-  long long total = -1;
-  for (size_t at = text.find("Collected : "); at != std::string::npos; at = text.find("Collected : ", at + 1))
-    total = std::max(total, 0LL) + std::stoll(text.substr(at + 12));
-  return total;
 }
 
 double median(std::vector<double> v) {
@@ -278,24 +264,6 @@ int main(int argc, char** argv) {
   spread("vantrel", allratios, pairedratio);
   spread("vantrel on one CPU", oneratios, pinnedratio);
 
-  // Instruction counts settle what wall time on a shared machine cannot:
-  // whether vantrel's own work is measurable next to the library's.
-  long long countvantrel = -1, countfloor = -1;
-  const size_t counted = std::min<size_t>(stills, 10);
-  if (!smoke && installed("valgrind")) {
-    const fs::path dir = work / "counted";
-    fs::create_directories(dir);
-    std::vector<std::string> floorcommand = {(bin / "floor").string()};
-    for (size_t i = 0; i < counted; ++i) {
-      fs::copy_symlink(stilldir / names[i], dir / names[i]);
-      floorcommand.push_back(names[i]);
-    }
-    countvantrel = instructions({(bin / "vantrel").string()}, dir, work / "callgrind.log");
-    countfloor = instructions(floorcommand, dir, work / "callgrind.log");
-    std::printf("instructions (callgrind, the first %zu stills): vantrel %lld, library floor %lld, ratio %.5f\n",
-                counted, countvantrel, countfloor, static_cast<double>(countvantrel) / static_cast<double>(countfloor));
-  }
-
   // Scale (a): a folder of empty qualifying names. Each fails to load at
   // once, so this times listing, sorting and the per-name bookkeeping.
   const size_t manynames = smoke ? 200 : 20000;
@@ -342,10 +310,6 @@ int main(int argc, char** argv) {
     std::printf("  vantrel on one CPU <= 1.08 x floor time (paired runs): %.3f, %s\n", pinnedratio,
                 pinnedratio <= 1.08 ? "met" : "missed");
     std::printf("  frames byte-identical to the floor's: %s\n", identical ? "met" : "missed");
-    if (countfloor > 0 && countvantrel > 0) {
-      const double ratio = static_cast<double>(countvantrel) / static_cast<double>(countfloor);
-      std::printf("  vantrel <= 1.05 x floor instructions: %.5f, %s\n", ratio, ratio <= 1.05 ? "met" : "missed");
-    }
     for (size_t k = floorat + 1; k < contenders.size(); ++k) {
       const double m = results[k].median;
       std::printf("  vantrel faster than %s: %.2f x, %s\n", contenders[k].name.c_str(), m / results[0].median,

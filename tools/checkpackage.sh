@@ -24,7 +24,10 @@ tryrun() {
   echo "checkpackage: $bin made 3 frames and anim.avs"
 }
 
-dpkg-deb --field "$deb" Depends | grep -q 'libdevil' || fail "the package does not depend on the image library"
+depends=$(dpkg-deb --field "$deb" Depends)
+for lib in libdevil libexif libseccomp; do
+  grep -q "$lib" <<<"$depends" || fail "the package does not depend on $lib: $depends"
+done
 for field in Maintainer Description; do
   [ -n "$(dpkg-deb --field "$deb" "$field")" ] || fail "the package has no $field"
 done
