@@ -60,13 +60,6 @@ TEST(Orientation, TurnsEveryWayByMovingPixels) {
     const size_t w = turnsacross(o) ? 2 : 3;
     EXPECT_EQ(flipped.substr(6 - w) + flipped.substr(w, 6 - 2 * w) + flipped.substr(0, w), out) << o;
   }
-  // Pixels of several bytes move whole.
-  const unsigned char wide[] = {1, 2, 3, 4, 5, 6};
-  unsigned char turned[6];
-  turnpixels(wide, 3, 1, 2, 6, false, turned);  // 3 x 1 of two bytes each, to 1 x 3
-  EXPECT_EQ(std::vector<unsigned char>(turned, turned + 6), (std::vector<unsigned char>{1, 2, 3, 4, 5, 6}));
-  turnpixels(wide, 3, 1, 2, 2, false, turned);
-  EXPECT_EQ(std::vector<unsigned char>(turned, turned + 6), (std::vector<unsigned char>{5, 6, 3, 4, 1, 2}));
 }
 
 TEST(Orientation, ReadsTheTagAndIgnoresAnythingElse) {
