@@ -25,7 +25,7 @@ bool makeslides(const std::vector<std::string>& stills, int& counter, const slid
   poolsettings settings;
   settings.workers = workers;
   settings.setup = [] { initimagelibrary(librarybudget); };
-  settings.work = [](const char* name, const char* data, size_t size) { return makeframe(name, data, size); };
+  settings.work = makeframe;
   settings.beforefork = [&] {
     streams.log.flush();
     streams.script.flush();
@@ -40,21 +40,19 @@ bool makeslides(const std::vector<std::string>& stills, int& counter, const slid
   // Results wait here until every still before them is committed; the window
   // bounds how far ahead of the oldest unfinished still the workers may run.
   std::vector<std::optional<slideresult>> results(stills.size());
-  const size_t window = 8 * static_cast<size_t>(std::max(1u, workers));
+  const size_t window = 8 * static_cast<size_t>(workers);
   size_t handed = 0, committed = 0;
   bool complete = true;
   std::vector<std::pair<size_t, slideresult>> done;
   while (committed < stills.size()) {
     while (guard.signal() == 0 && handed < stills.size() && handed < committed + window && pool.hasroom()) {
-      std::string reason;
-      const int fd = openstill(stills[handed], &reason);
-      if (fd < 0) {
-        slideresult failed;
-        failed.reason = reason;
+      slideresult failed;
+      uint64_t size = 0;
+      const int fd = openstill(stills[handed], &size, &failed.reason);
+      if (fd < 0)
         results[handed] = std::move(failed);
-      } else {
-        pool.start(handed, stills[handed], fd);
-      }
+      else
+        pool.start(handed, stills[handed], fd, size);
       ++handed;
     }
     for (; committed < stills.size() && results[committed]; ++committed) {
@@ -106,34 +104,29 @@ void reportfailure(std::ostream& log, std::ostream& err, const std::string& mess
   err.flush();
 }
 
-int openstill(const std::string& name, std::string* reason) {
+int openstill(const std::string& name, uint64_t* size, std::string* reason) {
+  auto fail = [&](const std::string& why) {
+    *reason = why;
+    return -1;
+  };
   // stat first, so that a FIFO or a device is never opened at all.
   struct stat st {};
-  if (stat(name.c_str(), &st) != 0) {
-    *reason = std::string("could not open file (") + std::strerror(errno) + ")";
-    return -1;
-  }
-  if (S_ISDIR(st.st_mode)) {
-    *reason = std::strerror(EISDIR);
-    return -1;
-  }
-  const int fd = S_ISREG(st.st_mode) ? open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC) : -1;
-  if (S_ISREG(st.st_mode) && fd < 0) {
-    *reason = std::string("could not open file (") + std::strerror(errno) + ")";
-    return -1;
-  }
+  if (stat(name.c_str(), &st) != 0) return fail(std::string("could not open file (") + std::strerror(errno) + ")");
+  if (S_ISDIR(st.st_mode)) return fail(std::strerror(EISDIR));
+  if (!S_ISREG(st.st_mode)) return fail("not a regular file");
+  const int fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return fail(std::string("could not open file (") + std::strerror(errno) + ")");
   // Checked again on what was opened: the name may have changed hands.
-  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    if (fd >= 0) close(fd);
-    *reason = "not a regular file";
-    return -1;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return fail("not a regular file");
   }
   if (static_cast<uint64_t>(st.st_size) > stillfilelimit) {
     close(fd);
-    *reason = "too large: a file of " + std::to_string(st.st_size >> 20) + " MiB (at most " +
-              std::to_string(stillfilelimit >> 20) + " MiB)";
-    return -1;
+    return fail("too large: a file of " + std::to_string(st.st_size >> 20) + " MiB (at most " +
+                std::to_string(stillfilelimit >> 20) + " MiB)");
   }
+  *size = static_cast<uint64_t>(st.st_size);
   return fd;
 }
 

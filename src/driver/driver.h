@@ -15,6 +15,7 @@
 
 #include <dirent.h>
 
+#include <cstdint>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -38,8 +39,9 @@ std::vector<std::string> liststills(DIR* dir, std::ostream& log, std::string* re
 void reportfailure(std::ostream& log, std::ostream& err, const std::string& message);
 
 // Opens a still for reading, without blocking and only if it is a regular
-// file. Returns the descriptor, or -1 with *reason in plain words.
-int openstill(const std::string& name, std::string* reason);
+// file. Returns the descriptor and sets *size, or returns -1 with *reason in
+// plain words.
+int openstill(const std::string& name, uint64_t* size, std::string* reason);
 
 // Runs in the current directory and returns the exit status. waitforkey is
 // called at the end of every run that gets past opening the directory and

@@ -9,13 +9,11 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 
 namespace {
@@ -40,6 +38,7 @@ struct replyheader {
 // A worker stopped by its sandbox says which call it tried, in a reply of
 // this state with the call's number as the width.
 constexpr uint32_t forbiddenstate = 100;
+constexpr char forbiddenreason[] = "the image library attempted a forbidden operation";
 
 constexpr int guarded[3] = {SIGINT, SIGTERM, SIGHUP};
 volatile sig_atomic_t caught = 0;
@@ -56,20 +55,12 @@ std::string printable(const std::string& text) {
   return out;
 }
 
-bool writeall(int fd, const char* data, size_t size) {
+// Reads or writes all of data through a blocking descriptor: io is read or
+// write.
+template <typename Byte, typename Io>
+bool whole(Io io, int fd, Byte* data, size_t size) {
   while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-bool readall(int fd, char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::read(fd, data, size);
+    const ssize_t n = io(fd, data, size);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     data += n;
@@ -153,7 +144,7 @@ int lift(int fd, int above) {
     for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
       if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS) std::memcpy(&fd, CMSG_DATA(c), sizeof fd);
     std::string name(sizes[1], '\0');
-    if (fd < 0 || !readall(0, name.data(), name.size())) _exit(0);
+    if (fd < 0 || !whole(::read, 0, name.data(), name.size())) _exit(0);
 
     // The still is mapped, not copied: the library reads it straight from
     // the page cache.
@@ -174,12 +165,12 @@ int lift(int fd, int above) {
     }
     ::close(fd);
     const std::string reply = encodereply(result);
-    if (!writeall(0, reply.data(), reply.size())) _exit(0);
+    if (!whole(::write, 0, reply.data(), reply.size())) _exit(0);
   }
 }
 
 std::string deathreason(int status) {
-  if (WIFSIGNALED(status) && WTERMSIG(status) == SIGSYS) return "the image library attempted a forbidden operation";
+  if (WIFSIGNALED(status) && WTERMSIG(status) == SIGSYS) return forbiddenreason;
   if (WIFSIGNALED(status)) return std::string("the image library crashed (") + strsignal(WTERMSIG(status)) + ")";
   if (WIFEXITED(status)) return "the worker stopped unexpectedly (exit status " + std::to_string(WEXITSTATUS(status)) + ")";
   return "the worker stopped unexpectedly";
@@ -262,7 +253,7 @@ replyparse decodereply(const std::string& buffer, slideresult* result, size_t* u
   if (h.magic == replymagic && h.state == forbiddenstate && h.reasonsize == 0 && h.jpegsize == 0) {
     const std::string call = syscallname(h.width);
     *result = slideresult{};
-    result->reason = "the image library attempted a forbidden operation" + (call.empty() ? "" : " (" + call + ")");
+    result->reason = forbiddenreason + (call.empty() ? "" : " (" + call + ")");
     *used = sizeof h;
     return replyparse::last;
   }
@@ -347,10 +338,8 @@ bool workerpool::spawn(worker& w, std::string* reason) {
   return true;
 }
 
-bool workerpool::send(worker& w, const std::string& name, int fd) {
-  struct stat st {};
-  if (fstat(fd, &st) != 0) return false;
-  const uint64_t sizes[2] = {static_cast<uint64_t>(st.st_size), name.size()};
+bool workerpool::send(worker& w, const std::string& name, int fd, uint64_t size) {
+  const uint64_t sizes[2] = {size, name.size()};
   std::string payload(reinterpret_cast<const char*>(sizes), sizeof sizes);
   payload += name;
   char control[CMSG_SPACE(sizeof(int))] = {};
@@ -372,7 +361,7 @@ bool workerpool::send(worker& w, const std::string& name, int fd) {
   return n == static_cast<ssize_t>(payload.size());
 }
 
-void workerpool::start(size_t job, const std::string& name, int fd) {
+void workerpool::start(size_t job, const std::string& name, int fd, uint64_t size) {
   auto it = std::find_if(workers_.begin(), workers_.end(), [](const worker& w) { return !w.busy; });
   std::string reason = name.size() > namelimit ? "the name is too long" : "no worker is free";
   bool sent = false;
@@ -380,7 +369,7 @@ void workerpool::start(size_t job, const std::string& name, int fd) {
   // gets the still.
   for (int attempt = 0; attempt < 2 && !sent && it != workers_.end() && name.size() <= namelimit; ++attempt) {
     if (it->pid < 0 && !spawn(*it, &reason)) break;
-    sent = send(*it, name, fd);
+    sent = send(*it, name, fd, size);
     if (!sent) {
       reason = "cannot hand the still to a worker";
       reap(*it, "");
@@ -457,6 +446,9 @@ void workerpool::forwarddiagnostics() {
 }
 
 bool workerpool::wait(std::vector<std::pair<size_t, slideresult>>* done) {
+  char overdue[64];
+  std::snprintf(overdue, sizeof overdue, "took longer than %g s",
+                std::chrono::duration_cast<std::chrono::duration<double>>(settings_.deadline).count());
   while (finished_.empty()) {
     if (guard_.signal() != 0) return false;
     std::vector<pollfd> fds;
@@ -489,11 +481,8 @@ bool workerpool::wait(std::vector<std::pair<size_t, slideresult>>* done) {
     for (size_t i = 0; i < owners.size() && ready > 0; ++i)
       if (fds[i].revents != 0) drain(*owners[i]);
     now = std::chrono::steady_clock::now();
-    const auto seconds = std::chrono::duration_cast<std::chrono::duration<double>>(settings_.deadline).count();
-    char text[64];
-    std::snprintf(text, sizeof text, "took longer than %g s", seconds);
     for (worker& w : workers_)
-      if (w.pid >= 0 && w.busy && now >= w.due) reap(w, text);
+      if (w.pid >= 0 && w.busy && now >= w.due) reap(w, overdue);
   }
   done->insert(done->end(), std::make_move_iterator(finished_.begin()), std::make_move_iterator(finished_.end()));
   finished_.clear();

@@ -97,9 +97,10 @@ class workerpool {
   bool hasroom() const;
   // Whether any still is being worked on or has a result not yet collected.
   bool busy() const;
-  // Hands the still `name`, open as fd (which the pool closes), to a free
-  // worker, starting one if needed; job identifies it in wait().
-  void start(size_t job, const std::string& name, int fd);
+  // Hands the still `name`, open as fd (which the pool closes) and size
+  // bytes long, to a free worker, starting one if needed; job identifies it
+  // in wait().
+  void start(size_t job, const std::string& name, int fd, uint64_t size);
   // Waits until at least one still is done, a deadline passes or a signal
   // arrives, and appends what is done. A still whose worker died, broke its
   // budget, overran the deadline or sent a malformed reply comes back
@@ -114,7 +115,7 @@ class workerpool {
  private:
   struct worker;
   bool spawn(worker& w, std::string* reason);
-  bool send(worker& w, const std::string& name, int fd);
+  bool send(worker& w, const std::string& name, int fd, uint64_t size);
   void reap(worker& w, const std::string& reason);
   void drain(worker& w);
   void forwarddiagnostics();

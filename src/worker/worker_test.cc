@@ -116,7 +116,7 @@ struct poolrun {
       while (next < contents.size() && pool->hasroom()) {
         const std::string path = dir / std::to_string(next);
         writefile(path, contents[next]);
-        pool->start(next, "DSC" + std::to_string(next) + ".JPG", open(path.c_str(), O_RDONLY));
+        pool->start(next, "DSC" + std::to_string(next) + ".JPG", open(path.c_str(), O_RDONLY), contents[next].size());
         ++next;
       }
       std::vector<std::pair<size_t, slideresult>> done;
