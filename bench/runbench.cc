@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "slide/slide.h"
 #include "testdir.h"
 
 namespace fs = std::filesystem;
@@ -176,11 +177,7 @@ int main(int argc, char** argv) {
   auto frames = [&](contender& c) {
     runcontender(c, stills);
     std::vector<std::string> bytes;
-    for (size_t i = 1; i <= stills; ++i) {
-      char name[32];
-      std::snprintf(name, sizeof name, "out%04zu.jpg", i);
-      bytes.push_back(readfile((stilldir / name).string()));
-    }
+    for (size_t i = 1; i <= stills; ++i) bytes.push_back(readfile((stilldir / slidename(static_cast<int>(i))).string()));
     return bytes;
   };
   const bool identical = frames(contenders[0]) == frames(contenders[floorat]);

@@ -6,42 +6,37 @@
 // The script "anim.avs" is started once the directory is open and finished
 // after the last slide. The image work is spread over worker processes
 // (src/worker); the driver alone opens the stills and writes the frames and
-// the script, committing the slides strictly in list order.
+// the script (folder.h), committing the slides strictly in list order
+// (commit.h).
 //
 // SIGINT, SIGTERM or SIGHUP end a run early: no more stills are handed out,
 // the workers are ended, the script is finished for the slides made so far,
 // and the process then ends by that signal.
 #pragma once
 
-#include <dirent.h>
-
-#include <cstdint>
 #include <functional>
 #include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "driver/folder.h"
+
 // Exit statuses of a run.
-constexpr int runcomplete = 0;   // every still became a slide, the script was written
+constexpr int runcomplete = 0;     // every still became a slide, the script was written
 constexpr int runnodirectory = 1;  // the current directory could not be opened
-constexpr int runincomplete = 2;  // the run ended, but a still or the script failed
+constexpr int runincomplete = 2;   // the run ended, but a still or the script failed
 
 bool isstill(std::string_view name);
 
-// Reads the rest of dir, logging "file:<name>" for every entry, and returns
-// the stills in ascending byte-wise order. Sets *readerror to the system's
-// reason if the directory could not be read to its end.
-std::vector<std::string> liststills(DIR* dir, std::ostream& log, std::string* readerror);
+// Reads the rest of the listing, logging "file:<name>" for every entry, and
+// returns the stills in ascending byte-wise order. Sets *readerror to the
+// system's reason if the folder could not be read to its end.
+std::vector<std::string> liststills(folderlisting& folder, std::ostream& log, std::string* readerror);
 
 // Writes "vantrel: <message>" on err, after flushing log so that a terminal
 // shows both in the order they happened.
 void reportfailure(std::ostream& log, std::ostream& err, const std::string& message);
-
-// Opens a still for reading, without blocking and only if it is a regular
-// file. Returns the descriptor and sets *size, or returns -1 with *reason in
-// plain words.
-int openstill(const std::string& name, uint64_t* size, std::string* reason);
 
 // Runs in the current directory and returns the exit status. waitforkey is
 // called at the end of every run that gets past opening the directory and

@@ -38,12 +38,11 @@ TEST(StillList, LogsEveryEntryAndSortsStillsBytewise) {
   for (const std::string& n : names) writefile(dir / n, "");
   mkdir((dir / "DSC0005.JPG").c_str(), 0755);  // the filter looks at names only
 
-  DIR* d = opendir(dir.path().c_str());
-  ASSERT_NE(d, nullptr);
+  folderlisting folder(dir.path());
+  ASSERT_TRUE(folder.ok()) << folder.error();
   std::ostringstream log;
   std::string readerror;
-  const std::vector<std::string> stills = liststills(d, log, &readerror);
-  closedir(d);
+  const std::vector<std::string> stills = liststills(folder, log, &readerror);
 
   EXPECT_EQ(readerror, "");
   EXPECT_EQ(stills, (std::vector<std::string>{"DSC0001.JPG", "DSC0001.JPG.bak", "DSC0002.JPG",
@@ -68,11 +67,7 @@ class Run : public ::testing::Test {
   }
   void still(const std::string& name, unsigned w, unsigned h, rgb colour) { still(name, w, h, colour, colour); }
 
-  picture frame(int number) {
-    char name[32];
-    std::snprintf(name, sizeof name, "out%04d.jpg", number);
-    return readpicture(dir / name);
-  }
+  picture frame(int number) { return readpicture(dir / slidename(number)); }
 
   // The script up to the transition lines, and after them. The pieces are
   // checked byte for byte in the script's own tests; here, their assembly.

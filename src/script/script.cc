@@ -1,14 +1,7 @@
 #include "script/script.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
-#include <streambuf>
-#include <vector>
 
 using namespace std::string_view_literals;
 
@@ -117,78 +110,3 @@ void writetransitionchain(std::ostream& out, int count) {
 }
 
 void writescriptclosing(std::ostream& out) { out << titleblock << endblock; }
-
-// A streambuf over a POSIX file descriptor. Unlike std::filebuf it keeps the
-// errno of the first failure, which later calls would otherwise overwrite.
-class scriptfile::fdbuf : public std::streambuf {
- public:
-  fdbuf() : buffer_(1 << 16) { setp(buffer_.data(), buffer_.data() + buffer_.size()); }
-  ~fdbuf() override { closefile(); }
-
-  bool openfile(const char* path) {
-    fd_ = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd_ < 0) fail(errno);
-    return fd_ >= 0;
-  }
-
-  bool closefile() {
-    if (fd_ >= 0) {
-      drain();
-      if (::close(fd_) != 0) fail(errno);
-      fd_ = -1;
-    }
-    return error_.empty();
-  }
-
-  const std::string& error() const { return error_; }
-
- protected:
-  int_type overflow(int_type ch) override {
-    if (!drain()) return traits_type::eof();
-    if (!traits_type::eq_int_type(ch, traits_type::eof())) {
-      *pptr() = traits_type::to_char_type(ch);
-      pbump(1);
-    }
-    return traits_type::not_eof(ch);
-  }
-
-  int sync() override { return drain() ? 0 : -1; }
-
- private:
-  // Writes what is buffered. After a failure the buffer is simply emptied:
-  // the file is already incomplete and the first reason is what matters.
-  bool drain() {
-    const char* p = pbase();
-    while (p < pptr() && fd_ >= 0 && error_.empty()) {
-      ssize_t n = ::write(fd_, p, static_cast<size_t>(pptr() - p));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        fail(n < 0 ? errno : EIO);
-        break;
-      }
-      p += n;
-    }
-    setp(buffer_.data(), buffer_.data() + buffer_.size());
-    return error_.empty() && fd_ >= 0;
-  }
-
-  void fail(int err) {
-    if (error_.empty()) error_ = std::strerror(err);
-  }
-
-  std::vector<char> buffer_;
-  int fd_ = -1;
-  std::string error_;
-};
-
-scriptfile::scriptfile() : buf_(std::make_unique<fdbuf>()), stream_(buf_.get()) {}
-
-scriptfile::~scriptfile() = default;
-
-bool scriptfile::open(const char* path) { return buf_->openfile(path); }
-
-std::ostream& scriptfile::stream() { return stream_; }
-
-bool scriptfile::close() { return buf_->closefile(); }
-
-const std::string& scriptfile::error() const { return buf_->error(); }

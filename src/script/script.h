@@ -4,12 +4,11 @@
 // line per slide (K = 1 ... N), the opening effect line, one transition line
 // for each slide i = 2 ... N-1, the title card block and the end block. The
 // writers below produce those pieces byte for byte on any std::ostream; the
-// run sends them through a scriptfile, which notices failed writes.
+// driver decides where the stream goes.
 #pragma once
 
 #include <array>
 #include <functional>
-#include <memory>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -48,27 +47,3 @@ void writetransitionchain(std::ostream& out, int count);
 
 // Title card block, then end block.
 void writescriptclosing(std::ostream& out);
-
-// A buffered output file that remembers the first system error, so that a
-// script which could not be created or written is reported, with the reason,
-// instead of being lost silently. Writes after a failure are dropped.
-class scriptfile {
- public:
-  scriptfile();
-  ~scriptfile();
-  scriptfile(const scriptfile&) = delete;
-  scriptfile& operator=(const scriptfile&) = delete;
-
-  // Creates or truncates path. False, with error() set, if that fails.
-  bool open(const char* path);
-  std::ostream& stream();
-  // Writes out the buffer and closes the file. False if opening, any write or
-  // the close failed; error() then holds the first reason.
-  bool close();
-  const std::string& error() const;
-
- private:
-  class fdbuf;
-  std::unique_ptr<fdbuf> buf_;
-  std::ostream stream_;
-};

@@ -162,10 +162,9 @@ bool turnimage(int orientation, std::string* reason) {
   return true;
 }
 
-bool encodejpeg(std::string* jpeg, std::string* reason) {
-  // Room for any frame: a 720 x 576 JPEG stays far below this even at the
-  // library's near-lossless default quality.
-  static std::vector<unsigned char> room(4 << 20);
+bool encodejpeg(size_t limit, std::string* jpeg, std::string* reason) {
+  static std::vector<unsigned char> room;
+  room.resize(limit);
   ILuint written = 0;
   if (!checked([&] { return (written = ilSaveL(IL_JPG, room.data(), static_cast<ILuint>(room.size()))) > 0; },
                reason))

@@ -40,5 +40,6 @@ bool centreoncanvas(unsigned width, unsigned height, std::string* reason);
 // orientation.h), moving pixels exactly; 1 and unknown values leave it.
 bool turnimage(int orientation, std::string* reason);
 
-// The current image as a JPEG with the library's default settings.
-bool encodejpeg(std::string* jpeg, std::string* reason);
+// The current image as a JPEG of at most limit bytes, with the library's
+// default settings.
+bool encodejpeg(size_t limit, std::string* jpeg, std::string* reason);

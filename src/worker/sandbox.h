@@ -1,21 +1,18 @@
-// The worker's sandbox: once a worker has set itself up, it locks itself in
-// with no new privileges and a seccomp filter, so that a still crafted to
-// take over the image library can do nothing but fail. What is allowed is
+// The worker's sandbox: once a worker has set itself up, it locks itself in,
+// so that a still crafted to take over the image library can do nothing but
+// fail. On Linux that is no new privileges and a seccomp filter that allows
 // what decoding needs: reading what it was handed, writing its replies and
-// its standard error (descriptors 0 to 2), memory, the clock, and leaving.
-// Anything else (opening a file, a socket, starting a program, signalling
-// another process) ends the process by SIGSYS.
+// its standard error, memory, the clock, and leaving. Anything else (opening
+// a file, a socket, starting a program, signalling another process) ends
+// the process by SIGSYS, after a note on its reply channel (wire.h) that
+// says which call it tried.
 #pragma once
 
 #include <string>
 
-// Called from the SIGSYS handler with the number of the forbidden call,
-// just before the process dies of it; it must be async-signal-safe.
-using forbiddennote = void (*)(long syscall);
-
-// Locks the calling process in. False, with the reason, if the kernel
+// Locks the calling process in. False, with the reason, if the system
 // refuses; the caller must then not go on.
-bool lockdown(forbiddennote note, std::string* reason);
+bool lockdown(std::string* reason);
 
 // The name of a system call of this machine's architecture ("openat"), or
 // "" for a number that names none.

@@ -1,0 +1,74 @@
+#include "driver/output.h"
+
+#include <cerrno>
+#include <cstring>
+#include <streambuf>
+#include <vector>
+
+#include "driver/folder.h"
+#include "worker/wire.h"
+
+// A streambuf over a descriptor. Unlike std::filebuf it keeps the errno of
+// the first failure, which later calls would otherwise overwrite.
+class outputfile::fdbuf : public std::streambuf {
+ public:
+  fdbuf() : buffer_(1 << 16) { setp(buffer_.data(), buffer_.data() + buffer_.size()); }
+  ~fdbuf() override { closefd(); }
+
+  bool openfile(const char* path) {
+    fd_ = createscript(path, &error_);
+    return fd_ >= 0;
+  }
+
+  bool closefd() {
+    if (fd_ >= 0) {
+      drain();
+      fail(closefile(fd_));
+      fd_ = -1;
+    }
+    return error_.empty();
+  }
+
+  const std::string& error() const { return error_; }
+
+ protected:
+  int_type overflow(int_type ch) override {
+    if (!drain()) return traits_type::eof();
+    if (!traits_type::eq_int_type(ch, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(ch);
+      pbump(1);
+    }
+    return traits_type::not_eof(ch);
+  }
+
+  int sync() override { return drain() ? 0 : -1; }
+
+ private:
+  // Writes what is buffered. After a failure the buffer is simply emptied:
+  // the output is already incomplete and the first reason is what matters.
+  bool drain() {
+    if (fd_ >= 0 && error_.empty()) fail(writeall(fd_, pbase(), static_cast<size_t>(pptr() - pbase())));
+    setp(buffer_.data(), buffer_.data() + buffer_.size());
+    return error_.empty() && fd_ >= 0;
+  }
+
+  void fail(int err) {
+    if (err != 0 && error_.empty()) error_ = std::strerror(err);
+  }
+
+  std::vector<char> buffer_;
+  int fd_ = -1;
+  std::string error_;
+};
+
+outputfile::outputfile() : buf_(std::make_unique<fdbuf>()), stream_(buf_.get()) {}
+
+outputfile::~outputfile() = default;
+
+bool outputfile::open(const char* path) { return buf_->openfile(path); }
+
+std::ostream& outputfile::stream() { return stream_; }
+
+bool outputfile::close() { return buf_->closefd(); }
+
+const std::string& outputfile::error() const { return buf_->error(); }

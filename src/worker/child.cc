@@ -1,0 +1,29 @@
+#include "worker/child.h"
+
+#include <cstdlib>
+
+#include "worker/sandbox.h"
+#include "worker/wire.h"
+
+void serveworker(workerchannel& channel, const workersettings& settings) {
+  if (settings.setup) settings.setup();
+  // Locked in before the first still; a worker that cannot be says so for
+  // every still it is given, and decodes none.
+  std::string unsafe;
+  if (settings.sandbox && !lockdown(&unsafe)) unsafe = "cannot enter the sandbox: " + unsafe;
+
+  for (;;) {
+    std::string name, error;
+    const char* data = nullptr;
+    size_t size = 0;
+    if (!channel.receive(&name, &data, &size, &error)) std::_Exit(0);  // the driver is done
+    slideresult result;
+    if (!unsafe.empty())
+      result.reason = unsafe;
+    else if (!error.empty())
+      result.reason = error;
+    else
+      result = settings.work(name.c_str(), data, size);
+    if (!channel.reply(encodereply(result))) std::_Exit(0);
+  }
+}

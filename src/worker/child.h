@@ -1,0 +1,35 @@
+// A worker's own side: everything in child.cc runs inside a worker process,
+// and all of it after the setup runs under the worker's sandbox.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "worker/subprocess.h"
+
+// A worker's end of its channel to the driver, as the platform provides it
+// (subprocess-posix.cc).
+class workerchannel {
+ public:
+  workerchannel();
+  ~workerchannel();
+  workerchannel(const workerchannel&) = delete;
+  workerchannel& operator=(const workerchannel&) = delete;
+
+  // Waits for the next job. False when the driver is done (or sent
+  // something no driver sends). Otherwise *name is the still's name and
+  // data[0, *size) its bytes, valid until the next call, or *error says why
+  // the bytes cannot be read.
+  bool receive(std::string* name, const char** data, size_t* size, std::string* error);
+  // Sends a whole reply. False if the driver has gone.
+  bool reply(const std::string& bytes);
+
+ private:
+  struct platform;
+  std::unique_ptr<platform> native_;
+};
+
+// Sets the worker up, locks it in and then serves jobs, one at a time,
+// until the driver is done; never returns.
+[[noreturn]] void serveworker(workerchannel& channel, const workersettings& settings);

@@ -1,0 +1,16 @@
+// The POSIX side of interruptguard, for the waits that let signals through.
+#pragma once
+
+#include <signal.h>
+
+#include <iterator>
+
+#include "worker/interrupt.h"
+
+constexpr int interruptsignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+struct interruptguard::platform {
+  // The mask to wait with: the one in force before the guard.
+  sigset_t waitmask;
+  struct sigaction oldactions[std::size(interruptsignals)];
+};

@@ -1,0 +1,170 @@
+#include "worker/pool.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <thread>
+
+#include "fakeworkers.h"
+#include "worker/interrupt.h"
+#include "worker/wire.h"
+
+namespace {
+
+TEST(WorkerCount, OnePerCpuWithinStillsAndMemory) {
+  const uint64_t gib = uint64_t{1} << 30, worker = librarybudget + stillfilelimit;
+  struct {
+    unsigned cpus;
+    size_t stills;
+    uint64_t memory;
+    unsigned expected;
+  } cases[] = {
+      {2, 60, 24 * gib, 2},      // one per CPU
+      {64, 60, 1024 * gib, 60},  // never more than there are stills
+      {8, 60, 4 * worker, 2},    // half the memory, a worker's budget each
+      {8, 60, gib, 1},           // at least one
+      {8, 0, 24 * gib, 0},       // none without stills
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(workercount(c.cpus, c.stills, c.memory), c.expected) << c.cpus << " " << c.stills << " " << c.memory;
+}
+
+TEST(WorkerCount, FollowsTheAffinityMask) {
+  cpu_set_t all;
+  ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+  EXPECT_EQ(usablecpus(), static_cast<unsigned>(CPU_COUNT(&all)));
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+      if (CPU_ISSET(cpu, &all)) {
+        CPU_SET(cpu, &one);
+        break;
+      }
+    _exit(sched_setaffinity(0, sizeof one, &one) == 0 ? static_cast<int>(usablecpus()) : 100);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+}
+
+TEST(Budgets, AreThoseTheUserIsToldOf) {
+  // The manual and the README promise these; a change must be deliberate.
+  EXPECT_EQ(librarybudget, size_t{1} << 30);
+  EXPECT_EQ(stillfilelimit, size_t{256} << 20);
+  EXPECT_EQ(overduereason(poolsettings{}), "took longer than 60 s");
+}
+
+std::string reply(const std::string& payload) {
+  slideresult r;
+  r.state = slidestate::framed;
+  r.jpeg = "\xff\xd8" + payload + "\xff\xd9";
+  return encodereply(r);
+}
+
+// Runs count stills through a pool of fake workers and returns the results
+// in the order they were committed (which must be list order).
+std::vector<slideresult> runfakes(fakeworkers& fakes, size_t count, unsigned workers,
+                                  std::chrono::milliseconds deadline = std::chrono::seconds(5)) {
+  poolsettings s;
+  s.workers = workers;
+  s.deadline = deadline;
+  workerpool pool(s, fakes);
+  std::vector<slideresult> committed;
+  pool.run(
+      count,
+      [](size_t i, stilljob* job, slideresult*) {
+        *job = stilljob("DSC" + std::to_string(i) + ".JPG", -1, 0);
+        return true;
+      },
+      [&](size_t i, slideresult&& r) {
+        EXPECT_EQ(i, committed.size());
+        committed.push_back(std::move(r));
+      });
+  return committed;
+}
+
+TEST(Pool, TakesOneReplyPerJobAndNothingMore) {
+  // Worker 0 gets still 0 and never answers; worker 1 gets still 1 and
+  // answers it, then sends another reply while it has no job.
+  fakeworkers idle([](size_t n) {
+    if (n == 0) return std::optional<fakeoutput>(fakeoutput{"", {}, false});
+    return std::optional<fakeoutput>(fakeoutput{reply("mine") + reply("forged"), {reply("mine").size()}, false});
+  });
+  std::vector<slideresult> r = runfakes(idle, 2, 2, std::chrono::milliseconds(300));
+  ASSERT_EQ(r.size(), 2u);
+  EXPECT_EQ(r[0].reason, "took longer than 0.3 s");
+  EXPECT_EQ(r[1].jpeg, "\xff\xd8mine\xff\xd9") << "a reply from an idle worker replaced one already made";
+
+  // A reply with bytes after it, in one read.
+  fakeworkers trailing([](size_t) { return std::optional<fakeoutput>(fakeoutput{reply("mine") + "more", {}, false}); });
+  r = runfakes(trailing, 1, 1);
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(r[0].state, slidestate::unloadable);
+  EXPECT_EQ(r[0].reason, "the worker sent a malformed reply");
+
+  // A reply in pieces of one byte is one reply.
+  fakeworkers pieces([](size_t) {
+    const std::string whole = reply("slow");
+    return std::optional<fakeoutput>(fakeoutput{whole, std::vector<size_t>(whole.size(), 1), false});
+  });
+  r = runfakes(pieces, 1, 1);
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(r[0].jpeg, "\xff\xd8slow\xff\xd9");
+}
+
+TEST(Pool, AWorkerThatCannotStartCostsItsStills) {
+  fakeworkers none([](size_t) { return std::optional<fakeoutput>(); });
+  const std::vector<slideresult> r = runfakes(none, 3, 2);
+  ASSERT_EQ(r.size(), 3u);
+  for (const slideresult& x : r) EXPECT_EQ(x.reason, "cannot start a worker: refused by the test");
+}
+
+// The real workers of this platform, running work.
+struct realpool {
+  explicit realpool(std::function<slideresult(const char*, const char*, size_t)> work) {
+    workersettings w;
+    w.work = std::move(work);
+    w.sandbox = false;
+    processes = makesubprocessset(std::move(w), guard, nullptr);
+  }
+  interruptguard guard;
+  std::unique_ptr<subprocessset> processes;
+};
+
+TEST(Pool, RunsAtMostEightStillsPerWorkerAheadOfTheOldest) {
+  // Still 0 takes a while; the other worker must not run off with the rest.
+  realpool real([](const char* name, const char*, size_t) {
+    if (std::string(name) == "0") std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    slideresult r;
+    r.state = slidestate::framed;
+    r.jpeg = "\xff\xd8\xff\xd9";
+    return r;
+  });
+  poolsettings s;
+  s.workers = 2;
+  workerpool pool(s, *real.processes);
+  size_t handed = 0, aheadwhenfirstcame = 0;
+  bool ok = pool.run(
+      100,
+      [&](size_t i, stilljob* job, slideresult*) {
+        handed = std::max(handed, i + 1);
+        *job = stilljob(std::to_string(i), open("/dev/null", O_RDONLY | O_CLOEXEC), 0);
+        return true;
+      },
+      [&](size_t i, slideresult&& r) {
+        EXPECT_EQ(r.state, slidestate::framed) << i << ": " << r.reason;
+        if (i == 0) aheadwhenfirstcame = handed;
+      });
+  EXPECT_TRUE(ok);
+  EXPECT_LE(aheadwhenfirstcame, 16u) << "stills handed out while still 0 was being made";
+  EXPECT_GE(aheadwhenfirstcame, 2u);
+}
+
+}  // namespace

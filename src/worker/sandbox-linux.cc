@@ -1,0 +1,132 @@
+#include "worker/sandbox.h"
+
+#include <seccomp.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "worker/wire.h"
+
+namespace {
+
+// A rule of the policy: a call, and at most one test of one argument.
+struct rule {
+  int call;
+  enum { any, equal, atmost, maskedzero, self } test = any;
+  unsigned arg = 0;
+  scmp_datum_t value = 0;
+};
+
+// What a worker may do once it is locked in. Its reply channel is
+// descriptor 0, its standard output and error (a pipe to the driver) 1 and
+// 2; the still is mapped, never opened.
+// clang-format off
+const rule policy[] = {
+    // The job and the still come in, the reply and diagnostics go out.
+    {SCMP_SYS(read)},
+    {SCMP_SYS(recvmsg),       rule::equal,      0, 0},
+    {SCMP_SYS(write),         rule::atmost,     0, 2},
+    {SCMP_SYS(writev),        rule::atmost,     0, 2},
+    {SCMP_SYS(close)},
+    // Memory: the mapped still and the heap, never executable.
+    {SCMP_SYS(mmap),          rule::maskedzero, 2, PROT_EXEC},
+    {SCMP_SYS(mprotect),      rule::maskedzero, 2, PROT_EXEC},
+    {SCMP_SYS(munmap)},
+    {SCMP_SYS(mremap)},
+    {SCMP_SYS(brk)},
+    {SCMP_SYS(madvise)},
+    // The clock, where the vDSO does not answer, and the memory figures the
+    // C library's sort asks for (the TIFF loader sorts).
+    {SCMP_SYS(clock_gettime)},
+    {SCMP_SYS(gettimeofday)},
+    {SCMP_SYS(sysinfo)},
+    // Leaving: normally, or by abort(), which signals the process itself.
+    {SCMP_SYS(exit)},
+    {SCMP_SYS(exit_group)},
+    {SCMP_SYS(rt_sigreturn)},
+    {SCMP_SYS(rt_sigprocmask)},
+    {SCMP_SYS(getpid)},
+    {SCMP_SYS(gettid)},
+    {SCMP_SYS(tgkill),        rule::self,       0, 0},
+};
+// clang-format on
+
+#if defined(__SANITIZE_ADDRESS__)
+// AddressSanitizer looks up the signal stack (never sets it) whenever a
+// function does not return: longjmp, abort, exit.
+const rule sanitizerpolicy[] = {{SCMP_SYS(sigaltstack), rule::equal, 0, 0}};
+#else
+const std::vector<rule> sanitizerpolicy;
+#endif
+
+constexpr int seccomptrap = 1;  // si_code of a SIGSYS sent by the filter (SYS_SECCOMP)
+
+extern "C" void forbidden(int, siginfo_t* info, void*) {
+  if (info->si_code == seccomptrap) {
+    const replyheader note = forbiddennote(info->si_syscall);
+    (void)!::write(0, &note, sizeof note);
+  }
+  // SIGSYS is blocked while this handler runs, so the kernel meets a second
+  // forbidden call by ending the process with SIGSYS. getppid is never
+  // allowed inside the sandbox.
+  syscall(SYS_getppid);
+  _exit(128 + SIGSYS);
+}
+
+bool add(scmp_filter_ctx filter, const rule& r) {
+  scmp_arg_cmp test{};
+  test.arg = r.arg;
+  switch (r.test) {
+    case rule::any: return seccomp_rule_add_array(filter, SCMP_ACT_ALLOW, r.call, 0, nullptr) == 0;
+    case rule::equal: test.op = SCMP_CMP_EQ, test.datum_a = r.value; break;
+    case rule::atmost: test.op = SCMP_CMP_LE, test.datum_a = r.value; break;
+    case rule::maskedzero: test.op = SCMP_CMP_MASKED_EQ, test.datum_a = r.value, test.datum_b = 0; break;
+    case rule::self: test.op = SCMP_CMP_EQ, test.datum_a = static_cast<scmp_datum_t>(getpid()); break;
+  }
+  return seccomp_rule_add_array(filter, SCMP_ACT_ALLOW, r.call, 1, &test) == 0;
+}
+
+}  // namespace
+
+bool lockdown(std::string* reason) {
+  struct sigaction action {};
+  action.sa_sigaction = forbidden;
+  action.sa_flags = SA_SIGINFO;
+  sigemptyset(&action.sa_mask);
+  if (sigaction(SIGSYS, &action, nullptr) != 0 || prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) {
+    *reason = std::strerror(errno);
+    return false;
+  }
+  // Every call not allowed traps: the handler above reports it.
+  scmp_filter_ctx filter = seccomp_init(SCMP_ACT_TRAP);
+  if (!filter) {
+    *reason = "cannot build the system call filter";
+    return false;
+  }
+  bool built = true;
+  for (const rule& r : policy) built = built && add(filter, r);
+  for (const rule& r : sanitizerpolicy) built = built && add(filter, r);
+  const int loaded = built ? seccomp_load(filter) : -1;
+  seccomp_release(filter);
+  if (loaded != 0) {
+    *reason = built ? std::string("cannot load the system call filter: ") + std::strerror(-loaded)
+                    : "cannot build the system call filter";
+    return false;
+  }
+  return true;
+}
+
+std::string syscallname(long number) {
+  if (number < 0 || number > 4095) return "";
+  char* name = seccomp_syscall_resolve_num_arch(SCMP_ARCH_NATIVE, static_cast<int>(number));
+  const std::string text = name ? name : "";
+  std::free(name);
+  return text;
+}

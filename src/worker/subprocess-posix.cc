@@ -1,0 +1,322 @@
+// The process layer on POSIX: each worker is a fork of the driver, talking
+// over a socket pair (descriptor 0 in the worker), with its standard error
+// on a pipe of its own. A still travels as an open descriptor beside its
+// job (SCM_RIGHTS) and the worker maps it, so no byte of it is copied.
+#include "worker/subprocess.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+#include "worker/child.h"
+#include "worker/interrupt-posix.h"
+#include "worker/wire.h"
+
+namespace {
+
+// A job on the socket: its header and name, with room for the still's
+// descriptor beside them. The driver sends one, the worker receives one.
+struct jobmessage {
+  jobmessage(void* data, size_t size) : iov{data, size} {
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+  }
+  jobmessage(const jobmessage&) = delete;
+  jobmessage& operator=(const jobmessage&) = delete;
+
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+  iovec iov;
+  msghdr msg{};
+};
+
+// Moves fd to at least `above`, so that it cannot collide with 0, 1 and 2.
+int lift(int fd, int above) {
+  const int lifted = fcntl(fd, F_DUPFD, above);
+  return lifted < 0 ? fd : lifted;
+}
+
+// The child's side of a fork: makes the process a worker, for good.
+[[noreturn]] void becomeworker(int sock, int diag, pid_t parent, const workersettings& settings) {
+  // Die with the driver, whatever ends it.
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != parent) _exit(0);
+
+  // A crash is to show as the signal that caused it, not as a handler's
+  // exit status, and must not leave a core file in the user's folder.
+  struct sigaction action {};
+  sigemptyset(&action.sa_mask);
+  action.sa_handler = SIG_DFL;
+  for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS, SIGPIPE}) sigaction(sig, &action, nullptr);
+  // The driver alone answers the user's interruptions, and ends the workers.
+  action.sa_handler = SIG_IGN;
+  for (int sig : interruptsignals) sigaction(sig, &action, nullptr);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  prctl(PR_SET_DUMPABLE, 0);
+  const rlimit nocore{0, 0};
+  setrlimit(RLIMIT_CORE, &nocore);
+
+  // The socket becomes standard input, the diagnostics pipe standard output
+  // and error; every other descriptor the driver had is closed.
+  sock = lift(sock, 3);
+  diag = lift(diag, sock + 1);
+  if (dup2(sock, 0) < 0 || dup2(diag, 1) < 0 || dup2(diag, 2) < 0) _exit(125);
+  if (close_range(3, ~0U, 0) != 0)
+    for (int fd = 3; fd < 1024; ++fd) ::close(fd);
+  if (chdir("/") != 0) _exit(125);
+
+#if !defined(__SANITIZE_ADDRESS__)
+  // (AddressSanitizer reserves terabytes of address space, so not there.)
+  if (settings.memorylimit != 0) {
+    const rlimit aslimit{settings.memorylimit, settings.memorylimit};
+    setrlimit(RLIMIT_AS, &aslimit);
+  }
+#endif
+
+  workerchannel channel;
+  serveworker(channel, settings);
+}
+
+std::string deathreason(int status) {
+  if (WIFSIGNALED(status) && WTERMSIG(status) == SIGSYS) return forbiddenreason;
+  if (WIFSIGNALED(status)) return std::string("the image library crashed (") + strsignal(WTERMSIG(status)) + ")";
+  if (WIFEXITED(status)) return "the worker stopped unexpectedly (exit status " + std::to_string(WEXITSTATUS(status)) + ")";
+  return "the worker stopped unexpectedly";
+}
+
+// Appends at most limit bytes from a non-blocking descriptor; false at its end.
+bool drain(int fd, std::string* into, size_t limit) {
+  char chunk[1 << 16];
+  while (limit > 0) {
+    const ssize_t n = ::read(fd, chunk, std::min(sizeof chunk, limit));
+    if (n > 0) {
+      into->append(chunk, static_cast<size_t>(n));
+      limit -= static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    return n < 0 && errno == EAGAIN;
+  }
+  return true;
+}
+
+class posixsubprocess : public subprocess {
+ public:
+  posixsubprocess(pid_t pid, int sock, int diag) : pid_(pid), sock_(sock), diag_(diag) {}
+  ~posixsubprocess() override {
+    end();
+    ::close(sock_);
+    ::close(diag_);
+  }
+
+  bool send(const stilljob& job) override {
+    const jobheader header{job.size(), job.name().size()};
+    std::string payload(reinterpret_cast<const char*>(&header), sizeof header);
+    payload += job.name();
+    jobmessage message(payload.data(), payload.size());
+    cmsghdr* c = CMSG_FIRSTHDR(&message.msg);
+    c->cmsg_level = SOL_SOCKET;
+    c->cmsg_type = SCM_RIGHTS;
+    c->cmsg_len = CMSG_LEN(sizeof(int));
+    const int fd = job.fd();
+    std::memcpy(CMSG_DATA(c), &fd, sizeof fd);
+    // An idle worker's socket is empty, so a job this small goes out whole.
+    ssize_t n;
+    do n = sendmsg(sock_, &message.msg, MSG_NOSIGNAL);
+    while (n < 0 && errno == EINTR);
+    return n == static_cast<ssize_t>(payload.size());
+  }
+
+  bool read(std::string* replies, size_t limit, std::string* diagnostics) override {
+    if (diagopen_) diagopen_ = drain(diag_, diagnostics, limit);
+    return drain(sock_, replies, limit);
+  }
+
+  std::string end() override {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      int status = 0;
+      while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+      }
+      how_ = deathreason(status);
+      pid_ = -1;
+    }
+    return how_;
+  }
+
+  int id() const override { return pid_; }
+  int socket() const { return sock_; }
+  // The diagnostics pipe, or -1 once it has ended (poll passes over it).
+  int diagnostics() const { return diagopen_ ? diag_ : -1; }
+
+ private:
+  pid_t pid_;
+  int sock_, diag_;
+  bool diagopen_ = true;
+  std::string how_;
+};
+
+class posixsubprocessset : public subprocessset {
+ public:
+  posixsubprocessset(workersettings settings, const interruptguard& guard, std::function<void()> beforestart)
+      : settings_(std::move(settings)), guard_(guard), beforestart_(std::move(beforestart)) {}
+
+  std::unique_ptr<subprocess> start(std::string* reason) override {
+    int s[2], d[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, s) != 0) return failed(reason);
+    if (pipe2(d, O_CLOEXEC) != 0) {
+      closeboth(s);
+      return failed(reason);
+    }
+    if (beforestart_) beforestart_();
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid < 0) {
+      closeboth(s);
+      closeboth(d);
+      return failed(reason);
+    }
+    if (pid == 0) becomeworker(s[1], d[1], parent, settings_);
+    ::close(s[1]);
+    ::close(d[1]);
+    fcntl(s[0], F_SETFL, O_NONBLOCK);
+    fcntl(d[0], F_SETFL, O_NONBLOCK);
+    return std::make_unique<posixsubprocess>(pid, s[0], d[0]);
+  }
+
+  waitstatus wait(const std::vector<subprocess*>& running, std::optional<std::chrono::nanoseconds> timeout,
+                  std::vector<size_t>* ready, std::string* reason) override {
+    std::vector<pollfd> fds;
+    for (subprocess* p : running) {
+      const auto* w = static_cast<posixsubprocess*>(p);
+      fds.push_back({w->socket(), POLLIN, 0});
+      fds.push_back({w->diagnostics(), POLLIN, 0});
+    }
+    timespec limit{};
+    if (timeout) {
+      const auto left = std::max(std::chrono::nanoseconds(0), *timeout);
+      limit.tv_sec = static_cast<time_t>(left.count() / 1000000000);
+      limit.tv_nsec = static_cast<long>(left.count() % 1000000000);
+    }
+    const int n = ppoll(fds.data(), fds.size(), timeout ? &limit : nullptr, &guard_.native().waitmask);
+    if (guard_.signal() != 0) return waitstatus::interrupted;
+    if (n < 0 && errno != EINTR) {
+      *reason = std::string("cannot wait for the workers: ") + std::strerror(errno);
+      return waitstatus::failed;
+    }
+    for (size_t i = 0; i < running.size(); ++i)
+      if (fds[2 * i].revents != 0 || fds[2 * i + 1].revents != 0) ready->push_back(i);
+    return ready->empty() ? waitstatus::timedout : waitstatus::ready;
+  }
+
+ private:
+  static std::unique_ptr<subprocess> failed(std::string* reason) {
+    *reason = std::string("cannot start a worker: ") + std::strerror(errno);
+    return nullptr;
+  }
+  static void closeboth(int p[2]) {
+    const int saved = errno;
+    ::close(p[0]);
+    ::close(p[1]);
+    errno = saved;
+  }
+
+  workersettings settings_;
+  const interruptguard& guard_;
+  std::function<void()> beforestart_;
+};
+
+}  // namespace
+
+// The worker's end: jobs come in on descriptor 0, replies go out on it.
+struct workerchannel::platform {
+  void unmap() {
+    if (map) munmap(map, size);
+    map = nullptr;
+  }
+  void* map = nullptr;
+  size_t size = 0;
+};
+
+workerchannel::workerchannel() : native_(std::make_unique<platform>()) {}
+
+workerchannel::~workerchannel() { native_->unmap(); }
+
+bool workerchannel::receive(std::string* name, const char** data, size_t* size, std::string* error) {
+  platform& p = *native_;
+  p.unmap();
+  jobheader header{};
+  jobmessage job(&header, sizeof header);
+  ssize_t got;
+  do got = recvmsg(0, &job.msg, MSG_WAITALL | MSG_CMSG_CLOEXEC);
+  while (got < 0 && errno == EINTR);
+  if (got != sizeof header || header.namesize > namelimit) return false;
+  int fd = -1;
+  for (cmsghdr* c = CMSG_FIRSTHDR(&job.msg); c; c = CMSG_NXTHDR(&job.msg, c))
+    if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS) std::memcpy(&fd, CMSG_DATA(c), sizeof fd);
+  name->assign(header.namesize, '\0');
+  if (fd < 0 || !readall(0, name->data(), name->size())) return false;
+  // The still is mapped, not copied: the library reads it straight from the
+  // page cache.
+  p.size = static_cast<size_t>(std::min<uint64_t>(header.size, stillfilelimit));
+  if (p.size > 0) {
+    p.map = mmap(nullptr, p.size, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (p.map == MAP_FAILED) {
+      *error = std::string("cannot read: ") + std::strerror(errno);
+      p.map = nullptr;
+    }
+  }
+  ::close(fd);
+  *data = p.map ? static_cast<const char*>(p.map) : "";
+  *size = p.map ? p.size : 0;
+  return true;
+}
+
+bool workerchannel::reply(const std::string& bytes) { return writeall(0, bytes.data(), bytes.size()) == 0; }
+
+stilljob::~stilljob() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+stilljob& stilljob::operator=(stilljob&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    name_ = std::move(other.name_);
+    fd_ = other.fd_;
+    size_ = other.size_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+std::unique_ptr<subprocessset> makesubprocessset(workersettings settings, const interruptguard& guard,
+                                                 std::function<void()> beforestart) {
+  return std::make_unique<posixsubprocessset>(std::move(settings), guard, std::move(beforestart));
+}
+
+unsigned usablecpus() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) return static_cast<unsigned>(std::max(1, CPU_COUNT(&set)));
+  const long online = sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<unsigned>(online) : 1;
+}
+
+uint64_t physicalmemory() {
+  const long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGESIZE);
+  return pages > 0 && size > 0 ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(size) : 0;
+}

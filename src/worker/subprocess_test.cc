@@ -1,0 +1,147 @@
+// The process layer of this platform, with real worker processes: the ways
+// a worker can fail, each of which must cost only its own still.
+#include "worker/subprocess.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "testdir.h"
+#include "worker/interrupt.h"
+#include "worker/pool.h"
+
+namespace {
+
+// A pool whose workers run `work` on stills that are temporary files.
+struct poolrun {
+  explicit poolrun(std::function<slideresult(const char*, const char*, size_t)> work, unsigned workers = 1,
+                   std::chrono::milliseconds deadline = std::chrono::seconds(20), bool sandbox = true) {
+    workersettings w;
+    w.sandbox = sandbox;
+    w.work = std::move(work);
+    processes = makesubprocessset(std::move(w), guard, nullptr);
+    settings.workers = workers;
+    settings.deadline = deadline;
+    settings.diagnostics = [this](const std::string& text) { diagnostics += text; };
+  }
+  // Runs the stills through the pool and returns the results by job; each
+  // commit may look at the pool while it runs.
+  std::vector<slideresult> run(const std::vector<std::string>& contents,
+                               const std::function<void(workerpool&)>& oncommit = nullptr) {
+    workerpool pool(settings, *processes);
+    std::vector<slideresult> results;
+    pool.run(
+        contents.size(),
+        [&](size_t i, stilljob* job, slideresult*) {
+          const std::string path = dir / std::to_string(i);
+          writefile(path, contents[i]);
+          *job = stilljob("DSC" + std::to_string(i) + ".JPG", open(path.c_str(), O_RDONLY | O_CLOEXEC),
+                          contents[i].size());
+          return true;
+        },
+        [&](size_t i, slideresult&& r) {
+          EXPECT_EQ(i, results.size());
+          results.push_back(std::move(r));
+          if (oncommit) oncommit(pool);
+        });
+    return results;
+  }
+  interruptguard guard;
+  tempdir dir;
+  std::unique_ptr<subprocessset> processes;
+  poolsettings settings;
+  std::string diagnostics;
+};
+
+// Frames the bytes it is given back as the "JPEG" it makes, unless the
+// still asks it to fail in one of the ways a worker can fail.
+slideresult echo(const char* name, const char* data, size_t size) {
+  const std::string still(data, size);
+  if (still == "segv") raise(SIGSEGV);
+  if (still == "fpe") raise(SIGFPE);
+  if (still == "abort") std::abort();
+  if (still == "exit") _exit(3);
+  char byte;
+  if (still == "hang") (void)!read(0, &byte, 1);  // no job comes while this one runs
+  if (still == "open") open("/etc/hostname", O_RDONLY);
+  if (still == "socket") socket(AF_INET, SOCK_STREAM, 0);
+  if (still == "exec") execl("/bin/true", "true", nullptr);
+  if (still == "kill") kill(0, 0);  // asks only whether it could
+  if (still == "garbage") (void)!write(0, "garbage, not a reply........", 28);
+  if (still == "noise") (void)!write(2, "a library's warning\n", 20);
+  slideresult r;
+  r.state = slidestate::framed;
+  r.jpeg = "\xff\xd8" + std::string(name) + ":" + still + "\xff\xd9";
+  return r;
+}
+
+TEST(Workers, AWorkerThatFailsCostsOnlyItsStill) {
+  poolrun p(echo, 1, std::chrono::milliseconds(1500));
+  const std::vector<std::string> stills = {"a",    "segv",  "b", "fpe",  "abort",  "exit", "garbage",
+                                           "hang", "noise", "c", "open", "socket", "exec", "kill"};
+  const std::vector<slideresult> r = p.run(stills);
+  ASSERT_EQ(r.size(), stills.size());
+  const std::pair<size_t, std::string> failures[] = {
+      {1, "the image library crashed (Segmentation fault)"},
+      {3, "the image library crashed (Floating point exception)"},
+      {4, "the image library crashed (Aborted)"},
+      {5, "the worker stopped unexpectedly (exit status 3)"},
+      {6, "the worker sent a malformed reply"},
+      {7, "took longer than 1.5 s"},
+      // The sandbox: a worker opens nothing, reaches no network, starts and
+      // signals nothing.
+      {10, "the image library attempted a forbidden operation (openat)"},
+      {11, "the image library attempted a forbidden operation (socket)"},
+      {12, "the image library attempted a forbidden operation (execve)"},
+      {13, "the image library attempted a forbidden operation (kill)"},
+  };
+  for (const auto& [job, reason] : failures) {
+    EXPECT_EQ(r[job].state, slidestate::unloadable) << job;
+    EXPECT_EQ(r[job].reason, reason) << job;
+  }
+  for (size_t job : {0, 2, 8, 9}) {
+    ASSERT_EQ(r[job].state, slidestate::framed) << job << ": " << r[job].reason;
+    EXPECT_EQ(r[job].jpeg, "\xff\xd8"
+                           "DSC" + std::to_string(job) + ".JPG:" + stills[job] + "\xff\xd9");
+  }
+  EXPECT_EQ(p.diagnostics, "a library's warning\n");
+}
+
+TEST(Workers, AllWorkAtOnceAndAllEndWithThePool) {
+  // Each still says when its work began and ended, by the machine's clock.
+  poolrun p(
+      [](const char*, const char*, size_t) {
+        slideresult r;
+        r.state = slidestate::framed;
+        const auto began = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const auto ended = std::chrono::steady_clock::now();
+        r.jpeg = "\xff\xd8" + std::to_string(began.time_since_epoch().count()) + " " +
+                 std::to_string(ended.time_since_epoch().count()) + "\xff\xd9";
+        return r;
+      },
+      4, std::chrono::seconds(20), false);
+  std::vector<int> ids;
+  const std::vector<slideresult> r = p.run(std::vector<std::string>(4, ""), [&](workerpool& pool) {
+    if (ids.empty()) ids = pool.ids();
+  });
+  ASSERT_EQ(r.size(), 4u);
+  long long latestbegin = 0, earliestend = 0;
+  for (const slideresult& x : r) {
+    ASSERT_EQ(x.state, slidestate::framed) << x.reason;
+    const long long began = std::stoll(x.jpeg.substr(2)), ended = std::stoll(x.jpeg.substr(x.jpeg.find(' ') + 1));
+    latestbegin = std::max(latestbegin, began);
+    earliestend = earliestend == 0 ? ended : std::min(earliestend, ended);
+  }
+  EXPECT_LT(latestbegin, earliestend) << "the four stills were not all being worked on at one moment";
+  EXPECT_EQ(ids.size(), 4u);
+  for (int id : ids) EXPECT_NE(kill(id, 0), 0) << id;  // gone, and reaped
+}
+
+}  // namespace

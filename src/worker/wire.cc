@@ -1,0 +1,108 @@
+#include "worker/wire.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "worker/sandbox.h"
+
+namespace {
+
+// The states a reply may carry are exactly the slidestates, numbered from 0.
+constexpr slidestate wirestates[] = {slidestate::framed, slidestate::unloadable, slidestate::toolarge,
+                                     slidestate::unscalable, slidestate::unencodable};
+constexpr bool numberedinorder() {
+  for (uint32_t i = 0; i < std::size(wirestates); ++i)
+    if (static_cast<uint32_t>(wirestates[i]) != i) return false;
+  return true;
+}
+static_assert(numberedinorder(), "a reply's state is a slidestate's number");
+constexpr uint32_t statecount = std::size(wirestates);
+static_assert(forbiddenstate >= statecount, "the sandbox's note must not look like a slidestate");
+
+// A reason from a worker goes to the user's terminal: printable ASCII only.
+std::string printable(const std::string& text) {
+  std::string out = text;
+  for (char& c : out)
+    if (c < 0x20 || c > 0x7e) c = '?';
+  return out;
+}
+
+bool wholejpeg(const char* jpeg, size_t size) {
+  return size >= 4 && std::memcmp(jpeg, "\xff\xd8", 2) == 0 && std::memcmp(jpeg + size - 2, "\xff\xd9", 2) == 0;
+}
+
+}  // namespace
+
+std::string encodereply(const slideresult& result) {
+  const replyheader h{replymagic,
+                      static_cast<uint32_t>(result.state),
+                      result.width,
+                      result.height,
+                      static_cast<uint32_t>(std::min(result.reason.size(), reasonlimit)),
+                      static_cast<uint32_t>(std::min(result.jpeg.size(), framelimit + 1))};
+  std::string out(reinterpret_cast<const char*>(&h), sizeof h);
+  out.append(result.reason, 0, h.reasonsize);
+  out.append(result.jpeg, 0, h.jpegsize);
+  return out;
+}
+
+replyheader forbiddennote(long syscall) {
+  return replyheader{replymagic, forbiddenstate, static_cast<uint32_t>(syscall), 0, 0, 0};
+}
+
+replyparse decodereply(const std::string& buffer, slideresult* result, size_t* used) {
+  if (buffer.size() < sizeof(replyheader)) return replyparse::incomplete;
+  replyheader h;
+  std::memcpy(&h, buffer.data(), sizeof h);
+  if (h.magic != replymagic) return replyparse::malformed;
+  if (h.state == forbiddenstate) {
+    if (h.height != 0 || h.reasonsize != 0 || h.jpegsize != 0) return replyparse::malformed;
+    const std::string call = syscallname(h.width);
+    *result = slideresult{};
+    result->reason = forbiddenreason + (call.empty() ? "" : " (" + call + ")");
+    *used = sizeof h;
+    return replyparse::last;
+  }
+  if (h.state >= statecount || h.reasonsize > reasonlimit || h.jpegsize > framelimit) return replyparse::malformed;
+  const auto state = static_cast<slidestate>(h.state);
+  if ((state == slidestate::framed) != (h.jpegsize > 0)) return replyparse::malformed;
+  const size_t total = sizeof h + h.reasonsize + h.jpegsize;
+  if (buffer.size() < total) return replyparse::incomplete;
+  const char* jpeg = buffer.data() + sizeof h + h.reasonsize;
+  if (h.jpegsize > 0 && !wholejpeg(jpeg, h.jpegsize)) return replyparse::malformed;
+  result->state = state;
+  result->width = h.width;
+  result->height = h.height;
+  result->reason = printable(buffer.substr(sizeof h, h.reasonsize));
+  result->jpeg.assign(jpeg, h.jpegsize);
+  *used = total;
+  return replyparse::complete;
+}
+
+int writeall(int fd, const void* data, size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::write(fd, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return EIO;
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+bool readall(int fd, void* data, size_t size) {
+  char* p = static_cast<char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::read(fd, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}

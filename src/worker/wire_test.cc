@@ -1,0 +1,108 @@
+#include "worker/wire.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstring>
+#include <thread>
+
+namespace {
+
+slideresult framedresult() {
+  slideresult framed;
+  framed.state = slidestate::framed;
+  framed.width = 4000;
+  framed.height = 3000;
+  framed.jpeg = std::string("\xff\xd8") + "pixels" + "\xff\xd9";
+  return framed;
+}
+
+std::string withfield(std::string wire, size_t index, uint32_t value) {
+  std::memcpy(&wire[index * 4], &value, 4);
+  return wire;
+}
+
+std::string note(long call) {
+  const replyheader h = forbiddennote(call);
+  return std::string(reinterpret_cast<const char*>(&h), sizeof h);
+}
+
+TEST(Reply, RoundTripsAndComesWholeOrNotAtAll) {
+  const slideresult framed = framedresult();
+  const std::string wire = encodereply(framed);
+  slideresult back;
+  size_t used = 0;
+  ASSERT_EQ(decodereply(wire + "the next reply", &back, &used), replyparse::complete);
+  EXPECT_EQ(used, wire.size());
+  EXPECT_EQ(back.state, slidestate::framed);
+  EXPECT_EQ(back.width, 4000u);
+  EXPECT_EQ(back.height, 3000u);
+  EXPECT_EQ(back.jpeg, framed.jpeg);
+  // Every cut of it is incomplete, not malformed and not a shorter reply.
+  for (size_t n = 0; n < wire.size(); ++n)
+    EXPECT_EQ(decodereply(wire.substr(0, n), &back, &used), replyparse::incomplete) << n;
+
+  slideresult failed;
+  failed.state = slidestate::unscalable;
+  failed.reason = "bad\x1b[31mcolour\n\xc3\xa9";
+  ASSERT_EQ(decodereply(encodereply(failed), &back, &used), replyparse::complete);
+  EXPECT_EQ(back.state, slidestate::unscalable);
+  EXPECT_EQ(back.reason, "bad?[31mcolour???");  // nothing reaches the terminal as a control
+}
+
+TEST(Reply, TheSandboxNoteIsALastReply) {
+  slideresult back;
+  size_t used = 0;
+  ASSERT_EQ(decodereply(note(-1) + "anything", &back, &used), replyparse::last);
+  EXPECT_EQ(used, sizeof(replyheader));
+  EXPECT_EQ(back.state, slidestate::unloadable);
+  EXPECT_EQ(back.reason, "the image library attempted a forbidden operation");
+}
+
+TEST(Reply, RefusesWhatNoSoundWorkerSends) {
+  const std::string wire = encodereply(framedresult());
+  slideresult notjpeg = framedresult(), unframed = framedresult(), open = framedresult(), huge = framedresult();
+  notjpeg.jpeg = "GIF89a.........";
+  unframed.state = slidestate::unscalable;
+  open.jpeg = std::string("\xff\xd8") + "no end marker";
+  huge.jpeg = std::string("\xff\xd8") + std::string(framelimit, 'x') + "\xff\xd9";
+  const std::pair<const char*, std::string> bad[] = {
+      {"not a reply", withfield(wire, 0, 0x12345678)},
+      {"no such state", withfield(wire, 1, 5)},
+      {"a state far out", withfield(wire, 1, 99)},
+      {"a reason longer than any", withfield(wire, 4, reasonlimit + 1)},
+      {"a frame larger than any", withfield(wire, 5, framelimit + 1)},
+      {"a frame that is no JPEG", encodereply(notjpeg)},
+      {"a JPEG cut short", encodereply(open)},
+      {"a frame without framed", encodereply(unframed)},
+      {"framed without a frame", withfield(withfield(wire, 5, 0), 1, 0)},
+      {"an encoded frame over the bound", encodereply(huge)},
+      {"a note with a reason", withfield(note(2), 4, 3) + "why"},
+      {"a note with a frame", withfield(note(2), 5, 4) + "\xff\xd8\xff\xd9"},
+      {"a note with a height", withfield(note(2), 3, 1)},
+      {"a note of another kind", withfield(note(2), 0, 0)},
+  };
+  for (const auto& [what, bytes] : bad) {
+    slideresult back;
+    size_t used = 0;
+    EXPECT_EQ(decodereply(bytes, &back, &used), replyparse::malformed) << what;
+  }
+}
+
+TEST(Wire, MovesWholeBuffersThroughDescriptors) {
+  int p[2];
+  ASSERT_EQ(pipe(p), 0);
+  const std::string big(200000, 'v');  // more than a pipe holds at once
+  std::string back(big.size(), '\0');
+  std::thread reader([&] { EXPECT_TRUE(readall(p[0], back.data(), back.size())); });
+  EXPECT_EQ(writeall(p[1], big.data(), big.size()), 0);
+  reader.join();
+  EXPECT_EQ(back, big);
+  close(p[1]);
+  char byte;
+  EXPECT_FALSE(readall(p[0], &byte, 1));  // the end, not a byte
+  close(p[0]);
+}
+
+}  // namespace
