@@ -204,6 +204,8 @@ TEST_F(Run, BadStillsAreReportedAndSkippedWithoutGaps) {
        "could not open file (No such file or directory)"},
       {"DSC0009.JPG", [&](const std::string& p) { writefile(p, claiming(whole, 30000, 40000)); },
        "too large: 30000 \u00d7 40000 pixels"},
+      {"DSC0009.JPG.big", [](const std::string& p) { writefile(p, ""), fs::resize_file(p, 300 << 20); },
+       "too large: a file of 300 MiB (at most 256 MiB)"},
       {"DSC0010.JPG.xpm", [](const std::string& p) { writefile(p, crashingxpm); },
        "the image library crashed (Segmentation fault)"},
       {"DSC0011.JPG.png",
@@ -244,6 +246,16 @@ TEST_F(Run, BadStillsAreReportedAndSkippedWithoutGaps) {
   std::sort(before.begin(), before.end());
   std::sort(after.begin(), after.end());
   EXPECT_EQ(after, before);
+}
+
+TEST_F(Run, APhotoOfTwentyFourMegapixelsFitsTheBudget) {
+  // 72 MB of pixels: well within what a worker's image library may hold.
+  still("DSC0001.JPG", 6000, 4000, green, red);
+  const runresult r = run();
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("processimage:DSC0001.JPG\nht=4000\nwd=6000\n"), std::string::npos);
+  EXPECT_TRUE(near(frame(1).at(360, 10), green));
+  EXPECT_TRUE(near(frame(1).at(360, 565), red));
 }
 
 TEST_F(Run, OneWorkerAndSeveralMakeTheSameBytes) {
