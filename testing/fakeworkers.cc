@@ -7,7 +7,11 @@ namespace {
 
 class fakeworker : public subprocess {
  public:
-  fakeworker(fakeoutput out, std::vector<std::string>* sent, int id) : out_(std::move(out)), sent_(sent), id_(id) {}
+  fakeworker(fakeoutput out, std::vector<std::string>* sent, int id, size_t* alive)
+      : out_(std::move(out)), sent_(sent), id_(id), alive_(alive) {
+    ++*alive_;
+  }
+  ~fakeworker() override { --*alive_; }
 
   bool send(const stilljob& job) override {
     if (ended_ || (out_.ends && at_ >= out_.bytes.size() && !sent_->empty())) return false;
@@ -39,6 +43,7 @@ class fakeworker : public subprocess {
   fakeoutput out_;
   std::vector<std::string>* sent_;
   int id_;
+  size_t* alive_;
   size_t at_ = 0, next_ = 0;
   bool ended_ = false;
 };
@@ -53,7 +58,7 @@ std::unique_ptr<subprocess> fakeworkers::start(std::string* reason) {
   }
   sent.emplace_back();
   const size_t n = started++;
-  return std::make_unique<fakeworker>(std::move(*out), &sent[n], static_cast<int>(n));
+  return std::make_unique<fakeworker>(std::move(*out), &sent[n], static_cast<int>(n), &alive);
 }
 
 waitstatus fakeworkers::wait(const std::vector<subprocess*>& running, std::optional<std::chrono::nanoseconds> timeout,
