@@ -5,7 +5,9 @@
 #include <IL/il.h>
 #include <IL/ilu.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -71,6 +73,63 @@ std::string takeerrors(int syserr) {
   return text;
 }
 
+// JPEG, the camera's format and every frame's, is read and written through
+// the library's file interface, on memory. The library's own memory reader
+// and writer move one byte at a time, which costs a few per cent of a
+// camera still's whole work; these copy blocks. Reads and seeks keep the
+// library's own memory semantics. Other formats are read as the library
+// reads memory.
+struct memoryfile {
+  const unsigned char* data = nullptr;  // reading
+  size_t size = 0;
+  std::string* out = nullptr;  // writing
+  size_t at = 0;
+
+  size_t length() const { return out ? out->size() : size; }
+};
+
+memoryfile& mem(ILHANDLE h) { return *static_cast<memoryfile*>(h); }
+
+ILHANDLE ILAPIENTRY noopen(ILconst_string) { return nullptr; }
+void ILAPIENTRY noclose(ILHANDLE) {}
+ILboolean ILAPIENTRY memeof(ILHANDLE h) { return mem(h).at >= mem(h).size ? IL_TRUE : IL_FALSE; }
+ILint ILAPIENTRY memgetc(ILHANDLE h) {
+  memoryfile& f = mem(h);
+  return f.at < f.size ? f.data[f.at++] : IL_EOF;
+}
+ILint ILAPIENTRY memread(void* buffer, ILuint size, ILuint number, ILHANDLE h) {
+  memoryfile& f = mem(h);
+  const size_t bytes = std::min(static_cast<size_t>(size) * number, f.size - std::min(f.at, f.size));
+  std::memcpy(buffer, f.data + f.at, bytes);
+  f.at += bytes;
+  return size == 0 ? 0 : static_cast<ILint>(bytes / size);
+}
+// 0 on success, 1 past either end.
+ILint ILAPIENTRY memseek(ILHANDLE h, ILint offset, ILint mode) {
+  memoryfile& f = mem(h);
+  const int64_t base = mode == IL_SEEK_SET ? 0 : mode == IL_SEEK_CUR ? static_cast<int64_t>(f.at)
+                                                                     : static_cast<int64_t>(f.length());
+  const int64_t to = base + offset;
+  if ((mode != IL_SEEK_SET && mode != IL_SEEK_CUR && mode != IL_SEEK_END) || to < 0 ||
+      (!f.out && to > static_cast<int64_t>(f.size)))
+    return 1;
+  f.at = static_cast<size_t>(to);
+  return 0;
+}
+ILint ILAPIENTRY memtell(ILHANDLE h) { return static_cast<ILint>(mem(h).at); }
+ILint ILAPIENTRY memwrite(const void* buffer, ILuint size, ILuint number, ILHANDLE h) {
+  memoryfile& f = mem(h);
+  const size_t bytes = static_cast<size_t>(size) * number;
+  if (f.out->size() < f.at + bytes) f.out->resize(f.at + bytes);
+  std::memcpy(&(*f.out)[f.at], buffer, bytes);
+  f.at += bytes;
+  return static_cast<ILint>(number);
+}
+ILint ILAPIENTRY memputc(ILubyte c, ILHANDLE h) {
+  const char byte = static_cast<char>(c);
+  return memwrite(&byte, 1, 1, h) == 1 ? c : IL_EOF;
+}
+
 void clearerrors() {
   while (ilGetError() != IL_NO_ERROR) {
   }
@@ -110,7 +169,15 @@ loadstatus loadimage(const char* name, const void* data, size_t size, std::strin
     if (reason) *reason = iluErrorString(IL_INVALID_EXTENSION);
     return loadstatus::failed;
   }
-  if (!checked([&] { return ilLoadL(type, data, static_cast<ILuint>(size)); }, reason)) {
+  const bool jpeg = type == IL_JPG;
+  memoryfile file;
+  file.data = static_cast<const unsigned char*>(data);
+  file.size = size;
+  if (jpeg) ilSetRead(noopen, noclose, memeof, memgetc, memread, memseek, memtell);
+  const bool ok = checked(
+      [&] { return jpeg ? ilLoadF(type, &file) : ilLoadL(type, data, static_cast<ILuint>(size)); }, reason);
+  if (jpeg) ilResetRead();
+  if (!ok) {
     if (!refused) return loadstatus::failed;
     if (budget != 0 && claimedbytes() > budget) return loadstatus::toolarge;
     if (reason) *reason = "needs more than the " + std::to_string(budget >> 20) + " MiB a still may use";
@@ -163,12 +230,15 @@ bool turnimage(int orientation, std::string* reason) {
 }
 
 bool encodejpeg(size_t limit, std::string* jpeg, std::string* reason) {
-  static std::vector<unsigned char> room;
-  room.resize(limit);
-  ILuint written = 0;
-  if (!checked([&] { return (written = ilSaveL(IL_JPG, room.data(), static_cast<ILuint>(room.size()))) > 0; },
-               reason))
+  jpeg->clear();
+  memoryfile file;
+  file.out = jpeg;
+  ilSetWrite(noopen, noclose, memputc, memseek, memtell, memwrite);
+  const bool ok = checked([&] { return ilSaveF(IL_JPG, &file) > 0 ? IL_TRUE : IL_FALSE; }, reason);
+  ilResetWrite();
+  if (ok && jpeg->size() > limit) {
+    *reason = "the frame takes more than " + std::to_string(limit >> 20) + " MiB";
     return false;
-  jpeg->assign(reinterpret_cast<const char*>(room.data()), written);
-  return true;
+  }
+  return ok;
 }
