@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# deps.sh [test] [package] [bench]: installs, from Debian's packages, what
+# deps.sh [test] [package] [bench] [fuzz]: installs, from Debian's packages, what
 # vantrel needs to build, and with the words given what its tests, its
-# Debian package and its benchmark need too. It runs apt-get as it is when
+# Debian package, its benchmark and its fuzz target need too. It runs apt-get as it is when
 # run as root (a container or CI, where sudo may not exist) and through sudo
 # otherwise.
 set -euo pipefail
@@ -11,7 +11,8 @@ for what in "$@"; do
     test) want+=(libgtest-dev) ;;
     package) want+=(dpkg-dev file gzip groff-base man-db mandoc) ;;
     bench) want+=(imagemagick graphicsmagick libvips-tools) ;;
-    *) echo "usage: tools/deps.sh [test] [package] [bench]" >&2; exit 2 ;;
+    fuzz) want+=(clang libclang-rt-14-dev) ;;
+    *) echo "usage: tools/deps.sh [test] [package] [bench] [fuzz]" >&2; exit 2 ;;
   esac
 done
 asroot=()
