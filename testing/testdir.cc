@@ -6,11 +6,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -41,11 +43,13 @@ scopedcwd::~scopedcwd() {
 }
 
 int startprogram(const std::vector<std::string>& argv, const std::string& dir, const std::string& outpath,
-                 const std::string& errpath) {
+                 const std::string& errpath, int* input) {
+  int pipefds[2] = {-1, -1};
+  if (input && pipe2(pipefds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
-    const int in = open("/dev/null", O_RDONLY);
+    const int in = input ? dup(pipefds[0]) : open("/dev/null", O_RDONLY);
     const int out = open(outpath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = open(errpath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0 || chdir(dir.c_str()) != 0) _exit(126);
@@ -58,13 +62,28 @@ int startprogram(const std::vector<std::string>& argv, const std::string& dir, c
     execvp(args[0], args.data());
     _exit(127);
   }
+  if (input) {
+    close(pipefds[0]);
+    *input = pipefds[1];
+  }
   return pid;
 }
 
-spawnresult finishprogram(int pid) {
+spawnresult finishprogram(int pid, std::chrono::seconds patience) {
   int wstatus = 0;
   rusage usage{};
-  wait4(pid, &wstatus, 0, &usage);
+  // A program that hangs is a fault to report, not a test to wait for.
+  const auto give_up = std::chrono::steady_clock::now() + patience;
+  while (wait4(pid, &wstatus, WNOHANG, &usage) == 0) {
+    if (std::chrono::steady_clock::now() > give_up) {
+      kill(pid, SIGKILL);
+      wait4(pid, &wstatus, 0, &usage);
+      spawnresult hung;
+      hung.status = -1;
+      return hung;
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
   spawnresult r;
   r.maxrsskib = usage.ru_maxrss;
   r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);

@@ -1,6 +1,7 @@
 // Helpers for tests that work with real files and processes.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -33,7 +34,7 @@ class scopedcwd {
 };
 
 struct spawnresult {
-  int status = -1;  // exit status, or 128 + signal number
+  int status = -1;  // exit status, or 128 + signal number; -1 if it hung
   double seconds = 0;
   long maxrsskib = 0;  // peak resident memory of the process
 };
@@ -44,9 +45,12 @@ spawnresult spawn(const std::vector<std::string>& argv, const std::string& dir, 
                   const std::string& errpath);
 
 // spawn() in two halves, for a test that acts on the process while it runs.
+// With input, its standard input is a pipe whose other end *input is.
 int startprogram(const std::vector<std::string>& argv, const std::string& dir, const std::string& outpath,
-                 const std::string& errpath);
-spawnresult finishprogram(int pid);
+                 const std::string& errpath, int* input = nullptr);
+// Waits for it, for at most patience: a program that takes longer is killed
+// and counted as hung.
+spawnresult finishprogram(int pid, std::chrono::seconds patience = std::chrono::seconds(120));
 
 // The processes whose environment holds the entry ("NAME=value"), so that a
 // test can tag a run and find whatever it left running.

@@ -1,34 +1,38 @@
 #include "driver/commit.h"
 
 #include "driver/folder.h"
+#include "driver/report.h"
 #include "script/script.h"
 
-bool processimage(int& counter, const char* name, const slideresult& made, const slidestreams& out,
-                  std::string* failure) {
-  out.log << "processimage:" << name << '\n';
+bool processimage(int& counter, const std::string& name, const slideresult& made, const std::string& diagnostics,
+                  const slidestreams& out) {
+  out.log << "processimage:" << (out.escapelog ? escapedname(name) : name) << '\n';
+  const std::string shown = escapedname(name);
+  if (!diagnostics.empty()) {
+    out.log.flush();
+    out.err << workerlines(name, diagnostics);
+    out.err.flush();
+  }
+  auto fail = [&](const std::string& what) {
+    reportfailure(out.log, out.err, shown + ": " + what);
+    return false;
+  };
   switch (made.state) {
     case slidestate::unloadable:
-      *failure = std::string(name) + ": cannot load: " + made.reason;
-      return false;
+      return fail("cannot load: " + made.reason);
     case slidestate::toolarge:
-      *failure = std::string(name) + ": cannot load: too large: " + std::to_string(made.width) + " \u00d7 " +
-                 std::to_string(made.height) + " pixels";
-      return false;
+      return fail("cannot load: too large: " + std::to_string(made.width) + " \u00d7 " + std::to_string(made.height) +
+                  " pixels");
     default:
       break;
   }
   out.log << "ht=" << made.height << '\n' << "wd=" << made.width << '\n';
   out.log.flush();
-  if (made.state == slidestate::unscalable) {
-    *failure = std::string(name) + ": cannot scale: " + made.reason;
-    return false;
-  }
-  const std::string output = slidename(counter);
+  if (made.state == slidestate::unscalable) return fail("cannot scale: " + made.reason);
+  const std::string frame = slidename(counter);
   std::string reason = made.reason;
-  if (made.state != slidestate::framed || !writeframe(output, made.jpeg, &reason)) {
-    *failure = output + ": cannot save: " + reason;
-    return false;
-  }
+  if (made.state != slidestate::framed || !writeframe(frame, made.jpeg, &reason))
+    return fail("cannot save " + frame + ": " + reason);
   writeclipline(out.script, counter);
   ++counter;
   return true;

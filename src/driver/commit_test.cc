@@ -31,10 +31,7 @@ class ProcessImage : public ::testing::Test {
     } else {
       made.reason = "could not open file (No such file or directory)";
     }
-    std::string failure;
-    const bool ok = processimage(counter, name.c_str(), made, slidestreams{log, script}, &failure);
-    if (!ok) err << "vantrel: " << failure << '\n';
-    return ok;
+    return processimage(counter, name, made, "", slidestreams{log, script, err});
   }
 
   static void still(const std::string& path, unsigned w, unsigned h, rgb top, rgb bottom) {

@@ -1,11 +1,15 @@
 #include "driver/driver.h"
 
 #include <algorithm>
+#include <iostream>
 #include <memory>
 #include <utility>
 
+#include "driver/commandline.h"
 #include "driver/commit.h"
+#include "driver/console.h"
 #include "driver/output.h"
+#include "driver/report.h"
 #include "script/script.h"
 #include "slide/image.h"
 #include "slide/slide.h"
@@ -15,10 +19,14 @@
 
 namespace {
 
+// The new script, until it is put in place of the old one.
+constexpr char draftname[] = ".anim.avs.new";
+
 // Hands the stills to the workers and commits what they make strictly in
 // list order. Returns whether every still became a slide.
-bool makeslides(const std::vector<std::string>& stills, int& counter, const slidestreams& streams, std::ostream& err,
-                const interruptguard& guard) {
+bool makeslides(const std::vector<std::string>& stills, int& counter, const slidestreams& streams,
+                interruptguard& guard) {
+  if (stills.empty()) return true;
   workersettings worker;
   worker.setup = [] { initimagelibrary(librarybudget); };
   worker.work = makeframe;
@@ -29,12 +37,7 @@ bool makeslides(const std::vector<std::string>& stills, int& counter, const slid
   });
   poolsettings settings;
   settings.workers = workercount(usablecpus(), stills.size(), physicalmemory());
-  settings.diagnostics = [&](const std::string& text) {
-    streams.log.flush();
-    err << text;
-    err.flush();
-  };
-  workerpool pool(std::move(settings), *processes);
+  workerpool pool(std::move(settings), *processes, guard);
 
   bool complete = true;
   pool.run(
@@ -45,14 +48,26 @@ bool makeslides(const std::vector<std::string>& stills, int& counter, const slid
         if (fd >= 0) *job = stilljob(stills[i], fd, size);
         return fd >= 0;
       },
-      [&](size_t i, slideresult&& made) {
-        std::string failure;
-        if (!processimage(counter, stills[i].c_str(), made, streams, &failure)) {
-          reportfailure(streams.log, err, failure);
-          complete = false;
-        }
+      [&](size_t i, slideresult&& made, const std::string& diagnostics) {
+        complete &= processimage(counter, stills[i], made, diagnostics, streams);
+        return true;
       });
   return complete;
+}
+
+// Removes the frames of an earlier run numbered from `first` on, as long as
+// they follow each other, and says which went, in one line.
+void removeoldframes(int first, std::ostream& log, std::ostream& err) {
+  int last = first;
+  while (lookup(slidename(last)) == entrykind::file && removefile(slidename(last))) ++last;
+  const int removed = last - first;
+  if (removed == 0) return;
+  const std::string from = slidename(first), to = slidename(last - 1);
+  reportfailure(log, err,
+                removed == 1   ? "removed " + from + ", a frame of an earlier run"
+                : removed == 2 ? "removed " + from + " and " + to + ", frames of an earlier run"
+                               : "removed " + from + " ... " + to + ", " + std::to_string(removed) +
+                                     " frames of an earlier run");
 }
 
 }  // namespace
@@ -61,10 +76,15 @@ bool isstill(std::string_view name) {
   return name.substr(0, 3) == "DSC" && name.find(".JPG") != std::string_view::npos;
 }
 
-std::vector<std::string> liststills(folderlisting& folder, std::ostream& log, std::string* readerror) {
+std::vector<std::string> liststills(folderlisting& folder, std::ostream& log, std::string* readerror,
+                                    const listoptions& options) {
   std::vector<std::string> stills;
-  for (std::string name; folder.next(&name);) {
-    log << "file:" << name << '\n';
+  for (std::string name; !(options.interrupted && options.interrupted()) && folder.next(&name);) {
+    if (!options.draft.empty() && name == options.draft) {
+      if (options.draftshownas.empty()) continue;
+      name = options.draftshownas;
+    }
+    log << "file:" << (options.escape ? escapedname(name) : name) << '\n';
     log.flush();
     if (isstill(name)) stills.push_back(name);
   }
@@ -75,51 +95,73 @@ std::vector<std::string> liststills(folderlisting& folder, std::ostream& log, st
   return stills;
 }
 
-void reportfailure(std::ostream& log, std::ostream& err, const std::string& message) {
-  log.flush();
-  err << "vantrel: " << message << '\n';
-  err.flush();
-}
-
-int runslideshow(std::ostream& log, std::ostream& err, const std::function<void()>& waitforkey) {
+int runslideshow(const runoptions& options, std::ostream& log, std::ostream& err) {
   log << "Vantrel 0.1 alpha" << '\n';
   // From here on an interruption is noted and answered between steps, so
   // the script and the frames are never left half-written.
-  const interruptguard guard;
+  interruptguard guard;
 
+  std::string reason;
   auto folder = std::make_unique<folderlisting>(".");
-  if (!folder->ok()) {
+  if ((!options.folder.empty() && !enterfolder(options.folder, &reason)) ||
+      !(folder = std::make_unique<folderlisting>("."))->ok()) {
     log << "Opendir failure;terminating";
-    reportfailure(log, err, "cannot open the current directory: " + folder->error());
+    const std::string which = options.folder.empty() ? "the current directory" : escapedname(options.folder);
+    reportfailure(log, err, "cannot open " + which + ": " + (reason.empty() ? folder->error() : reason));
+    return runnodirectory;
+  }
+  folderlock lock;
+  if (!lock.acquire()) {
+    reportfailure(log, err, escapedname(currentfolder()) + ": busy: another vantrel run is working in this folder");
     return runnodirectory;
   }
 
+  // The new script is written beside the old one, which stays as it is
+  // until the new one is complete.
   outputfile script;
-  const bool scriptopened = script.open(scriptname);
-  if (!scriptopened) reportfailure(log, err, std::string(scriptname) + ": cannot create: " + script.error());
+  const entrykind old = lookup(scriptname);
+  removefile(draftname);
+  bool scriptopened = false;
+  if (old == entrykind::folder)
+    reportfailure(log, err, std::string(scriptname) + ": cannot create: Is a directory");
+  else if (!(scriptopened = script.open(draftname)))
+    reportfailure(log, err, std::string(scriptname) + ": cannot create: " + script.error());
   bool complete = scriptopened;
   writescriptopening(script.stream());
 
+  listoptions listing;
+  listing.interrupted = [&] { return guard.pending(); };
+  listing.draft = draftname;
+  listing.draftshownas = old == entrykind::none ? scriptname : "";
+  listing.escape = options.escapelog;
   std::string readerror;
-  const std::vector<std::string> stills = liststills(*folder, log, &readerror);
+  const std::vector<std::string> stills = liststills(*folder, log, &readerror, listing);
   folder.reset();
   if (!readerror.empty()) {
-    reportfailure(log, err, "cannot read the current directory to its end: " + readerror);
+    reportfailure(log, err, "cannot read the folder to its end: " + readerror);
     complete = false;
   }
 
   int counter = 1;
-  complete &= makeslides(stills, counter, slidestreams{log, script.stream()}, err, guard);
+  if (!guard.pending())
+    complete &= makeslides(stills, counter, slidestreams{log, script.stream(), err, options.escapelog}, guard);
 
   log << "Counter=" << counter << '\n';
   log.flush();
   writetransitionchain(script.stream(), counter);
   writescriptclosing(script.stream());
-  const bool scriptwritten = script.close();
-  if (!scriptwritten && scriptopened) {
+  bool scriptwritten = scriptopened && script.close();
+  if (scriptopened && !scriptwritten) {
     reportfailure(log, err, std::string(scriptname) + ": cannot write: " + script.error());
+  } else if (scriptwritten && !replacefile(draftname, scriptname, &reason)) {
+    reportfailure(log, err, std::string(scriptname) + ": cannot replace: " + reason);
+    scriptwritten = false;
+  }
+  if (!scriptwritten) {
+    removefile(draftname);
     complete = false;
   }
+  removeoldframes(counter, log, err);
 
   if (guard.signal() != 0) {
     reportfailure(log, err,
@@ -128,8 +170,31 @@ int runslideshow(std::ostream& log, std::ostream& err, const std::function<void(
                       (scriptwritten ? std::string(", and ") + scriptname + " holds them" : std::string()));
     guard.reraise();
   }
+  if (stills.empty())
+    reportfailure(log, err, "no camera stills (names beginning \"DSC\" and containing \".JPG\") were found");
   log << "Run finished..press any key!\n";
   log.flush();
-  waitforkey();
   return complete ? runcomplete : runincomplete;
+}
+
+int runcommand(const std::vector<std::string>& args) {
+  setupprocess();
+  const commandline line = parsecommandline(args);
+  std::string mistake = line.mistake, reason;
+  if (line.what == commandline::action::help) return std::cout << helptext << std::flush ? 0 : runincomplete;
+  if (line.what == commandline::action::version) return std::cout << versiontext << std::flush ? 0 : runincomplete;
+  if (line.what == commandline::action::run && !line.folder.empty() && !isfolder(line.folder, &reason))
+    mistake = escapedname(line.folder) + ": " + reason;
+  if (!mistake.empty()) {
+    std::cerr << "vantrel: " << escapedname(mistake) << '\n' << usageline << std::flush;
+    return runnodirectory;
+  }
+  outputfile log(1);
+  int status = runslideshow({line.folder, logisterminal()}, log.stream(), std::cerr);
+  if (!log.close()) {
+    std::cerr << "vantrel: standard output: cannot write the log: " << log.error() << std::endl;
+    return std::max(status, runincomplete);
+  }
+  if (status != runnodirectory) waitforkey();
+  return status;
 }

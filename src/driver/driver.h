@@ -1,17 +1,21 @@
-// The run: one pass over the current directory, from the banner to the
-// wait for a key.
+// The run: one pass over a folder, from the banner to the wait for a key.
 //
-// Every directory entry is logged; the stills (names that begin with "DSC"
-// and contain ".JPG", case-sensitive) become slides in byte-wise name order.
-// The script "anim.avs" is started once the directory is open and finished
-// after the last slide. The image work is spread over worker processes
-// (src/worker); the driver alone opens the stills and writes the frames and
-// the script (folder.h), committing the slides strictly in list order
-// (commit.h).
+// Every entry of the folder is logged; the stills (names that begin with
+// "DSC" and contain ".JPG", case-sensitive) become slides in byte-wise name
+// order. The image work is spread over worker processes (src/worker); the
+// driver alone opens the stills and writes the frames and the script
+// (folder.h), committing the slides strictly in list order (commit.h).
 //
-// SIGINT, SIGTERM or SIGHUP end a run early: no more stills are handed out,
-// the workers are ended, the script is finished for the slides made so far,
-// and the process then ends by that signal.
+// The folder holds one kit: a run holds the folder against a second run
+// from before it writes anything, writes the new script "anim.avs" beside
+// the old one and puts it in place whole at the end, and then removes the
+// frames of an earlier run numbered beyond its last slide. A run that dies
+// leaves the old script as it was.
+//
+// An interruption (interrupt.h) ends a run early between two steps: no
+// more stills are handed out, the workers are ended, the script is
+// finished for the slides made so far and put in place, and the process
+// then ends by that signal.
 #pragma once
 
 #include <functional>
@@ -24,21 +28,41 @@
 
 // Exit statuses of a run.
 constexpr int runcomplete = 0;     // every still became a slide, the script was written
-constexpr int runnodirectory = 1;  // the current directory could not be opened
-constexpr int runincomplete = 2;   // the run ended, but a still or the script failed
+constexpr int runnodirectory = 1;  // a mistake on the command line, a folder that cannot be opened or is busy
+constexpr int runincomplete = 2;   // the run ended, but a still, the script or the log failed
 
 bool isstill(std::string_view name);
+
+// How the listing is logged.
+struct listoptions {
+  // Checked between entries: true stops the listing.
+  std::function<bool()> interrupted;
+  // The new script's temporary name, logged as the script's own name (as
+  // it will be), unless the script is listed itself; never as itself.
+  std::string draft;
+  std::string draftshownas;
+  // Whether names are shown escaped (the log is a terminal).
+  bool escape = false;
+};
 
 // Reads the rest of the listing, logging "file:<name>" for every entry, and
 // returns the stills in ascending byte-wise order. Sets *readerror to the
 // system's reason if the folder could not be read to its end.
-std::vector<std::string> liststills(folderlisting& folder, std::ostream& log, std::string* readerror);
+std::vector<std::string> liststills(folderlisting& folder, std::ostream& log, std::string* readerror,
+                                    const listoptions& options = {});
 
-// Writes "vantrel: <message>" on err, after flushing log so that a terminal
-// shows both in the order they happened.
-void reportfailure(std::ostream& log, std::ostream& err, const std::string& message);
+struct runoptions {
+  // Where to run; empty: the current folder.
+  std::string folder;
+  // Whether the log is a terminal, where names are shown escaped.
+  bool escapelog = false;
+};
 
-// Runs in the current directory and returns the exit status. waitforkey is
-// called at the end of every run that gets past opening the directory and
-// is not interrupted.
-int runslideshow(std::ostream& log, std::ostream& err, const std::function<void()>& waitforkey);
+// Runs and returns the exit status; an interrupted run ends the process.
+int runslideshow(const runoptions& options, std::ostream& log, std::ostream& err);
+
+// The whole program, given the words after its name: the command line, the
+// run with its log on standard output, and the wait for a key at the end
+// of a run that got past opening its folder, unless the log could not be
+// written (then nobody saw the prompt). Returns the exit status.
+int runcommand(const std::vector<std::string>& args);

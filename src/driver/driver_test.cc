@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -165,6 +166,7 @@ TEST_F(Run, AnEmptyFolderGivesTheFixedScript) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("\nCounter=1\nRun finished..press any key!\n"), std::string::npos);
   EXPECT_EQ(readfile(dir / "anim.avs"), script(0));
+  EXPECT_EQ(r.err, "vantrel: no camera stills (names beginning \"DSC\" and containing \".JPG\") were found\n");
 }
 
 // A JPEG whose header claims width x height pixels: its frame header patched.
@@ -181,9 +183,6 @@ std::string claiming(std::string jpeg, unsigned width, unsigned height) {
 }
 
 // A picture the image library crashes on (a colour that is not hex).
-const char crashingxpm[] =
-    "/* XPM */\nstatic char * pic[] = {\n\"4 2 2 1\",\n\"  c #000000\",\n\". c #FF0p00\",\n\" .. \",\n\".  .\"};\n";
-
 TEST_F(Run, BadStillsAreReportedAndSkippedWithoutGaps) {
   still("DSC0001.JPG", 80, 60, red);
   still("DSC0099.JPG", 80, 60, blue);
@@ -206,8 +205,6 @@ TEST_F(Run, BadStillsAreReportedAndSkippedWithoutGaps) {
        "too large: 30000 \u00d7 40000 pixels"},
       {"DSC0009.JPG.big", [](const std::string& p) { writefile(p, ""), fs::resize_file(p, 300 << 20); },
        "too large: a file of 300 MiB (at most 256 MiB)"},
-      {"DSC0010.JPG.xpm", [](const std::string& p) { writefile(p, crashingxpm); },
-       "the image library crashed (Segmentation fault)"},
       {"DSC0011.JPG.png",
        [](const std::string& p) {
          writepicture(p, 200, 150, [](unsigned x, unsigned y) { return rgb{uint8_t(x * y), uint8_t(x), uint8_t(y)}; });
@@ -398,28 +395,271 @@ TEST_F(Run, AFrameNameTakenByAFolderIsReported) {
   writefile(dir / "out0001.jpg/mine.txt", "keep me");
   const runresult r = run();
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err.rfind("vantrel: out0001.jpg: cannot save: ", 0), 0u) << r.err;
+  EXPECT_EQ(r.err.rfind("vantrel: DSC0001.JPG: cannot save out0001.jpg: ", 0), 0u) << r.err;
   EXPECT_EQ(splitlines(r.err).size(), 1u);
   EXPECT_EQ(readfile(dir / "out0001.jpg/mine.txt"), "keep me");
   EXPECT_NE(r.out.find("\nCounter=1\n"), std::string::npos);
   EXPECT_EQ(readfile(dir / "anim.avs"), script(0));
 }
 
-TEST_F(Run, AScriptThatCannotBeWrittenIsReportedButFramesAreMade) {
+TEST_F(Run, TheScriptIsReplacedWholeAndNeverThroughALink) {
   still("DSC0001.JPG", 80, 60, red);
-  fs::create_symlink("/dev/full", dir / "anim.avs");
-  runresult r = run();
-  EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "vantrel: anim.avs: cannot write: No space left on device\n");
-  EXPECT_TRUE(near(frame(1).at(360, 288), red));
-  EXPECT_NE(r.out.find("Run finished..press any key!\n"), std::string::npos);
+  tempdir elsewhere;
+  writefile(elsewhere / "bashrc", "the user's own file");
+  const struct {
+    const char* what;
+    std::function<void()> make;
+    std::string err;
+  } cases[] = {
+      {"a link to a file of the user's", [&] { fs::create_symlink(elsewhere / "bashrc", dir / "anim.avs"); }, ""},
+      {"a link to nowhere", [&] { fs::create_symlink(elsewhere / "nothing", dir / "anim.avs"); }, ""},
+      {"a FIFO, which nobody reads", [&] { mkfifo((dir / "anim.avs").c_str(), 0644); }, ""},
+      {"a draft a killed run left", [&] { writefile(dir / ".anim.avs.new", "half a script"); }, ""},
+  };
+  for (const auto& c : cases) {
+    fs::remove(dir / "anim.avs");
+    c.make();
+    const runresult r = run();
+    EXPECT_EQ(r.status, 0) << c.what << ": " << r.err;
+    EXPECT_FALSE(fs::is_symlink(dir / "anim.avs")) << c.what;
+    EXPECT_EQ(readfile(dir / "anim.avs"), script(1)) << c.what;
+    EXPECT_FALSE(fs::exists(dir / ".anim.avs.new")) << c.what;
+    EXPECT_EQ(r.err, c.err) << c.what;
+  }
+  EXPECT_EQ(readfile(elsewhere / "bashrc"), "the user's own file");
+  EXPECT_FALSE(fs::exists(elsewhere / "nothing"));
 
+  // A folder in its place is left as it is; the frames are made all the same.
   fs::remove(dir / "anim.avs");
   fs::create_directory(dir / "anim.avs");
-  r = run();
+  const runresult r = run();
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "vantrel: anim.avs: cannot create: Is a directory\n");
+  EXPECT_TRUE(fs::is_directory(dir / "anim.avs"));
   EXPECT_TRUE(near(frame(1).at(360, 288), red));
+  EXPECT_FALSE(fs::exists(dir / ".anim.avs.new"));
+}
+
+TEST_F(Run, AKilledRunLeavesTheOldScriptAndTheNextRunTidiesUp) {
+  still("DSC0000.JPG", 1600, 1200, red, blue);
+  for (int i = 1; i <= 80; ++i) fs::create_symlink(dir / "DSC0000.JPG", dir / ("DSC" + std::to_string(1000 + i) + ".JPG"));
+  writefile(dir / "anim.avs", "the script of an earlier run");
+  tempdir capture;
+  const int pid = startprogram({VANTREL_BINARY}, dir.path(), capture / "out", capture / "err");
+  const auto start = std::chrono::steady_clock::now();
+  while (!fs::exists(dir / "out0002.jpg") && std::chrono::steady_clock::now() - start < std::chrono::seconds(30))
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  kill(pid, SIGKILL);
+  EXPECT_EQ(finishprogram(pid).status, 128 + SIGKILL);
+  EXPECT_EQ(readfile(dir / "anim.avs"), "the script of an earlier run");
+
+  const runresult r = run();
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(readfile(dir / "anim.avs").rfind(scriptstart(81), 0), 0u);
+  EXPECT_FALSE(fs::exists(dir / ".anim.avs.new"));
+}
+
+TEST_F(Run, ABusyFolderIsLeftAlone) {
+  still("DSC0001.JPG", 80, 60, red);
+  writefile(dir / "anim.avs", "the script of the run that holds the folder");
+  // Held as a run holds it.
+  const int held = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  const runresult r = run();
+  close(held);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "Vantrel 0.1 alpha\n");
+  EXPECT_EQ(r.err, "vantrel: " + fs::canonical(dir.path()).string() +
+                       ": busy: another vantrel run is working in this folder\n");
+  EXPECT_EQ(readfile(dir / "anim.avs"), "the script of the run that holds the folder");
+  EXPECT_FALSE(fs::exists(dir / "out0001.jpg"));
+  EXPECT_FALSE(fs::exists(dir / ".anim.avs.new"));
+}
+
+TEST_F(Run, FramesOfAnEarlierRunDoNotOutliveIt) {
+  for (int i = 1; i <= 6; ++i) still("DSC000" + std::to_string(i) + ".JPG", 80, 60, red);
+  ASSERT_EQ(run().status, 0);
+  writefile(dir / "out0009.jpg", "not in the series: kept");
+  writefile(dir / "out0007.jpg.bak", "not a frame's name: kept");
+  fs::remove(dir / "DSC0005.JPG");
+  fs::remove(dir / "DSC0006.JPG");
+  runresult r = run();
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "vantrel: removed out0005.jpg and out0006.jpg, frames of an earlier run\n");
+  for (int n = 1; n <= 4; ++n) EXPECT_TRUE(fs::exists(dir / slidename(n))) << n;
+  EXPECT_FALSE(fs::exists(dir / "out0005.jpg"));
+  EXPECT_FALSE(fs::exists(dir / "out0006.jpg"));
+  EXPECT_EQ(readfile(dir / "out0009.jpg"), "not in the series: kept");
+  EXPECT_EQ(readfile(dir / "out0007.jpg.bak"), "not a frame's name: kept");
+
+  // A frame's name that is not a file ends the series there.
+  for (int i = 5; i <= 7; ++i) writefile(dir / slidename(i), "old");
+  fs::create_directory(dir / "out0006.jpg.d");
+  fs::remove(dir / "out0006.jpg");
+  fs::create_directory(dir / "out0006.jpg");
+  r = run();
+  EXPECT_EQ(r.err, "vantrel: removed out0005.jpg, a frame of an earlier run\n");
+  EXPECT_TRUE(fs::is_directory(dir / "out0006.jpg"));
+  EXPECT_TRUE(fs::exists(dir / "out0007.jpg"));
+}
+
+TEST_F(Run, NamesAreShownSafelyOnStandardError) {
+  // Names a downloaded folder may hold: a line of its own, a terminal's
+  // title, and bytes that are not UTF-8.
+  const std::string forged = "DSC1.JPG\nvantrel: DSC2.JPG: cannot load: forged", title = "DSC3\x1b]0;owned\x07.JPG",
+                    latin = "DSC4\xe9t\xe9.JPG", fine = "DSC5-\xce\xa9mega.JPG";
+  for (const std::string& name : {forged, title, latin, fine}) writefile(dir / name, "not a picture");
+  const runresult r = run();
+  EXPECT_EQ(r.status, 2);
+  const std::vector<std::string> lines = splitlines(r.err);
+  ASSERT_EQ(lines.size(), 4u) << r.err;
+  EXPECT_EQ(lines[0].rfind("vantrel: DSC1.JPG\\nvantrel: DSC2.JPG: cannot load: forged: cannot load: ", 0), 0u);
+  EXPECT_EQ(lines[1].rfind("vantrel: DSC3\\033]0;owned\\007.JPG: cannot load: ", 0), 0u);
+  EXPECT_EQ(lines[2].rfind("vantrel: DSC4\\xe9t\\xe9.JPG: cannot load: ", 0), 0u);
+  EXPECT_EQ(lines[3].rfind("vantrel: " + fine + ": cannot load: ", 0), 0u);
+  // A log that is not a terminal gets the names as they are.
+  EXPECT_NE(r.out.find("\nfile:" + forged + "\n"), std::string::npos);
+  EXPECT_NE(r.out.find("\nprocessimage:" + title + "\n"), std::string::npos);
+}
+
+TEST_F(Run, AStillThatCrashesItsWorkerCostsOnlyItself) {
+  still("DSC0001.JPG", 80, 60, red);
+  writefile(dir / "DSC0002.JPG.crash", "vantrel test: crash here, in the image library");
+  still("DSC0003.JPG", 80, 60, blue);
+  // The crash is injected into the library's type probe, so that it comes
+  // on every run and on every machine.
+  const runresult r = runprogram({"env", "LD_PRELOAD=" VANTREL_CRASHHOOK, "ASAN_OPTIONS=verify_asan_link_order=0",
+                                  VANTREL_BINARY},
+                                 dir.path());
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err,
+            "vantrel: DSC0002.JPG.crash: crashhook: about to touch address 0\n"
+            "vantrel: DSC0002.JPG.crash: cannot load: the image library crashed (Segmentation fault)\n");
+  EXPECT_TRUE(near(frame(1).at(360, 288), red));
+  EXPECT_TRUE(near(frame(2).at(360, 288), blue));
+  EXPECT_EQ(readfile(dir / "anim.avs"), script(2));
+}
+
+TEST_F(Run, TheCommandLine) {
+  still("DSC0001.JPG", 80, 60, red);
+  writefile(dir / "anim.avs", "an earlier script");
+  writefile(dir / "notes.txt", "a file");
+  const std::string usage = "usage: vantrel [--help] [--version] [FOLDER]\n";
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string out;  // the start of it
+    std::string err;
+  } cases[] = {
+      {{"--help"}, 0, "usage: vantrel [FOLDER]\n", ""},
+      {{"-h"}, 0, "usage: vantrel [FOLDER]\n", ""},
+      {{"--version"}, 0, "vantrel 0.1 alpha\n", ""},
+      {{"--frames"}, 1, "", "vantrel: unknown option '--frames'\n" + usage},
+      {{"-x", "--help"}, 1, "", "vantrel: unknown option '-x'\n" + usage},
+      {{".", ".."}, 1, "", "vantrel: one folder at most, not 2\n" + usage},
+      {{"notes.txt"}, 1, "", "vantrel: notes.txt: not a folder\n" + usage},
+      {{"holiday"}, 1, "", "vantrel: holiday: No such file or directory\n" + usage},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> command = {VANTREL_BINARY};
+    command.insert(command.end(), c.args.begin(), c.args.end());
+    const runresult r = runprogram(command, dir.path());
+    EXPECT_EQ(r.status, c.status) << c.args[0];
+    EXPECT_EQ(r.out.rfind(c.out, 0), 0u) << c.args[0] << ": " << r.out;
+    EXPECT_EQ(r.err, c.err) << c.args[0];
+  }
+  // None of them touched the folder.
+  EXPECT_EQ(readfile(dir / "anim.avs"), "an earlier script");
+  EXPECT_FALSE(fs::exists(dir / "out0001.jpg"));
+
+  // A folder named on the line is the one worked in, wherever the run starts.
+  tempdir elsewhere;
+  const runresult r = runprogram({VANTREL_BINARY, "--", dir.path()}, elsewhere.path());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(readfile(dir / "anim.avs"), script(1));
+  EXPECT_TRUE(near(frame(1).at(360, 288), red));
+  EXPECT_TRUE(fs::is_empty(elsewhere.path()));
+}
+
+TEST_F(Run, ALogNobodyCanReadCostsNothingElse) {
+  still("DSC0001.JPG", 80, 60, red);
+  // A full disk behind standard output, and a pipe whose reader has gone.
+  tempdir capture;
+  spawnresult full = spawn({VANTREL_BINARY}, dir.path(), "/dev/full", capture / "err");
+  EXPECT_EQ(full.status, 2);
+  EXPECT_EQ(readfile(capture / "err"), "vantrel: standard output: cannot write the log: No space left on device\n");
+  EXPECT_EQ(readfile(dir / "anim.avs"), script(1));
+  EXPECT_TRUE(near(frame(1).at(360, 288), red));
+
+  fs::remove(dir / "out0001.jpg");
+  int pipefds[2];
+  ASSERT_EQ(pipe(pipefds), 0);
+  close(pipefds[0]);  // as when `vantrel | head -1` has had its line
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(pipefds[1], 1);
+    const int err = open((capture / "err").c_str(), O_WRONLY | O_TRUNC);
+    const int in = open("/dev/null", O_RDONLY);
+    if (err < 0 || in < 0 || dup2(err, 2) < 0 || dup2(in, 0) < 0 || chdir(dir.path().c_str()) != 0) _exit(126);
+    execl(VANTREL_BINARY, VANTREL_BINARY, nullptr);
+    _exit(127);
+  }
+  close(pipefds[1]);
+  EXPECT_EQ(finishprogram(pid).status, 2);
+  EXPECT_EQ(readfile(capture / "err"), "vantrel: standard output: cannot write the log: Broken pipe\n");
+  EXPECT_TRUE(near(frame(1).at(360, 288), red));
+}
+
+TEST_F(Run, AnInterruptionAtThePromptEndsTheRunAtOnce) {
+  still("DSC0001.JPG", 80, 60, red);
+  tempdir capture;
+  int input = -1;
+  const int pid = startprogram({VANTREL_BINARY}, dir.path(), capture / "out", capture / "err", &input);
+  const auto start = std::chrono::steady_clock::now();
+  while (readfile(capture / "out").find("press any key") == std::string::npos &&
+         std::chrono::steady_clock::now() - start < std::chrono::seconds(30))
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  kill(pid, SIGTERM);
+  EXPECT_EQ(finishprogram(pid).status, 128 + SIGTERM);  // with no key pressed: stdin is still open
+  close(input);
+  EXPECT_EQ(readfile(dir / "anim.avs"), script(1));
+}
+
+TEST_F(Run, AnInterruptionDuringTheListingIsAnsweredThere) {
+  // Thousands of FIFOs with a still's name: each fails at once, so the run
+  // never waits for a worker; it must look for the interruption itself.
+  for (int i = 0; i < 20000; ++i) mkfifo((dir / ("DSC" + std::to_string(i) + ".JPG")).c_str(), 0644);
+  tempdir capture;
+  const int pid = startprogram({VANTREL_BINARY}, dir.path(), capture / "out", capture / "err");
+  const auto start = std::chrono::steady_clock::now();
+  while (readfile(capture / "out").find("file:") == std::string::npos &&
+         std::chrono::steady_clock::now() - start < std::chrono::seconds(30))
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  kill(pid, SIGINT);
+  EXPECT_EQ(finishprogram(pid).status, 128 + SIGINT);
+  const std::vector<std::string> errors = splitlines(readfile(capture / "err"));
+  EXPECT_LT(errors.size(), 20000u) << "every FIFO was reported before the interruption was";
+  ASSERT_FALSE(errors.empty());
+  EXPECT_EQ(errors.back().rfind("vantrel: interrupted (Interrupt): 0 slides made", 0), 0u) << errors.back();
+}
+
+TEST_F(Run, CtrlBackslashIsAnsweredLikeCtrlCAndLeavesNoCore) {
+  still("DSC0000.JPG", 1600, 1200, red, blue);
+  for (int i = 1; i <= 80; ++i) fs::create_symlink(dir / "DSC0000.JPG", dir / ("DSC" + std::to_string(1000 + i) + ".JPG"));
+  tempdir capture;
+  const int pid = startprogram({VANTREL_BINARY}, dir.path(), capture / "out", capture / "err");
+  const auto start = std::chrono::steady_clock::now();
+  while (!fs::exists(dir / "out0002.jpg") && std::chrono::steady_clock::now() - start < std::chrono::seconds(30))
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  kill(pid, SIGQUIT);
+  EXPECT_EQ(finishprogram(pid).status, 128 + SIGQUIT);
+  int made = 0;
+  while (fs::exists(dir / slidename(made + 1))) ++made;
+  EXPECT_EQ(readfile(capture / "err"),
+            "vantrel: interrupted (Quit): " + std::to_string(made) + " slides made, and anim.avs holds them\n");
+  EXPECT_EQ(readfile(dir / "anim.avs").rfind(scriptstart(made), 0), 0u);
+  for (const auto& e : fs::directory_iterator(dir.path()))
+    EXPECT_EQ(e.path().filename().string().rfind("core", 0), std::string::npos) << e.path();
 }
 
 TEST_F(Run, AnUnreadableFolderStopsBeforeTouchingTheScript) {

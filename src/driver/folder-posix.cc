@@ -2,14 +2,37 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include "worker/wire.h"
+
+bool isfolder(const std::string& path, std::string* reason) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) {
+    *reason = std::strerror(errno);
+    return false;
+  }
+  if (!S_ISDIR(st.st_mode)) *reason = "not a folder";
+  return S_ISDIR(st.st_mode);
+}
+
+bool enterfolder(const std::string& path, std::string* reason) {
+  if (chdir(path.c_str()) == 0) return true;
+  *reason = std::strerror(errno);
+  return false;
+}
+
+std::string currentfolder() {
+  char* path = getcwd(nullptr, 0);
+  const std::string text = path ? path : ".";
+  free(path);
+  return text;
+}
 
 struct folderlisting::platform {
   DIR* dir = nullptr;
@@ -40,6 +63,33 @@ bool folderlisting::next(std::string* name) {
 
 const std::string& folderlisting::error() const { return error_; }
 
+struct folderlock::platform {
+  int fd = -1;
+};
+
+folderlock::folderlock() : native_(std::make_unique<platform>()) {}
+
+folderlock::~folderlock() {
+  if (native_->fd >= 0) close(native_->fd);
+}
+
+bool folderlock::acquire() {
+  native_->fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (native_->fd < 0) return true;
+  int locked;
+  do locked = flock(native_->fd, LOCK_EX | LOCK_NB);
+  while (locked != 0 && errno == EINTR);
+  return locked == 0 || errno != EWOULDBLOCK;
+}
+
+entrykind lookup(const std::string& name) {
+  struct stat st {};
+  if (lstat(name.c_str(), &st) != 0) return entrykind::none;
+  if (S_ISREG(st.st_mode)) return entrykind::file;
+  if (S_ISDIR(st.st_mode)) return entrykind::folder;
+  return entrykind::other;
+}
+
 int openstill(const std::string& name, uint64_t* size, std::string* reason) {
   auto fail = [&](const std::string& why) {
     *reason = why;
@@ -66,9 +116,9 @@ int openstill(const std::string& name, uint64_t* size, std::string* reason) {
   return fd;
 }
 
-bool writeframe(const std::string& path, const std::string& jpeg, std::string* reason) {
-  std::remove(path.c_str());
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+bool writeframe(const std::string& name, const std::string& jpeg, std::string* reason) {
+  unlink(name.c_str());
+  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) {
     *reason = std::strerror(errno);
     return false;
@@ -78,15 +128,26 @@ bool writeframe(const std::string& path, const std::string& jpeg, std::string* r
   if (error == 0) error = closed;
   if (error == 0) return true;
   // Whatever part of the frame was written is not a usable frame.
-  ::unlink(path.c_str());
+  ::unlink(name.c_str());
   *reason = std::strerror(error);
   return false;
 }
 
-int createscript(const char* path, std::string* reason) {
-  const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+int createtext(const std::string& name, std::string* reason) {
+  unlink(name.c_str());
+  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) *reason = std::strerror(errno);
   return fd;
 }
+
+bool replacefile(const std::string& from, const std::string& to, std::string* reason) {
+  if (rename(from.c_str(), to.c_str()) == 0) return true;
+  *reason = std::strerror(errno);
+  return false;
+}
+
+bool removefile(const std::string& name) { return unlink(name.c_str()) == 0; }
+
+int syncfile(int fd) { return fsync(fd) == 0 ? 0 : errno; }
 
 int closefile(int fd) { return ::close(fd) == 0 ? 0 : errno; }

@@ -1,12 +1,21 @@
-// The folder a run works in, as the platform offers it: its listing, the
-// stills read from it and the frames and script written to it. Everything
-// the driver does to the user's folder goes through here, so that it is in
-// one place and the same on every platform: folder-posix.cc implements it.
+// The folder a run works in, as the platform offers it: its listing, its
+// lock, the stills read from it and the frames and script written to it.
+// Everything the driver does to the user's folder goes through here, so
+// that it is in one place and the same on every platform: folder-posix.cc
+// implements it. Nothing here follows a link to write, and nothing blocks on
+// a file of the folder (a FIFO, a device).
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+
+// Whether path is a folder (or a link to one); if not, *reason says why.
+bool isfolder(const std::string& path, std::string* reason);
+// Makes path the current folder. False, with the reason, if it cannot be.
+bool enterfolder(const std::string& path, std::string* reason);
+// The current folder's full path, for messages.
+std::string currentfolder();
 
 // The entries of a folder, one at a time.
 class folderlisting {
@@ -29,18 +38,47 @@ class folderlisting {
   std::string error_;
 };
 
+// The current folder, held for one run: a second run in it finds it busy.
+// The lock goes with the process, however that ends.
+class folderlock {
+ public:
+  folderlock();
+  ~folderlock();
+  folderlock(const folderlock&) = delete;
+  folderlock& operator=(const folderlock&) = delete;
+
+  // False if another run holds the folder. Where the file system cannot
+  // lock, the run goes on unlocked.
+  bool acquire();
+
+ private:
+  struct platform;
+  std::unique_ptr<platform> native_;
+};
+
+// What a name in the current folder is, without following a link.
+enum class entrykind { none, file, folder, other };
+entrykind lookup(const std::string& name);
+
 // Opens a still for reading, without blocking and only if it is a regular
 // file of at most stillfilelimit bytes (wire.h). Returns the descriptor and
 // sets *size, or returns -1 with *reason in plain words.
 int openstill(const std::string& name, uint64_t* size, std::string* reason);
 
-// Writes a frame under path, replacing an older file of that name. A frame
-// that cannot be written whole leaves nothing under the name.
-bool writeframe(const std::string& path, const std::string& jpeg, std::string* reason);
+// Writes a frame under name, replacing an older file (or a link) of that
+// name. A frame that cannot be written whole leaves nothing under the name.
+bool writeframe(const std::string& name, const std::string& jpeg, std::string* reason);
 
-// Creates the script file path, or empties it if it exists, for writing.
-// Returns the descriptor, or -1 with *reason.
-int createscript(const char* path, std::string* reason);
+// Creates name afresh for writing text (a file or a link left under the
+// name goes first). Returns the descriptor, or -1 with *reason.
+int createtext(const std::string& name, std::string* reason);
+// Puts the file from in the place of to in one step, replacing whatever
+// file or link was there.
+bool replacefile(const std::string& from, const std::string& to, std::string* reason);
+// Removes a file (or a link) of that name; false if there was none.
+bool removefile(const std::string& name);
 
-// Closes a descriptor; 0, or the errno of the failure.
+// Writes what a descriptor holds through to the disk, and closes it; 0, or
+// the errno of the failure.
+int syncfile(int fd);
 int closefile(int fd);

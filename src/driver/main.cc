@@ -1,8 +1,3 @@
-#include <cstdio>
-#include <iostream>
-
 #include "driver/driver.h"
 
-int main() {
-  return runslideshow(std::cout, std::cerr, [] { std::getchar(); });
-}
+int main(int argc, char** argv) { return runcommand({argv + 1, argv + argc}); }

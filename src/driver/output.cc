@@ -12,18 +12,24 @@
 // the first failure, which later calls would otherwise overwrite.
 class outputfile::fdbuf : public std::streambuf {
  public:
-  fdbuf() : buffer_(1 << 16) { setp(buffer_.data(), buffer_.data() + buffer_.size()); }
+  explicit fdbuf(int fd, bool owned) : buffer_(1 << 16), fd_(fd), owned_(owned) {
+    setp(buffer_.data(), buffer_.data() + buffer_.size());
+  }
   ~fdbuf() override { closefd(); }
 
-  bool openfile(const char* path) {
-    fd_ = createscript(path, &error_);
-    return fd_ >= 0;
+  bool openfile(const std::string& name) {
+    fd_ = createtext(name, &error_);
+    owned_ = fd_ >= 0;
+    return owned_;
   }
 
   bool closefd() {
     if (fd_ >= 0) {
       drain();
-      fail(closefile(fd_));
+      if (owned_) {
+        if (error_.empty()) fail(syncfile(fd_));
+        fail(closefile(fd_));
+      }
       fd_ = -1;
     }
     return error_.empty();
@@ -57,15 +63,18 @@ class outputfile::fdbuf : public std::streambuf {
   }
 
   std::vector<char> buffer_;
-  int fd_ = -1;
+  int fd_;
+  bool owned_;
   std::string error_;
 };
 
-outputfile::outputfile() : buf_(std::make_unique<fdbuf>()), stream_(buf_.get()) {}
+outputfile::outputfile() : buf_(std::make_unique<fdbuf>(-1, false)), stream_(buf_.get()) {}
+
+outputfile::outputfile(int fd) : buf_(std::make_unique<fdbuf>(fd, false)), stream_(buf_.get()) {}
 
 outputfile::~outputfile() = default;
 
-bool outputfile::open(const char* path) { return buf_->openfile(path); }
+bool outputfile::open(const std::string& name) { return buf_->openfile(name); }
 
 std::ostream& outputfile::stream() { return stream_; }
 

@@ -1,7 +1,7 @@
 // A buffered output stream over a file descriptor that remembers the first
 // system error, so that output which could not be written is reported, with
 // its reason, instead of being lost silently. Writes after a failure are
-// dropped.
+// dropped. The run's log (standard output) and its script go through one.
 #pragma once
 
 #include <memory>
@@ -10,17 +10,21 @@
 
 class outputfile {
  public:
+  // Not yet open: open() makes a file.
   outputfile();
+  // Writes to fd, which it leaves open (standard output).
+  explicit outputfile(int fd);
   ~outputfile();
   outputfile(const outputfile&) = delete;
   outputfile& operator=(const outputfile&) = delete;
 
-  // Creates or empties the script file path. False, with error() set, if
-  // that fails.
-  bool open(const char* path);
+  // Creates the file name afresh (folder.h's createtext). False, with
+  // error() set, if that fails.
+  bool open(const std::string& name);
   std::ostream& stream();
-  // Writes out the buffer and closes the file. False if opening, any write
-  // or the close failed; error() then holds the first reason.
+  // Writes out the buffer, and for a file it opened, writes it through to
+  // the disk and closes it. False if opening, any write or the close failed;
+  // error() then holds the first reason.
   bool close();
   const std::string& error() const;
 

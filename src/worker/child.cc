@@ -1,6 +1,7 @@
 #include "worker/child.h"
 
 #include <cstdlib>
+#include <new>
 
 #include "worker/sandbox.h"
 #include "worker/wire.h"
@@ -17,13 +18,21 @@ void serveworker(workerchannel& channel, const workersettings& settings) {
     const char* data = nullptr;
     size_t size = 0;
     if (!channel.receive(&name, &data, &size, &error)) std::_Exit(0);  // the driver is done
-    slideresult result;
-    if (!unsafe.empty())
-      result.reason = unsafe;
-    else if (!error.empty())
-      result.reason = error;
-    else
-      result = settings.work(name.c_str(), data, size);
-    if (!channel.reply(encodereply(result))) std::_Exit(0);
+    std::string reply;
+    try {
+      slideresult result;
+      if (!unsafe.empty())
+        result.reason = unsafe;
+      else if (!error.empty())
+        result.reason = error;
+      else
+        result = settings.work(name.c_str(), data, size);
+      reply = encodereply(result);
+    } catch (const std::bad_alloc&) {
+      slideresult nomemory;
+      nomemory.reason = "out of memory";
+      reply = encodereply(nomemory);
+    }
+    if (!channel.reply(reply)) std::_Exit(0);
   }
 }

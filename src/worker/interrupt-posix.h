@@ -7,10 +7,11 @@
 
 #include "worker/interrupt.h"
 
-constexpr int interruptsignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int interruptsignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 struct interruptguard::platform {
   // The mask to wait with: the one in force before the guard.
   sigset_t waitmask;
   struct sigaction oldactions[std::size(interruptsignals)];
+  struct sigaction oldcontinue;
 };

@@ -2,16 +2,23 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <optional>
+#include <utility>
 
 #include "worker/wire.h"
 
 namespace {
 
-// How much of the workers' standard error one run passes on.
+// How much of the workers' standard error one run passes on, and one still.
 constexpr size_t diagnosticslimit = 64 << 10;
+constexpr size_t stilldiagnosticslimit = 4 << 10;
 
 using clock = std::chrono::steady_clock;
+
+std::string seconds(std::chrono::nanoseconds t) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g s", std::chrono::duration<double>(t).count());
+  return text;
+}
 
 }  // namespace
 
@@ -23,61 +30,80 @@ unsigned workercount(unsigned cpus, size_t stills, uint64_t memory) {
 }
 
 std::string overduereason(const poolsettings& settings) {
-  char text[64];
-  std::snprintf(text, sizeof text, "took longer than %g s",
-                std::chrono::duration_cast<std::chrono::duration<double>>(settings.deadline).count());
-  return text;
+  return "took longer than " + seconds(settings.deadline) + " of processor time";
+}
+
+std::string stalledreason(const poolsettings& settings) {
+  return "did not finish within " + seconds(settings.wallbound);
 }
 
 struct workerpool::worker {
   std::unique_ptr<subprocess> process;
   bool busy = false;
   size_t job = 0;
-  clock::time_point due;
+  std::chrono::nanoseconds cpustart{0};
+  clock::time_point wallstart;
   std::string inbox;
 };
 
-workerpool::workerpool(poolsettings settings, subprocessset& processes)
-    : settings_(std::move(settings)), processes_(processes), workers_(std::max(1u, settings_.workers)) {}
+workerpool::workerpool(poolsettings settings, subprocessset& processes, interruptguard& guard)
+    : settings_(std::move(settings)), processes_(processes), guard_(guard), workers_(std::max(1u, settings_.workers)) {}
 
 workerpool::~workerpool() { clear(); }
 
-void workerpool::forward(const std::string& text) {
-  const size_t keep = std::min(text.size(), diagnosticslimit - std::min(forwarded_, diagnosticslimit));
-  forwarded_ += text.size();
-  if (keep > 0 && settings_.diagnostics) settings_.diagnostics(text.substr(0, keep));
+void workerpool::settle(size_t i, slideresult&& r) { results_[i] = std::move(r); }
+
+// What a worker wrote on its standard error belongs to the still it works
+// on, or last worked on.
+void workerpool::listen(worker& w, const std::string& noise) {
+  if (noise.empty() || heard_ >= diagnosticslimit) return;
+  std::string& kept = diagnostics_[w.job];
+  const size_t room = std::min(stilldiagnosticslimit - std::min(kept.size(), stilldiagnosticslimit),
+                               diagnosticslimit - heard_);
+  kept.append(noise, 0, room);
+  heard_ += std::min(room, noise.size());
 }
 
-void workerpool::handout(worker& w, size_t i, const opener& open) {
+workerpool::handed workerpool::handout(worker& w, size_t i, const opener& open) {
   stilljob job;
   slideresult failed;
   if (!open(i, &job, &failed)) {
-    results_[i] = std::move(failed);
-    return;
+    settle(i, std::move(failed));
+    return handed::settled;
   }
-  std::string reason = "the name is too long";
+  if (job.name().size() > namelimit) {
+    failed.reason = "the name is too long";
+    settle(i, std::move(failed));
+    return handed::settled;
+  }
   // An idle worker may have died since its last still; then a fresh one
   // gets the still.
-  for (int attempt = 0; attempt < 2 && job.name().size() <= namelimit; ++attempt) {
+  std::string reason;
+  for (int attempt = 0; attempt < 2; ++attempt) {
     if (!w.process && !(w.process = processes_.start(&reason))) break;
     if (w.process->send(job)) {
       w.busy = true;
       w.job = i;
-      w.due = clock::now() + settings_.deadline;
-      return;
+      w.cpustart = w.process->cputime();
+      w.wallstart = clock::now();
+      return handed::started;
     }
     reason = "cannot hand the still to a worker";
     retire(w, "");
   }
+  // While another worker runs, the still waits for it.
+  for (const worker& other : workers_)
+    if (other.process) return handed::waiting;
   failed.reason = reason;
-  results_[i] = std::move(failed);
+  settle(i, std::move(failed));
+  return handed::settled;
 }
 
 // Reads what a worker sent and takes a complete reply off it.
 void workerpool::drain(worker& w) {
   std::string noise;
   const bool open = w.process->read(&w.inbox, replylimit + 1 - std::min(w.inbox.size(), replylimit), &noise);
-  forward(noise);
+  listen(w, noise);
   slideresult r;
   size_t used = 0;
   const replyparse p = decodereply(w.inbox, &r, &used);
@@ -88,7 +114,7 @@ void workerpool::drain(worker& w) {
     return;
   }
   if (replied) {
-    results_[w.job] = std::move(r);
+    settle(w.job, std::move(r));
     w.busy = false;
     w.inbox.clear();
   }
@@ -99,56 +125,88 @@ void workerpool::drain(worker& w) {
 void workerpool::retire(worker& w, const std::string& reason) {
   if (!w.process) return;
   const std::string how = w.process->end();
+  // What it wrote before it ended, a dying library's last words among it.
   std::string rest, noise;
   w.process->read(&rest, 0, &noise);
-  forward(noise);
+  listen(w, noise);
   if (w.busy) {
     slideresult r;
     r.reason = reason.empty() ? how : reason;
-    results_[w.job] = std::move(r);
+    settle(w.job, std::move(r));
   }
   w = worker{};
 }
 
 bool workerpool::run(size_t count, const opener& open, const committer& commit) {
   results_.assign(count, std::nullopt);
-  const std::string overdue = overduereason(settings_);
+  diagnostics_.assign(count, std::string());
+  const std::string overdue = overduereason(settings_), stalled = stalledreason(settings_);
   const size_t window = settings_.ahead * workers_.size();
-  size_t handed = 0, committed = 0;
+  size_t handedout = 0, committed = 0;
+  unsigned resumptions = guard_.resumptions();
+  auto stop = [&] {
+    clear();
+    return false;
+  };
   while (committed < count) {
-    for (worker& w : workers_)
-      while (!w.busy && handed < count && handed < committed + window) handout(w, handed++, open);
+    // Idle workers first, then fresh ones; a still that must wait stops the
+    // round.
+    bool waiting = false;
+    for (bool fresh : {false, true})
+      for (worker& w : workers_)
+        while (!waiting && !w.busy && (w.process != nullptr) != fresh && handedout < count &&
+               handedout < committed + window) {
+          const handed h = handout(w, handedout, open);
+          waiting = h == handed::waiting;
+          if (!waiting) ++handedout;
+          if (h == handed::started) break;
+        }
     for (; committed < count && results_[committed]; ++committed) {
-      commit(committed, std::move(*results_[committed]));
+      if (guard_.pending() ||
+          !commit(committed, std::move(*results_[committed]), std::exchange(diagnostics_[committed], {})))
+        return stop();
       results_[committed].reset();
     }
     if (committed == count) break;
 
     std::vector<subprocess*> running;
     std::vector<worker*> owners;
-    std::optional<clock::duration> timeout;
+    std::optional<std::chrono::nanoseconds> timeout;
     const auto now = clock::now();
     for (worker& w : workers_) {
       if (!w.process) continue;
       running.push_back(w.process.get());
       owners.push_back(&w);
-      if (w.busy) timeout = std::min(timeout.value_or(clock::duration::max()), w.due - now);
+      if (!w.busy) continue;
+      // Processor time cannot pass faster than the clock, so what is left
+      // of it is a safe time to look again.
+      const auto left = std::min(settings_.deadline - (w.process->cputime() - w.cpustart),
+                                 std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                     settings_.wallbound - (now - w.wallstart)));
+      timeout = std::min(timeout.value_or(left), left);
     }
     if (!timeout) continue;  // nothing is being worked on: hand out or commit
     std::vector<size_t> ready;
     std::string reason;
     const waitstatus status = processes_.wait(running, timeout, &ready, &reason);
-    if (status == waitstatus::interrupted) {
-      clear();
-      return false;
-    }
+    if (status == waitstatus::interrupted) return stop();
     if (status == waitstatus::failed)
       for (worker& w : workers_) retire(w, reason);
     for (size_t i : ready)
       if (owners[i]->process) drain(*owners[i]);
     const auto later = clock::now();
-    for (worker& w : workers_)
-      if (w.process && w.busy && later >= w.due) retire(w, overdue);
+    if (guard_.resumptions() != resumptions) {
+      // The run was stopped and continued: the clock starts afresh.
+      resumptions = guard_.resumptions();
+      for (worker& w : workers_) w.wallstart = later;
+    }
+    for (worker& w : workers_) {
+      if (!w.process || !w.busy) continue;
+      if (w.process->cputime() - w.cpustart >= settings_.deadline)
+        retire(w, overdue);
+      else if (later - w.wallstart >= settings_.wallbound)
+        retire(w, stalled);
+    }
   }
   clear();
   return true;

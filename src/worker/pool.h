@@ -6,8 +6,9 @@
 // their results are committed strictly in list order. A still whose worker
 // dies, overruns its deadline or sends anything but a sound reply (wire.h)
 // costs only itself: it comes back unloadable with the reason, and a fresh
-// worker takes the next one. clear() is the one place that ends every
-// worker.
+// worker takes the next one. A worker that cannot be started costs nothing
+// while another runs; the stills wait for the workers there are. clear() is
+// the one place that ends every worker.
 #pragma once
 
 #include <chrono>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "slide/slide.h"
+#include "worker/interrupt.h"
 #include "worker/subprocess.h"
 
 // What one worker may use: the image library's allocations, and the still's
@@ -33,32 +35,38 @@ unsigned workercount(unsigned cpus, size_t stills, uint64_t memory);
 
 struct poolsettings {
   unsigned workers = 1;
-  // Per still, on the wall clock.
+  // Per still: the processor time its worker may use, so that a stopped or
+  // busy machine costs no still; and, far above it, the time on the clock,
+  // for a worker that sleeps for good. A stop of the whole run (Ctrl-Z)
+  // starts the clock afresh.
   std::chrono::nanoseconds deadline = std::chrono::seconds(60);
+  std::chrono::nanoseconds wallbound = std::chrono::minutes(10);
   // How many stills per worker may be handed out beyond the oldest one
   // whose result is not committed yet.
   size_t ahead = 8;
-  // Whatever the workers wrote on their standard error.
-  std::function<void(const std::string&)> diagnostics;
 };
 
-// "took longer than 60 s": what a still costs that overran the deadline.
+// What a still costs that overran the deadline, and the bound.
 std::string overduereason(const poolsettings& settings);
+std::string stalledreason(const poolsettings& settings);
 
 class workerpool {
  public:
-  workerpool(poolsettings settings, subprocessset& processes);
+  workerpool(poolsettings settings, subprocessset& processes, interruptguard& guard);
   ~workerpool();  // clear()
   workerpool(const workerpool&) = delete;
   workerpool& operator=(const workerpool&) = delete;
 
   // Makes a job of still i, or returns false with the reason in *failed.
   using opener = std::function<bool(size_t i, stilljob* job, slideresult* failed)>;
-  // Takes the result of still i; called for i = 0, 1, 2 ... in order.
-  using committer = std::function<void(size_t i, slideresult&& result)>;
+  // Takes the result of still i, and what its worker wrote on its standard
+  // error while it made it; called for i = 0, 1, 2 ... in order. Returns
+  // false to stop the run.
+  using committer = std::function<bool(size_t i, slideresult&& result, const std::string& diagnostics)>;
 
   // Runs stills 0 ... count - 1 through the workers. Returns false if an
-  // interruption stopped it; the stills not yet committed are then lost.
+  // interruption or the committer stopped it; the stills not yet committed
+  // are then lost.
   bool run(size_t count, const opener& open, const committer& commit);
   // Ends every worker at once and waits for them.
   void clear();
@@ -67,14 +75,18 @@ class workerpool {
 
  private:
   struct worker;
-  void handout(worker& w, size_t i, const opener& open);
+  enum class handed { started, settled, waiting };
+  handed handout(worker& w, size_t i, const opener& open);
   void drain(worker& w);
   void retire(worker& w, const std::string& reason);
-  void forward(const std::string& text);
+  void settle(size_t i, slideresult&& r);
+  void listen(worker& w, const std::string& noise);
 
   poolsettings settings_;
   subprocessset& processes_;
+  interruptguard& guard_;
   std::vector<worker> workers_;
   std::vector<std::optional<slideresult>> results_;
-  size_t forwarded_ = 0;
+  std::vector<std::string> diagnostics_;
+  size_t heard_ = 0;
 };

@@ -58,7 +58,8 @@ TEST(Budgets, AreThoseTheUserIsToldOf) {
   // The manual and the README promise these; a change must be deliberate.
   EXPECT_EQ(librarybudget, size_t{1} << 30);
   EXPECT_EQ(stillfilelimit, size_t{256} << 20);
-  EXPECT_EQ(overduereason(poolsettings{}), "took longer than 60 s");
+  EXPECT_EQ(overduereason(poolsettings{}), "took longer than 60 s of processor time");
+  EXPECT_EQ(stalledreason(poolsettings{}), "did not finish within 600 s");
 }
 
 std::string reply(const std::string& payload) {
@@ -75,7 +76,8 @@ std::vector<slideresult> runfakes(fakeworkers& fakes, size_t count, unsigned wor
   poolsettings s;
   s.workers = workers;
   s.deadline = deadline;
-  workerpool pool(s, fakes);
+  interruptguard guard;
+  workerpool pool(s, fakes, guard);
   std::vector<slideresult> committed;
   pool.run(
       count,
@@ -83,9 +85,10 @@ std::vector<slideresult> runfakes(fakeworkers& fakes, size_t count, unsigned wor
         *job = stilljob("DSC" + std::to_string(i) + ".JPG", -1, 0);
         return true;
       },
-      [&](size_t i, slideresult&& r) {
+      [&](size_t i, slideresult&& r, const std::string&) {
         EXPECT_EQ(i, committed.size());
         committed.push_back(std::move(r));
+        return true;
       });
   return committed;
 }
@@ -99,7 +102,7 @@ TEST(Pool, TakesOneReplyPerJobAndNothingMore) {
   });
   std::vector<slideresult> r = runfakes(idle, 2, 2, std::chrono::milliseconds(300));
   ASSERT_EQ(r.size(), 2u);
-  EXPECT_EQ(r[0].reason, "took longer than 0.3 s");
+  EXPECT_EQ(r[0].reason, "took longer than 0.3 s of processor time");
   EXPECT_EQ(r[1].jpeg, "\xff\xd8mine\xff\xd9") << "a reply from an idle worker replaced one already made";
 
   // A reply with bytes after it, in one read.
@@ -119,9 +122,23 @@ TEST(Pool, TakesOneReplyPerJobAndNothingMore) {
   EXPECT_EQ(r[0].jpeg, "\xff\xd8slow\xff\xd9");
 }
 
-TEST(Pool, AWorkerThatCannotStartCostsItsStills) {
+TEST(Pool, WorkersThatCannotStartCostNothingWhileOneRuns) {
+  // The second worker is refused, as fork is at the process limit: the
+  // first does every still.
+  fakeworkers second([](size_t n) {
+    std::string replies;
+    for (int i = 0; i < 5; ++i) replies += reply("still");
+    return n == 0 ? std::optional<fakeoutput>(fakeoutput{replies, std::vector<size_t>(5, reply("still").size()), false})
+                  : std::nullopt;
+  });
+  std::vector<slideresult> r = runfakes(second, 5, 2);
+  ASSERT_EQ(r.size(), 5u);
+  for (const slideresult& x : r) EXPECT_EQ(x.state, slidestate::framed) << x.reason;
+  EXPECT_EQ(second.sent.size(), 1u);
+
+  // Only when none can run does a still fail, with the reason.
   fakeworkers none([](size_t) { return std::optional<fakeoutput>(); });
-  const std::vector<slideresult> r = runfakes(none, 3, 2);
+  r = runfakes(none, 3, 2);
   ASSERT_EQ(r.size(), 3u);
   for (const slideresult& x : r) EXPECT_EQ(x.reason, "cannot start a worker: refused by the test");
 }
@@ -149,7 +166,7 @@ TEST(Pool, RunsAtMostEightStillsPerWorkerAheadOfTheOldest) {
   });
   poolsettings s;
   s.workers = 2;
-  workerpool pool(s, *real.processes);
+  workerpool pool(s, *real.processes, real.guard);
   size_t handed = 0, aheadwhenfirstcame = 0;
   bool ok = pool.run(
       100,
@@ -158,9 +175,10 @@ TEST(Pool, RunsAtMostEightStillsPerWorkerAheadOfTheOldest) {
         *job = stilljob(std::to_string(i), open("/dev/null", O_RDONLY | O_CLOEXEC), 0);
         return true;
       },
-      [&](size_t i, slideresult&& r) {
+      [&](size_t i, slideresult&& r, const std::string&) {
         EXPECT_EQ(r.state, slidestate::framed) << i << ": " << r.reason;
         if (i == 0) aheadwhenfirstcame = handed;
+        return true;
       });
   EXPECT_TRUE(ok);
   EXPECT_LE(aheadwhenfirstcame, 16u) << "stills handed out while still 0 was being made";

@@ -13,6 +13,7 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -83,8 +84,11 @@ int lift(int fd, int above) {
 
 #if !defined(__SANITIZE_ADDRESS__)
   // (AddressSanitizer reserves terabytes of address space, so not there.)
-  if (settings.memorylimit != 0) {
-    const rlimit aslimit{settings.memorylimit, settings.memorylimit};
+  // Only ever lower: a limit the user set stays.
+  rlimit aslimit{};
+  if (settings.memorylimit != 0 && getrlimit(RLIMIT_AS, &aslimit) == 0) {
+    aslimit.rlim_cur = std::min<rlim_t>(aslimit.rlim_cur, settings.memorylimit);
+    aslimit.rlim_max = std::min<rlim_t>(aslimit.rlim_max, settings.memorylimit);
     setrlimit(RLIMIT_AS, &aslimit);
   }
 #endif
@@ -123,7 +127,9 @@ bool drain(int fd, std::string* into, size_t limit) {
 
 class posixsubprocess : public subprocess {
  public:
-  posixsubprocess(pid_t pid, int sock, int diag) : pid_(pid), sock_(sock), diag_(diag) {}
+  posixsubprocess(pid_t pid, int sock, int diag) : pid_(pid), sock_(sock), diag_(diag) {
+    if (clock_getcpuclockid(pid, &clock_) != 0) clock_ = -1;
+  }
   ~posixsubprocess() override {
     end();
     ::close(sock_);
@@ -149,8 +155,14 @@ class posixsubprocess : public subprocess {
   }
 
   bool read(std::string* replies, size_t limit, std::string* diagnostics) override {
-    if (diagopen_) diagopen_ = drain(diag_, diagnostics, limit);
+    if (diagopen_) diagopen_ = drain(diag_, diagnostics, 64 << 10);
     return drain(sock_, replies, limit);
+  }
+
+  std::chrono::nanoseconds cputime() override {
+    timespec used{};
+    if (pid_ <= 0 || clock_ == -1 || clock_gettime(clock_, &used) != 0) return std::chrono::nanoseconds(0);
+    return std::chrono::seconds(used.tv_sec) + std::chrono::nanoseconds(used.tv_nsec);
   }
 
   std::string end() override {
@@ -173,6 +185,7 @@ class posixsubprocess : public subprocess {
  private:
   pid_t pid_;
   int sock_, diag_;
+  clockid_t clock_;
   bool diagopen_ = true;
   std::string how_;
 };
@@ -283,7 +296,7 @@ bool workerchannel::receive(std::string* name, const char** data, size_t* size, 
   if (p.size > 0) {
     p.map = mmap(nullptr, p.size, PROT_READ, MAP_PRIVATE, fd, 0);
     if (p.map == MAP_FAILED) {
-      *error = std::string("cannot read: ") + std::strerror(errno);
+      *error = errno == ENOMEM ? "out of memory" : std::string("cannot read: ") + std::strerror(errno);
       p.map = nullptr;
     }
   }

@@ -64,9 +64,11 @@ class subprocess {
   // Hands the worker a job. False if it cannot take it (it has gone).
   virtual bool send(const stilljob& job) = 0;
   // Appends, without blocking, at most limit bytes of what the worker has
-  // sent on its reply channel to *replies, and what it wrote on its standard
-  // error to *diagnostics. False once the reply channel is closed.
+  // sent on its reply channel to *replies, and some of what it wrote on its
+  // standard error to *diagnostics. False once the reply channel is closed.
   virtual bool read(std::string* replies, size_t limit, std::string* diagnostics) = 0;
+  // The processor time the worker has used so far.
+  virtual std::chrono::nanoseconds cputime() = 0;
   // Ends the process at once if it still runs, waits for it, and says how
   // it ended, in words ("the image library crashed (Segmentation fault)").
   virtual std::string end() = 0;

@@ -5,12 +5,16 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <thread>
+
+#include <pthread.h>
 
 #include "testdir.h"
 #include "worker/interrupt.h"
@@ -21,20 +25,21 @@ namespace {
 // A pool whose workers run `work` on stills that are temporary files.
 struct poolrun {
   explicit poolrun(std::function<slideresult(const char*, const char*, size_t)> work, unsigned workers = 1,
-                   std::chrono::milliseconds deadline = std::chrono::seconds(20), bool sandbox = true) {
+                   std::chrono::milliseconds deadline = std::chrono::seconds(20), bool sandbox = true,
+                   std::chrono::milliseconds wallbound = std::chrono::seconds(20)) {
     workersettings w;
     w.sandbox = sandbox;
     w.work = std::move(work);
     processes = makesubprocessset(std::move(w), guard, nullptr);
     settings.workers = workers;
     settings.deadline = deadline;
-    settings.diagnostics = [this](const std::string& text) { diagnostics += text; };
+    settings.wallbound = wallbound;
   }
   // Runs the stills through the pool and returns the results by job; each
   // commit may look at the pool while it runs.
   std::vector<slideresult> run(const std::vector<std::string>& contents,
                                const std::function<void(workerpool&)>& oncommit = nullptr) {
-    workerpool pool(settings, *processes);
+    workerpool pool(settings, *processes, guard);
     std::vector<slideresult> results;
     pool.run(
         contents.size(),
@@ -45,10 +50,12 @@ struct poolrun {
                           contents[i].size());
           return true;
         },
-        [&](size_t i, slideresult&& r) {
+        [&](size_t i, slideresult&& r, const std::string& noise) {
           EXPECT_EQ(i, results.size());
           results.push_back(std::move(r));
+          diagnostics.push_back(noise);
           if (oncommit) oncommit(pool);
+          return true;
         });
     return results;
   }
@@ -56,7 +63,7 @@ struct poolrun {
   tempdir dir;
   std::unique_ptr<subprocessset> processes;
   poolsettings settings;
-  std::string diagnostics;
+  std::vector<std::string> diagnostics;  // by still
 };
 
 // Frames the bytes it is given back as the "JPEG" it makes, unless the
@@ -75,6 +82,12 @@ slideresult echo(const char* name, const char* data, size_t size) {
   if (still == "kill") kill(0, 0);  // asks only whether it could
   if (still == "garbage") (void)!write(0, "garbage, not a reply........", 28);
   if (still == "noise") (void)!write(2, "a library's warning\n", 20);
+  if (still == "spin")
+    for (volatile unsigned long i = 0;; i = i + 1) {
+    }
+  if (still == "oom") throw std::bad_alloc();
+  static pthread_once_t once = PTHREAD_ONCE_INIT;
+  if (still == "once") pthread_once(&once, [] {});  // the C library's one-time set-up
   slideresult r;
   r.state = slidestate::framed;
   r.jpeg = "\xff\xd8" + std::string(name) + ":" + still + "\xff\xd9";
@@ -82,9 +95,10 @@ slideresult echo(const char* name, const char* data, size_t size) {
 }
 
 TEST(Workers, AWorkerThatFailsCostsOnlyItsStill) {
-  poolrun p(echo, 1, std::chrono::milliseconds(1500));
-  const std::vector<std::string> stills = {"a",    "segv",  "b", "fpe",  "abort",  "exit", "garbage",
-                                           "hang", "noise", "c", "open", "socket", "exec", "kill"};
+  poolrun p(echo, 1, std::chrono::milliseconds(500), true, std::chrono::milliseconds(1500));
+  const std::vector<std::string> stills = {"a",    "segv",  "b",    "fpe",  "abort",  "exit", "garbage", "hang",
+                                           "noise", "c",    "open", "socket", "exec", "kill", "spin",    "oom",
+                                           "once"};
   const std::vector<slideresult> r = p.run(stills);
   ASSERT_EQ(r.size(), stills.size());
   const std::pair<size_t, std::string> failures[] = {
@@ -93,24 +107,27 @@ TEST(Workers, AWorkerThatFailsCostsOnlyItsStill) {
       {4, "the image library crashed (Aborted)"},
       {5, "the worker stopped unexpectedly (exit status 3)"},
       {6, "the worker sent a malformed reply"},
-      {7, "took longer than 1.5 s"},
+      {7, "did not finish within 1.5 s"},
       // The sandbox: a worker opens nothing, reaches no network, starts and
       // signals nothing.
       {10, "the image library attempted a forbidden operation (openat)"},
       {11, "the image library attempted a forbidden operation (socket)"},
       {12, "the image library attempted a forbidden operation (execve)"},
       {13, "the image library attempted a forbidden operation (kill)"},
+      {14, "took longer than 0.5 s of processor time"},
+      {15, "out of memory"},
   };
   for (const auto& [job, reason] : failures) {
     EXPECT_EQ(r[job].state, slidestate::unloadable) << job;
     EXPECT_EQ(r[job].reason, reason) << job;
   }
-  for (size_t job : {0, 2, 8, 9}) {
+  for (size_t job : {0, 2, 8, 9, 16}) {
     ASSERT_EQ(r[job].state, slidestate::framed) << job << ": " << r[job].reason;
     EXPECT_EQ(r[job].jpeg, "\xff\xd8"
                            "DSC" + std::to_string(job) + ".JPG:" + stills[job] + "\xff\xd9");
   }
-  EXPECT_EQ(p.diagnostics, "a library's warning\n");
+  for (size_t job = 0; job < stills.size(); ++job)
+    EXPECT_EQ(p.diagnostics[job], job == 8 ? "a library's warning\n" : "") << job;
 }
 
 TEST(Workers, AllWorkAtOnceAndAllEndWithThePool) {
@@ -142,6 +159,38 @@ TEST(Workers, AllWorkAtOnceAndAllEndWithThePool) {
   EXPECT_LT(latestbegin, earliestend) << "the four stills were not all being worked on at one moment";
   EXPECT_EQ(ids.size(), 4u);
   for (int id : ids) EXPECT_NE(kill(id, 0), 0) << id;  // gone, and reaped
+}
+
+TEST(Workers, APauseOfTheWholeRunCostsNoStill) {
+  // A run and its workers stopped together (Ctrl-Z) for longer than both
+  // bounds and then continued: their processor time did not pass, and the
+  // clock starts afresh.
+  const pid_t run = fork();
+  ASSERT_GE(run, 0);
+  if (run == 0) {
+    setpgid(0, 0);
+    poolrun p(
+        [](const char*, const char*, size_t) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(400));
+          slideresult r;
+          r.state = slidestate::framed;
+          r.jpeg = "\xff\xd8\xff\xd9";
+          return r;
+        },
+        1, std::chrono::milliseconds(300), false, std::chrono::milliseconds(1000));
+    const std::vector<slideresult> r = p.run(std::vector<std::string>(3, ""));
+    bool all = r.size() == 3;
+    for (const slideresult& x : r) all = all && x.state == slidestate::framed;
+    _exit(all ? 0 : 1);
+  }
+  setpgid(run, run);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ASSERT_EQ(kill(-run, SIGSTOP), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  ASSERT_EQ(kill(-run, SIGCONT), 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(run, &status, 0), run);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a still was lost to the pause";
 }
 
 }  // namespace

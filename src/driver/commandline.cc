@@ -1,0 +1,42 @@
+#include "driver/commandline.h"
+
+const char versiontext[] = "vantrel 0.1 alpha\n";
+
+const char usageline[] = "usage: vantrel [--help] [--version] [FOLDER]\n";
+
+const char helptext[] =
+    "usage: vantrel [FOLDER]\n"
+    "Turns the camera stills in FOLDER (the current folder if none is given),\n"
+    "the files whose names begin with DSC and contain .JPG, into 720 x 576\n"
+    "frames out0001.jpg, out0002.jpg ... and the slide show script anim.avs,\n"
+    "all written in that folder. At the end it waits for a key.\n"
+    "\n"
+    "  -h, --help   show this help and exit\n"
+    "  --version    show the version and exit\n"
+    "\n"
+    "Exit status: 0 every still became a slide; 1 a mistake on the command line,\n"
+    "a folder that cannot be opened or that another run is busy with; 2 a still,\n"
+    "the script or the log could not be made. See vantrel(1).\n";
+
+commandline parsecommandline(const std::vector<std::string>& args) {
+  commandline line;
+  bool options = true;
+  std::vector<std::string> operands;
+  for (const std::string& a : args) {
+    if (options && a == "--") {
+      options = false;
+    } else if (options && (a == "--help" || a == "-h")) {
+      if (line.what == commandline::action::run) line.what = commandline::action::help;
+    } else if (options && a == "--version") {
+      if (line.what == commandline::action::run) line.what = commandline::action::version;
+    } else if (options && a.size() > 1 && a[0] == '-') {
+      return {commandline::action::mistake, "", "unknown option '" + a + "'"};
+    } else {
+      operands.push_back(a);
+    }
+  }
+  if (operands.size() > 1) return {commandline::action::mistake, "", "one folder at most, not " + std::to_string(operands.size())};
+  if (!operands.empty() && operands[0].empty()) return {commandline::action::mistake, "", "an empty folder name"};
+  if (!operands.empty()) line.folder = operands[0];
+  return line;
+}

@@ -1,0 +1,87 @@
+#include "driver/report.h"
+
+#include <cstdint>
+#include <cstdio>
+
+namespace {
+
+// The length of the UTF-8 sequence at text[0], or 0 if there is none. Code
+// points of C1 (U+0080 ... U+009F) count as none: terminals act on them.
+size_t utf8length(std::string_view text) {
+  const auto b = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = b(0);
+  size_t length;
+  uint32_t point;
+  if (lead >= 0xc2 && lead <= 0xdf)
+    length = 2, point = lead & 0x1f;
+  else if (lead >= 0xe0 && lead <= 0xef)
+    length = 3, point = lead & 0x0f;
+  else if (lead >= 0xf0 && lead <= 0xf4)
+    length = 4, point = lead & 0x07;
+  else
+    return 0;
+  if (text.size() < length) return 0;
+  for (size_t i = 1; i < length; ++i) {
+    if ((b(i) & 0xc0) != 0x80) return 0;
+    point = point << 6 | (b(i) & 0x3f);
+  }
+  const bool overlong = (length == 3 && point < 0x800) || (length == 4 && point < 0x10000);
+  const bool invalid = point > 0x10ffff || (point >= 0xd800 && point <= 0xdfff) || point <= 0x9f;
+  return overlong || invalid ? 0 : length;
+}
+
+}  // namespace
+
+std::string escapedname(std::string_view name) {
+  std::string out;
+  out.reserve(name.size());
+  for (size_t i = 0; i < name.size();) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    if (c >= 0x20 && c < 0x7f && c != '\\') {
+      out += static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    if (c >= 0x80) {
+      if (const size_t n = utf8length(name.substr(i))) {
+        out.append(name.substr(i, n));
+        i += n;
+        continue;
+      }
+    }
+    switch (c) {
+      case '\n': out += "\\n"; break;
+      case '\t': out += "\\t"; break;
+      case '\r': out += "\\r"; break;
+      case '\\': out += "\\\\"; break;
+      default: {
+        char code[8];
+        std::snprintf(code, sizeof code, c < 0x80 ? "\\%03o" : "\\x%02x", c);
+        out += code;
+      }
+    }
+    ++i;
+  }
+  return out;
+}
+
+void reportfailure(std::ostream& log, std::ostream& err, const std::string& message) {
+  log.flush();
+  err << "vantrel: " << message << '\n';
+  err.flush();
+}
+
+std::string workerlines(std::string_view name, const std::string& diagnostics) {
+  std::string out;
+  const std::string prefix = "vantrel: " + escapedname(name) + ": ";
+  size_t at = 0;
+  while (at < diagnostics.size()) {
+    size_t end = diagnostics.find('\n', at);
+    if (end == std::string::npos) end = diagnostics.size();
+    std::string line;
+    for (char c : diagnostics.substr(at, end - at)) line += (c >= 0x20 && c <= 0x7e) ? c : '?';
+    out += prefix + line + '\n';
+    at = end + 1;
+  }
+  return out;
+}
