@@ -19,7 +19,7 @@ asroot=()
 [ "$(id -u)" = 0 ] || asroot=(sudo)
 export DEBIAN_FRONTEND=noninteractive
 wait=600
-apt=("${asroot[@]}" apt-get -o DPkg::Lock::Timeout=$wait)
+apt=("${asroot[@]}" apt-get -o "DPkg::Lock::Timeout=$wait")
 
 # apt-get install waits for dpkg's lock by itself; apt-get update (apt 2.6)
 # gives up at once when another apt holds the lock of the package lists, so
