@@ -84,7 +84,7 @@ installed() {
 # when this kernel or container cannot make the copy.
 throwaway() {
   local body
-  body="deb=/tmp/checkpackage/$(printf %q "${deb##*/}"); $(declare -p version); scratch=\$(mktemp -d)
+  body="$(declare -p version); scratch=\$(mktemp -d)
 $(declare -f fail ppm runin tryrun installed)
 installed"
   unshare --mount --propagation private true 2>/dev/null || return 97
@@ -95,10 +95,9 @@ installed"
     { mount -t tmpfs tmpfs "$top" && mkdir "$top/upper" "$top/work" "$top/root" &&
       mount -t overlay overlay -o "lowerdir=/,upperdir=$top/upper,workdir=$top/work" "$top/root" &&
       mount --rbind /dev "$top/root/dev" && mount --rbind /proc "$top/root/proc"; } || exit 97
-    rm -rf "$top/root/tmp/checkpackage"
-    mkdir "$top/root/tmp/checkpackage"
-    cp "$deb" "$top/root/tmp/checkpackage/"
-    exec chroot "$top/root" /bin/bash -euo pipefail -c "$body"
+    inside=$(mktemp -d "$top/root/tmp/checkpackage.XXXXXX")
+    cp "$deb" "$inside/"
+    exec chroot "$top/root" env "deb=${inside#"$top/root"}/${deb##*/}" /bin/bash -euo pipefail -c "$body"
   ' throwaway "$scratch/ns" "$deb" "$body"
 }
 
