@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# deps.sh [test] [package] [bench] [fuzz]: installs, from Debian's packages, what
-# vantrel needs to build, and with the words given what its tests, its
-# Debian package, its benchmark and its fuzz target need too. It runs apt-get as it is when
-# run as root (a container or CI, where sudo may not exist) and through sudo
-# otherwise.
+# deps.sh [test] [package] [bench] [fuzz]: installs, from Debian's packages,
+# what vantrel needs to build, and with the words given what its tests, its
+# Debian package (dpkg-buildpackage, lintian and the package check), its
+# benchmark and its fuzz target need too. It runs apt-get as it is when run
+# as root (a container or CI, where sudo may not exist) and through sudo
+# otherwise. While another apt or dpkg holds its lock, it waits up to ten
+# minutes instead of failing.
 set -euo pipefail
 want=(cmake make g++ pkg-config libdevil-dev libexif-dev libseccomp-dev)
 for what in "$@"; do
   case $what in
     test) want+=(libgtest-dev) ;;
-    package) want+=(dpkg-dev file gzip groff-base man-db mandoc) ;;
+    package) want+=(libgtest-dev build-essential debhelper dpkg-dev lintian groff-base man-db mandoc) ;;
     bench) want+=(imagemagick graphicsmagick libvips-tools) ;;
     fuzz) want+=(clang libclang-rt-14-dev) ;;
     *) echo "usage: tools/deps.sh [test] [package] [bench] [fuzz]" >&2; exit 2 ;;
@@ -18,5 +20,18 @@ done
 asroot=()
 [ "$(id -u)" = 0 ] || asroot=(sudo)
 export DEBIAN_FRONTEND=noninteractive
-"${asroot[@]}" apt-get update
-"${asroot[@]}" apt-get install -y --no-install-recommends "${want[@]}"
+wait=600
+apt=("${asroot[@]}" apt-get -o "DPkg::Lock::Timeout=$wait")
+
+# apt-get install waits for dpkg's lock by itself; apt-get update (apt 2.6)
+# gives up at once when another apt holds the lock of the package lists, so
+# it is tried again every five seconds until the same time has passed.
+deadline=$((SECONDS + wait))
+until err=$("${apt[@]}" update 2>&1 >&3); do
+  printf '%s\n' "$err" >&2
+  if ! grep -q 'lock' <<<"$err" || [ "$SECONDS" -ge "$deadline" ]; then exit 1; fi
+  echo "deps.sh: another apt holds the lock of the package lists; trying again in 5 s" >&2
+  sleep 5
+done 3>&1
+[ -z "$err" ] || printf '%s\n' "$err" >&2
+"${apt[@]}" install -y --no-install-recommends "${want[@]}"
