@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -120,6 +121,23 @@ runresult runprogram(const std::vector<std::string>& argv, const std::string& di
   r.out = readfile(outpath);
   r.err = readfile(errpath);
   return r;
+}
+
+std::string withoutemulatornotes(std::string text) {
+#if defined(VANTREL_TEST_EMULATED)
+  static const std::regex note("[^\n]*qemu: uncaught target signal [0-9]+ \\([^)\n]*\\) - core dumped\n");
+  text = std::regex_replace(text, note, "");
+#endif
+  return text;
+}
+
+std::vector<std::string> preloading(const std::string& library) {
+#if defined(VANTREL_TEST_EMULATED)
+  // The launcher is a host shell; the emulator hands this to the program.
+  return {"env", "QEMU_SET_ENV=LD_PRELOAD=" + library};
+#else
+  return {"env", "LD_PRELOAD=" + library};
+#endif
 }
 
 std::string readfile(const std::string& path) {

@@ -65,6 +65,14 @@ struct runresult {
 // spawn() with both outputs captured.
 runresult runprogram(const std::vector<std::string>& argv, const std::string& dir);
 
+// What a program wrote on its standard error, without the lines an emulator
+// running it (qemu-user, for a cross-built test) adds when it dies of a signal.
+std::string withoutemulatornotes(std::string text);
+
+// The words that make env(1) preload library into the program it starts,
+// also when that program runs under an emulator.
+std::vector<std::string> preloading(const std::string& library);
+
 std::string readfile(const std::string& path);
 void writefile(const std::string& path, const std::string& content);
 std::vector<std::string> splitlines(const std::string& text);

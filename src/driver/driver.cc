@@ -28,7 +28,10 @@ bool makeslides(const std::vector<std::string>& stills, int& counter, const slid
                 interruptguard& guard) {
   if (stills.empty()) return true;
   workersettings worker;
-  worker.setup = [] { initimagelibrary(librarybudget); };
+  worker.setup = [] {
+    initimagelibrary(librarybudget);
+    warmupimagelibrary();
+  };
   worker.work = makeframe;
   worker.memorylimit = librarybudget + stillfilelimit + (uint64_t{1} << 30);
   const auto processes = makesubprocessset(std::move(worker), guard, [&] {

@@ -293,8 +293,10 @@ TEST_F(Run, AnInterruptedRunIsSandboxedAndLeavesAConsistentKit) {
   for (int worker; workers >> worker; ++seen) {
     const std::string proc = "/proc/" + std::to_string(worker);
     const std::string status = readfile(proc + "/status");
+#if !defined(VANTREL_TEST_WITHOUT_SANDBOX)
     EXPECT_NE(status.find("\nSeccomp:\t2\n"), std::string::npos) << status;
     EXPECT_NE(status.find("\nNoNewPrivs:\t1\n"), std::string::npos) << status;
+#endif
     for (const auto& fd : fs::directory_iterator(proc + "/fd")) {
       std::error_code ec;
       const fs::file_status target = fs::status(fd.path(), ec);
@@ -330,6 +332,11 @@ TEST_F(Run, AnInterruptedRunIsSandboxedAndLeavesAConsistentKit) {
   for (auto it = fs::directory_iterator(dir.path()); it != fs::directory_iterator(); ++it) ++entries;
   EXPECT_EQ(entries, 81u + static_cast<size_t>(made) + 1u);  // the stills, the frames, the script
   EXPECT_EQ(processeswith(tag), std::vector<int>{});          // no worker outlives the run
+#if defined(VANTREL_TEST_WITHOUT_SANDBOX)
+  // Everything else was checked: a failure above still fails the test.
+  GTEST_SKIP() << "the workers' seccomp filter was not checked: built with VANTREL_TEST_WITHOUT_SANDBOX "
+                  "(for qemu-user, which has no seccomp)";
+#endif
 }
 
 TEST_F(Run, TurnedStillsComeOutUpright) {
@@ -528,11 +535,11 @@ TEST_F(Run, AStillThatCrashesItsWorkerCostsOnlyItself) {
   still("DSC0003.JPG", 80, 60, blue);
   // The crash is injected into the library's type probe, so that it comes
   // on every run and on every machine.
-  const runresult r = runprogram({"env", "LD_PRELOAD=" VANTREL_CRASHHOOK, "ASAN_OPTIONS=verify_asan_link_order=0",
-                                  VANTREL_BINARY},
-                                 dir.path());
+  std::vector<std::string> command = preloading(VANTREL_CRASHHOOK);
+  command.insert(command.end(), {"ASAN_OPTIONS=verify_asan_link_order=0", VANTREL_BINARY});
+  const runresult r = runprogram(command, dir.path());
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err,
+  EXPECT_EQ(withoutemulatornotes(r.err),
             "vantrel: DSC0002.JPG.crash: crashhook: about to touch address 0\n"
             "vantrel: DSC0002.JPG.crash: cannot load: the image library crashed (Segmentation fault)\n");
   EXPECT_TRUE(near(frame(1).at(360, 288), red));
@@ -655,7 +662,7 @@ TEST_F(Run, CtrlBackslashIsAnsweredLikeCtrlCAndLeavesNoCore) {
   EXPECT_EQ(finishprogram(pid).status, 128 + SIGQUIT);
   int made = 0;
   while (fs::exists(dir / slidename(made + 1))) ++made;
-  EXPECT_EQ(readfile(capture / "err"),
+  EXPECT_EQ(withoutemulatornotes(readfile(capture / "err")),
             "vantrel: interrupted (Quit): " + std::to_string(made) + " slides made, and anim.avs holds them\n");
   EXPECT_EQ(readfile(dir / "anim.avs").rfind(scriptstart(made), 0), 0u);
   for (const auto& e : fs::directory_iterator(dir.path()))

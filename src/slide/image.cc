@@ -157,6 +157,23 @@ void initimagelibrary(size_t limit) {
   watching = true;
 }
 
+void warmupimagelibrary() {
+  // A tiny picture through every coder a still or a frame may need, and its
+  // EXIF read. Some set themselves up on first use, reading files such as
+  // /proc/cpuinfo (libjpeg-turbo does on arm64); inside a worker's sandbox
+  // that would be fatal, so it happens here, before.
+  ilTexImage(8, 8, 1, 3, IL_RGB, IL_UNSIGNED_BYTE, nullptr);
+  std::string jpeg, png, reason;
+  encodejpeg(1 << 20, &jpeg, &reason);
+  loadimage("warmup.jpg", jpeg.data(), jpeg.size(), &reason);
+  exiforientation(jpeg.data(), jpeg.size());
+  ilTexImage(8, 8, 1, 3, IL_RGB, IL_UNSIGNED_BYTE, nullptr);
+  png.resize(64 << 10);
+  const ILuint written = ilSaveL(IL_PNG, png.data(), static_cast<ILuint>(png.size()));
+  loadimage("warmup.png", png.data(), written, &reason);
+  clearerrors();
+}
+
 loadstatus loadimage(const char* name, const void* data, size_t size, std::string* reason) {
   // A refused picture leaves its claimed size behind, which would refuse
   // every allocation of the next load too.

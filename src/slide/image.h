@@ -15,6 +15,11 @@
 // bytes, the library may hold at once; 0 means no limit.
 void initimagelibrary(size_t budget = 0);
 
+// Puts every coder the tool uses, and the EXIF reader, through its first
+// use, so that nothing of theirs needs the file system later (a worker does
+// this before it locks itself in).
+void warmupimagelibrary();
+
 struct imagesize {
   unsigned width;
   unsigned height;

@@ -1,19 +1,35 @@
 #include "slide/slide.h"
 
-#include <cfloat>
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
 #include <utility>
 
 #include "slide/image.h"
 #include "slide/orientation.h"
 
-#if LDBL_MANT_DIG != 64
-#error "portraitwidth() needs long double with a 64-bit significand (x87 extended precision)"
-#endif
+namespace {
 
+// The whole widths n = 640 w / h that the two rounded divisions put one
+// short. There h / w is exactly 640 / n, whose 64-bit rounding depends on n
+// alone; for these n it rounds up, so 640 divided by it falls just below n.
+constexpr unsigned short shortwidths[] = {27,  29,  54,  57,  58,  75,  108, 114, 116, 150, 213, 215, 216,
+                                          228, 232, 243, 247, 255, 293, 299, 300, 307, 426, 430, 432, 456,
+                                          457, 464, 477, 486, 494, 510, 586, 598, 600, 614, 633};
+
+}  // namespace
+
+// Exactly as 640 / (height / width) in x87 extended precision, in integers,
+// on any machine. Each rounding moves the quotient by less than 2^-53 of
+// it; where 640 w / h is not whole it lies at least 1 / h away from the
+// next whole number, so its floor is the answer; where it is whole, the
+// rounded quotient is n or a little below n, as the table says.
 unsigned portraitwidth(unsigned width, unsigned height) {
-  const long double ratio = static_cast<long double>(height) / static_cast<long double>(width);
-  const long double w = 640.0L / ratio;
-  return w < 1.0L ? 1u : static_cast<unsigned>(w);
+  if (height == 0) return 1;
+  const uint64_t scaled = uint64_t{640} * width;
+  uint64_t w = scaled / height;
+  if (scaled % height == 0 && std::binary_search(std::begin(shortwidths), std::end(shortwidths), w)) --w;
+  return w < 1 ? 1u : static_cast<unsigned>(w);
 }
 
 std::string slidename(int slide) {

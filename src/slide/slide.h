@@ -22,8 +22,9 @@ constexpr unsigned frameheight = 576;
 constexpr size_t framelimit = size_t{4} << 20;
 
 // The width a portrait still gets: 640 / (height / width), each division
-// rounded to a 64-bit significand, truncated, and never below 1 so that
-// the library is not asked for an empty image.
+// rounded to a 64-bit significand (as x87 extended precision does), then
+// truncated, and never below 1 so that the library is not asked for an
+// empty image. The same on every machine: it is computed in integers.
 unsigned portraitwidth(unsigned width, unsigned height);
 
 // "out" + the slide number padded with zeros to four digits + ".jpg".

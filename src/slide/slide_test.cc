@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cstdint>
 #include <filesystem>
 #include <sstream>
@@ -20,13 +21,31 @@ const rgb red{220, 30, 30}, blue{30, 40, 210}, green{40, 200, 60}, black{0, 0, 0
 const bool libraryready = (initimagelibrary(), true);
 
 TEST(PortraitWidth, RoundsLikeExtendedPrecision) {
-  EXPECT_EQ(portraitwidth(3000, 4000), 480u);
-  EXPECT_EQ(portraitwidth(2000, 3000), 426u);
-  EXPECT_EQ(portraitwidth(1000, 1001), 639u);
-  EXPECT_EQ(portraitwidth(9, 16), 360u);
-  // The rounded first quotient leaves these one short of the exact width.
-  EXPECT_EQ(portraitwidth(1500, 1600), 599u);
-  EXPECT_EQ(portraitwidth(2700, 4000), 431u);
+  const struct {
+    unsigned width, height, expected;
+  } cases[] = {
+      {3000, 4000, 480}, {2000, 3000, 426}, {1000, 1001, 639}, {9, 16, 360},
+      // The rounded first quotient leaves these one short of the exact width.
+      {1500, 1600, 599}, {2700, 4000, 431}, {27, 640, 26}, {633, 640, 632},
+      // ... and leaves their neighbours whole.
+      {26, 640, 26}, {634, 640, 634}, {601, 640, 601},
+      // Large sizes: the product needs more than 32 bits.
+      {65535, 65536, 639}, {4000000000u, 4000000001u, 639}, {3000000000u, 4000000000u, 480},
+  };
+  for (const auto& c : cases) EXPECT_EQ(portraitwidth(c.width, c.height), c.expected) << c.width << " x " << c.height;
+}
+
+TEST(PortraitWidth, IsTheExtendedPrecisionQuotientForEveryPairUpTo3000) {
+  if (LDBL_MANT_DIG != 64) GTEST_SKIP() << "long double here is not x87 extended precision";
+  for (unsigned h = 2; h <= 3000; ++h)
+    for (unsigned w = 1; w < h; ++w) {
+      const long double x87 = 640.0L / (static_cast<long double>(h) / static_cast<long double>(w));
+      const unsigned expected = x87 < 1.0L ? 1u : static_cast<unsigned>(x87);
+      if (portraitwidth(w, h) != expected) {
+        ADD_FAILURE() << w << " x " << h << ": " << portraitwidth(w, h) << ", not " << expected;
+        return;
+      }
+    }
 }
 
 TEST(PortraitWidth, NeverAsksForAnEmptyImage) {

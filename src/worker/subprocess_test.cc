@@ -96,9 +96,8 @@ slideresult echo(const char* name, const char* data, size_t size) {
 
 TEST(Workers, AWorkerThatFailsCostsOnlyItsStill) {
   poolrun p(echo, 1, std::chrono::milliseconds(500), true, std::chrono::milliseconds(1500));
-  const std::vector<std::string> stills = {"a",    "segv",  "b",    "fpe",  "abort",  "exit", "garbage", "hang",
-                                           "noise", "c",    "open", "socket", "exec", "kill", "spin",    "oom",
-                                           "once"};
+  const std::vector<std::string> stills = {"a",     "segv", "b",    "fpe", "abort", "exit",
+                                           "garbage", "hang", "noise", "c",  "spin",  "oom"};
   const std::vector<slideresult> r = p.run(stills);
   ASSERT_EQ(r.size(), stills.size());
   const std::pair<size_t, std::string> failures[] = {
@@ -108,26 +107,44 @@ TEST(Workers, AWorkerThatFailsCostsOnlyItsStill) {
       {5, "the worker stopped unexpectedly (exit status 3)"},
       {6, "the worker sent a malformed reply"},
       {7, "did not finish within 1.5 s"},
-      // The sandbox: a worker opens nothing, reaches no network, starts and
-      // signals nothing.
-      {10, "the image library attempted a forbidden operation (openat)"},
-      {11, "the image library attempted a forbidden operation (socket)"},
-      {12, "the image library attempted a forbidden operation (execve)"},
-      {13, "the image library attempted a forbidden operation (kill)"},
-      {14, "took longer than 0.5 s of processor time"},
-      {15, "out of memory"},
+      {10, "took longer than 0.5 s of processor time"},
+      {11, "out of memory"},
   };
   for (const auto& [job, reason] : failures) {
     EXPECT_EQ(r[job].state, slidestate::unloadable) << job;
     EXPECT_EQ(r[job].reason, reason) << job;
   }
-  for (size_t job : {0, 2, 8, 9, 16}) {
+  for (size_t job : {0, 2, 8, 9}) {
     ASSERT_EQ(r[job].state, slidestate::framed) << job << ": " << r[job].reason;
     EXPECT_EQ(r[job].jpeg, "\xff\xd8"
                            "DSC" + std::to_string(job) + ".JPG:" + stills[job] + "\xff\xd9");
   }
   for (size_t job = 0; job < stills.size(); ++job)
-    EXPECT_EQ(p.diagnostics[job], job == 8 ? "a library's warning\n" : "") << job;
+    EXPECT_EQ(withoutemulatornotes(p.diagnostics[job]), job == 8 ? "a library's warning\n" : "") << job;
+}
+
+TEST(Workers, TheSandboxStopsAWorkerThatReachesOut) {
+#if defined(VANTREL_TEST_WITHOUT_SANDBOX)
+  GTEST_SKIP() << "built with VANTREL_TEST_WITHOUT_SANDBOX (for qemu-user, which has no seccomp): "
+                  "the workers run without their sandbox";
+#endif
+  poolrun p(echo);
+  const std::vector<std::string> stills = {"open", "socket", "exec", "kill", "once", "a"};
+  const std::vector<slideresult> r = p.run(stills);
+  // A worker opens nothing, reaches no network, starts and signals nothing.
+  const std::pair<size_t, std::string> failures[] = {
+      {0, "the image library attempted a forbidden operation (openat)"},
+      {1, "the image library attempted a forbidden operation (socket)"},
+      {2, "the image library attempted a forbidden operation (execve)"},
+      {3, "the image library attempted a forbidden operation (kill)"},
+  };
+  for (const auto& [job, reason] : failures) {
+    EXPECT_EQ(r[job].state, slidestate::unloadable) << job;
+    EXPECT_EQ(r[job].reason, reason) << job;
+  }
+  // What the C library may do on its own is allowed; a fresh worker takes
+  // the still after one that was stopped.
+  for (size_t job : {4, 5}) EXPECT_EQ(r[job].state, slidestate::framed) << job << ": " << r[job].reason;
 }
 
 TEST(Workers, AllWorkAtOnceAndAllEndWithThePool) {

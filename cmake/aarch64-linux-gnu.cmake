@@ -1,0 +1,56 @@
+# CMake toolchain file: vantrel for arm64 (aarch64-linux-gnu), built on an
+# x86-64 Debian machine with Debian's cross compiler (g++-aarch64-linux-gnu)
+# against a sysroot of Debian's arm64 packages unpacked by tools/cross.sh.
+#
+#   cmake -S . -B build/cross/arm64/test \
+#     -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake \
+#     -DVANTREL_SYSROOT=$PWD/build/cross/arm64/sysroot
+#
+# The compiler keeps its own C library (/usr/aarch64-linux-gnu); with
+# --sysroot it takes every other header and library from the sysroot and
+# none from the host's /usr/include or /usr/lib. find_package, find_library
+# and pkg-config look in the sysroot alone; programs (cmake, pkg-config) are
+# the host's. Test programs run under qemu-user with the sysroot as their
+# root for the dynamic loader and libraries.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR aarch64)
+set(CMAKE_LIBRARY_ARCHITECTURE aarch64-linux-gnu)
+set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
+set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
+
+if(NOT VANTREL_SYSROOT)
+  if(DEFINED ENV{VANTREL_SYSROOT})
+    set(VANTREL_SYSROOT "$ENV{VANTREL_SYSROOT}")
+  else()
+    get_filename_component(VANTREL_SYSROOT "${CMAKE_CURRENT_LIST_DIR}/../build/cross/arm64/sysroot" ABSOLUTE)
+  endif()
+endif()
+set(VANTREL_SYSROOT "${VANTREL_SYSROOT}" CACHE PATH "Debian arm64 packages unpacked (tools/cross.sh arm64 sysroot)")
+if(NOT EXISTS "${VANTREL_SYSROOT}/usr/include/IL/il.h")
+  message(FATAL_ERROR "No arm64 sysroot at ${VANTREL_SYSROOT}: run tools/cross.sh arm64 sysroot first")
+endif()
+# try_compile projects read this file again: they need the sysroot too.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES VANTREL_SYSROOT)
+
+set(CMAKE_SYSROOT "${VANTREL_SYSROOT}")
+set(CMAKE_FIND_ROOT_PATH "${VANTREL_SYSROOT}")
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# pkg-config reads the sysroot's .pc files only, and puts the sysroot in
+# front of the paths they give.
+set(ENV{PKG_CONFIG_PATH} "")
+set(ENV{PKG_CONFIG_LIBDIR} "${VANTREL_SYSROOT}/usr/lib/aarch64-linux-gnu/pkgconfig:${VANTREL_SYSROOT}/usr/share/pkgconfig")
+set(ENV{PKG_CONFIG_SYSROOT_DIR} "${VANTREL_SYSROOT}")
+
+# The linker follows the libraries' own dependencies (libIL needs libjpeg,
+# libtiff, ...) in the sysroot.
+set(CMAKE_EXE_LINKER_FLAGS_INIT
+    "-Wl,-rpath-link,${VANTREL_SYSROOT}/lib/aarch64-linux-gnu -Wl,-rpath-link,${VANTREL_SYSROOT}/usr/lib/aarch64-linux-gnu")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "${CMAKE_EXE_LINKER_FLAGS_INIT}")
+
+# ctest (and gtest_discover_tests) run arm64 programs through qemu-user.
+find_program(VANTREL_QEMU_AARCH64 NAMES qemu-aarch64-static qemu-aarch64 REQUIRED)
+set(CMAKE_CROSSCOMPILING_EMULATOR "${VANTREL_QEMU_AARCH64};-L;${VANTREL_SYSROOT}")
