@@ -54,6 +54,7 @@ workdirs=()
 cleanup() {
   local d
   for d in "${workdirs[@]}"; do rm -rf "$d"; done
+  rmdir "$out/src" "$out/obj" 2>/dev/null || true
 }
 trap cleanup EXIT
 
@@ -78,19 +79,35 @@ treedigest() {
     sha256sum | cut -c1-32
 }
 
-# What a build of library $1 depends on besides its own sources: the recipe
-# (the function's text), the toolchain file and the compilers.
+# What every build depends on besides its own sources: the toolchain file
+# and the tools' versions. Set by step_deps.
 toolsdigest=
-commonkey() {
-  if [ -z "$toolsdigest" ]; then
-    toolsdigest=$({ sha256sum "$toolchain"; ${triplet}-gcc-posix --version; ${triplet}-g++-posix --version
-      nasm -v; cmake --version | head -n1; ${triplet}-ld --version | head -n1; } | sha256sum | cut -c1-32)
-  fi
-  printf '%s %s\n' "$toolsdigest" "$(declare -f "build_$1" | sha256sum | cut -c1-32)"
+toolsdigest() {
+  { sha256sum "$toolchain"; ${triplet}-gcc-posix --version; ${triplet}-g++-posix --version; nasm -v
+    cmake --version | head -n1; ${triplet}-ld --version | head -n1; } | sha256sum | cut -c1-32
 }
 
+# The common key of library $1: the tools and its recipe (the functions' text).
+commonkey() {
+  printf '%s %s\n' "$toolsdigest" "$(declare -f "build_$1" cmakebuild | sha256sum | cut -c1-32)"
+}
+
+# What each build puts in the prefix, checked before a build is skipped.
+declare -A products=(
+  [zlib]="lib/libz.a include/zlib.h"
+  [libpng]="lib/libpng16.a include/png.h"
+  [libjpeg]="lib/libjpeg.a include/jpeglib.h include/jconfig.h"
+  [libexif]="bin/libexif-12.dll lib/libexif.dll.a lib/pkgconfig/libexif.pc"
+  [devil]="bin/DevIL.dll bin/ILU.dll lib/libIL.dll.a lib/libILU.dll.a include/IL/il.h include/IL/ilu.h"
+  [googletest]="lib/libgtest.a lib/libgtest_main.a lib/cmake/GTest/GTestConfig.cmake"
+)
+
 # built NAME KEY: whether NAME is in the prefix, built with KEY.
-built() { [ -f "$stamps/$1" ] && [ "$(cat "$stamps/$1")" = "$2" ]; }
+built() {
+  [ -f "$stamps/$1" ] && [ "$(cat "$stamps/$1")" = "$2" ] || return 1
+  local f
+  for f in ${products[$1]}; do [ -f "$prefix/$f" ] || return 1; done
+}
 
 # step NAME SOURCEDIR|- SOURCEKEY [USED...]: runs build_NAME, on a fresh copy
 # of SOURCEDIR in $src and with an empty $obj, unless the prefix already holds
@@ -257,6 +274,7 @@ step_deps() {
     binutils-mingw-w64-x86-64 autoconf automake libtool autopoint gettext googletest
   [ -d "$sources" ] || { say "no source folder $sources (use --sources DIR)"; return 1; }
   sources=$(cd "$sources" && pwd)
+  toolsdigest=$(toolsdigest)
   local started=$SECONDS
   step zlib "$sources/zlib" ""
   step libpng "$sources/libpng" "" zlib
