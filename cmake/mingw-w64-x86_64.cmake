@@ -13,8 +13,14 @@
 #   as -lNAME where only a DLL import library exists.
 # - Test programs run under wine: CMAKE_CROSSCOMPILING_EMULATOR is wine with
 #   the prefix's bin/ (where the DLLs are) on WINEPATH, so ctest and
-#   gtest_discover_tests work. Set WINEPREFIX, WINEDEBUG=-all and
-#   WINEDLLOVERRIDES in the environment (tools/windows.sh does).
+#   gtest_discover_tests work. Wine's own settings come from the environment:
+#   WINEPREFIX (a folder under build/), WINEDEBUG=-all, and
+#   WINEDLLOVERRIDES=mscoree,mshtml= (no Mono or Gecko install prompts).
+#   Before building or testing, start `wineserver -p` and then
+#   `wineboot -i </dev/null >/dev/null 2>&1`: wine's background services
+#   keep the output descriptors of the program that started them, and if
+#   that is a test whose output ctest reads, ctest waits for them forever.
+#   Finish with `wineserver -k; wineserver -w`.
 
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
