@@ -80,10 +80,10 @@ treedigest() {
 }
 
 # What every build depends on besides its own sources: the toolchain file
-# and the tools' versions. Set by step_deps.
+# (its comments aside) and the tools' versions. Set by step_deps.
 toolsdigest=
 toolsdigest() {
-  { sha256sum "$toolchain"; ${triplet}-gcc-posix --version; ${triplet}-g++-posix --version; nasm -v
+  { grep -v '^[[:space:]]*#' "$toolchain"; ${triplet}-gcc-posix --version; ${triplet}-g++-posix --version; nasm -v
     cmake --version | head -n1; ${triplet}-ld --version | head -n1; } | sha256sum | cut -c1-32
 }
 
