@@ -1,0 +1,60 @@
+# CMake toolchain for 64-bit Windows programs built on Debian with mingw-w64:
+#   cmake -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake ...
+#
+# - Compilers: the "posix" thread model of x86_64-w64-mingw32-gcc/g++, whose
+#   C++ library has std::thread and std::mutex (GoogleTest needs them).
+# - Libraries and headers are searched for only in the Windows dependency
+#   prefix (VANTREL_WINDOWS_DEPS, by default build/windows/deps, the prefix
+#   that `tools/windows.sh deps` fills) and in mingw-w64's own sysroot, never
+#   in the Linux system. pkg-config reads only the prefix's .pc files.
+# - Programs and DLLs link the compiler's runtime (libgcc, libstdc++,
+#   winpthread) statically, so that they need no DLL of the compiler. Because
+#   of -static, link libraries by full path (imported targets do that) and not
+#   as -lNAME where only a DLL import library exists.
+# - Test programs run under wine: CMAKE_CROSSCOMPILING_EMULATOR is wine with
+#   the prefix's bin/ (where the DLLs are) on WINEPATH, so ctest and
+#   gtest_discover_tests work. Wine's own settings come from the environment:
+#   WINEPREFIX (a folder under build/), WINEDEBUG=-all, and
+#   WINEDLLOVERRIDES=mscoree,mshtml= (no Mono or Gecko install prompts).
+#   Before building or testing, start `wineserver -p` and then
+#   `wineboot -i </dev/null >/dev/null 2>&1`: wine's background services
+#   keep the output descriptors of the program that started them, and if
+#   that is a test whose output ctest reads, ctest waits for them forever.
+#   Finish with `wineserver -k; wineserver -w`.
+
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR AMD64)
+set(VANTREL_MINGW_TRIPLET x86_64-w64-mingw32)
+
+set(VANTREL_WINDOWS_DEPS "${CMAKE_CURRENT_LIST_DIR}/../build/windows/deps"
+  CACHE PATH "Prefix holding the cross-built Windows libraries (tools/windows.sh deps)")
+get_filename_component(VANTREL_WINDOWS_DEPS "${VANTREL_WINDOWS_DEPS}" ABSOLUTE)
+# try_compile projects read this file again; hand them the same prefix.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES VANTREL_WINDOWS_DEPS)
+
+find_program(CMAKE_C_COMPILER NAMES ${VANTREL_MINGW_TRIPLET}-gcc-posix REQUIRED)
+find_program(CMAKE_CXX_COMPILER NAMES ${VANTREL_MINGW_TRIPLET}-g++-posix REQUIRED)
+find_program(CMAKE_RC_COMPILER NAMES ${VANTREL_MINGW_TRIPLET}-windres REQUIRED)
+find_program(CMAKE_AR NAMES ${VANTREL_MINGW_TRIPLET}-gcc-ar-posix ${VANTREL_MINGW_TRIPLET}-ar)
+find_program(CMAKE_RANLIB NAMES ${VANTREL_MINGW_TRIPLET}-gcc-ranlib-posix ${VANTREL_MINGW_TRIPLET}-ranlib)
+find_program(CMAKE_ASM_NASM_COMPILER NAMES nasm)
+
+set(CMAKE_FIND_ROOT_PATH "${VANTREL_WINDOWS_DEPS}" "/usr/${VANTREL_MINGW_TRIPLET}")
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Only the prefix's pkg-config files, not the Linux system's.
+set(ENV{PKG_CONFIG_LIBDIR} "${VANTREL_WINDOWS_DEPS}/lib/pkgconfig")
+set(ENV{PKG_CONFIG_PATH} "")
+
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
+
+# wine from Debian's wine package (/usr/bin/wine); without it, the 64-bit
+# loader itself.
+find_program(VANTREL_WINE NAMES wine wine64 PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
+if(VANTREL_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR env "WINEPATH=${VANTREL_WINDOWS_DEPS}/bin" "${VANTREL_WINE}")
+endif()
