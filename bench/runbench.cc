@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "slide/slide.h"
-#include "testdir.h"
+#include "testprocess.h"
 
 namespace fs = std::filesystem;
 

@@ -22,19 +22,28 @@ namespace {
 // The new script, until it is put in place of the old one.
 constexpr char draftname[] = ".anim.avs.new";
 
+// What the run's workers do: the image work of a still.
+const workersettings& frameworker() {
+  static const workersettings settings = [] {
+    workersettings worker;
+    worker.name = "frame";
+    worker.setup = [] {
+      initimagelibrary(librarybudget);
+      warmupimagelibrary();
+    };
+    worker.work = makeframe;
+    worker.memorylimit = librarybudget + stillfilelimit + (uint64_t{1} << 30);
+    return worker;
+  }();
+  return settings;
+}
+
 // Hands the stills to the workers and commits what they make strictly in
 // list order. Returns whether every still became a slide.
 bool makeslides(const std::vector<std::string>& stills, int& counter, const slidestreams& streams,
                 interruptguard& guard) {
   if (stills.empty()) return true;
-  workersettings worker;
-  worker.setup = [] {
-    initimagelibrary(librarybudget);
-    warmupimagelibrary();
-  };
-  worker.work = makeframe;
-  worker.memorylimit = librarybudget + stillfilelimit + (uint64_t{1} << 30);
-  const auto processes = makesubprocessset(std::move(worker), guard, [&] {
+  const auto processes = makesubprocessset(frameworker(), guard, [&] {
     streams.log.flush();
     streams.script.flush();
   });
@@ -181,6 +190,7 @@ int runslideshow(const runoptions& options, std::ostream& log, std::ostream& err
 }
 
 int runcommand(const std::vector<std::string>& args) {
+  serveifworker(args, [](const std::string& name) { return name == frameworker().name ? &frameworker() : nullptr; });
   setupprocess();
   const commandline line = parsecommandline(args);
   std::string mistake = line.mistake, reason;

@@ -17,7 +17,7 @@
 #include "fixtures.h"
 #include "script/script.h"
 #include "slide/slide.h"
-#include "testdir.h"
+#include "testprocess.h"
 
 namespace fs = std::filesystem;
 

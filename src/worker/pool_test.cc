@@ -1,13 +1,6 @@
 #include "worker/pool.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <csignal>
-#include <thread>
 
 #include "fakeworkers.h"
 #include "worker/interrupt.h"
@@ -31,27 +24,6 @@ TEST(WorkerCount, OnePerCpuWithinStillsAndMemory) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(workercount(c.cpus, c.stills, c.memory), c.expected) << c.cpus << " " << c.stills << " " << c.memory;
-}
-
-TEST(WorkerCount, FollowsTheAffinityMask) {
-  cpu_set_t all;
-  ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
-  EXPECT_EQ(usablecpus(), static_cast<unsigned>(CPU_COUNT(&all)));
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    cpu_set_t one;
-    CPU_ZERO(&one);
-    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
-      if (CPU_ISSET(cpu, &all)) {
-        CPU_SET(cpu, &one);
-        break;
-      }
-    _exit(sched_setaffinity(0, sizeof one, &one) == 0 ? static_cast<int>(usablecpus()) : 100);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  EXPECT_EQ(WEXITSTATUS(status), 1);
 }
 
 TEST(Budgets, AreThoseTheUserIsToldOf) {
@@ -141,48 +113,6 @@ TEST(Pool, WorkersThatCannotStartCostNothingWhileOneRuns) {
   r = runfakes(none, 3, 2);
   ASSERT_EQ(r.size(), 3u);
   for (const slideresult& x : r) EXPECT_EQ(x.reason, "cannot start a worker: refused by the test");
-}
-
-// The real workers of this platform, running work.
-struct realpool {
-  explicit realpool(std::function<slideresult(const char*, const char*, size_t)> work) {
-    workersettings w;
-    w.work = std::move(work);
-    w.sandbox = false;
-    processes = makesubprocessset(std::move(w), guard, nullptr);
-  }
-  interruptguard guard;
-  std::unique_ptr<subprocessset> processes;
-};
-
-TEST(Pool, RunsAtMostEightStillsPerWorkerAheadOfTheOldest) {
-  // Still 0 takes a while; the other worker must not run off with the rest.
-  realpool real([](const char* name, const char*, size_t) {
-    if (std::string(name) == "0") std::this_thread::sleep_for(std::chrono::milliseconds(700));
-    slideresult r;
-    r.state = slidestate::framed;
-    r.jpeg = "\xff\xd8\xff\xd9";
-    return r;
-  });
-  poolsettings s;
-  s.workers = 2;
-  workerpool pool(s, *real.processes, real.guard);
-  size_t handed = 0, aheadwhenfirstcame = 0;
-  bool ok = pool.run(
-      100,
-      [&](size_t i, stilljob* job, slideresult*) {
-        handed = std::max(handed, i + 1);
-        *job = stilljob(std::to_string(i), open("/dev/null", O_RDONLY | O_CLOEXEC), 0);
-        return true;
-      },
-      [&](size_t i, slideresult&& r, const std::string&) {
-        EXPECT_EQ(r.state, slidestate::framed) << i << ": " << r.reason;
-        if (i == 0) aheadwhenfirstcame = handed;
-        return true;
-      });
-  EXPECT_TRUE(ok);
-  EXPECT_LE(aheadwhenfirstcame, 16u) << "stills handed out while still 0 was being made";
-  EXPECT_GE(aheadwhenfirstcame, 2u);
 }
 
 }  // namespace

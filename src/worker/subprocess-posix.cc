@@ -328,6 +328,9 @@ std::unique_ptr<subprocessset> makesubprocessset(workersettings settings, const 
   return std::make_unique<posixsubprocessset>(std::move(settings), guard, std::move(beforestart));
 }
 
+// Workers are forks: they never start this program afresh.
+void serveifworker(const std::vector<std::string>&, const std::function<const workersettings*(const std::string&)>&) {}
+
 unsigned usablecpus() {
   cpu_set_t set;
   CPU_ZERO(&set);

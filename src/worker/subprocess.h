@@ -23,6 +23,9 @@ class interruptguard;
 
 // What a worker does.
 struct workersettings {
+  // Its name, where a worker is a fresh process of this program (Windows)
+  // that must find these settings again (serveifworker).
+  std::string name;
   // Once, before the worker locks itself in and takes its first still.
   std::function<void()> setup;
   // The image work of one still, given its name and bytes.
@@ -95,6 +98,14 @@ class subprocessset {
 // before each start (to flush what a new process must not inherit).
 std::unique_ptr<subprocessset> makesubprocessset(workersettings settings, const interruptguard& guard,
                                                  std::function<void()> beforestart);
+
+// Where workers are fresh processes of this program (Windows), a worker is
+// started with arguments that only the process layer gives: then this
+// serves as that worker, with the settings find gives for its name, and
+// never returns. Otherwise, and wherever workers are forks (POSIX), it
+// returns at once.
+void serveifworker(const std::vector<std::string>& args,
+                   const std::function<const workersettings*(const std::string& name)>& find);
 
 // The CPUs this process may run on (its affinity mask), at least 1.
 unsigned usablecpus();

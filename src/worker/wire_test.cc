@@ -2,10 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 
 #include <cstring>
-#include <thread>
 
 namespace {
 
@@ -88,21 +86,6 @@ TEST(Reply, RefusesWhatNoSoundWorkerSends) {
     size_t used = 0;
     EXPECT_EQ(decodereply(bytes, &back, &used), replyparse::malformed) << what;
   }
-}
-
-TEST(Wire, MovesWholeBuffersThroughDescriptors) {
-  int p[2];
-  ASSERT_EQ(pipe(p), 0);
-  const std::string big(200000, 'v');  // more than a pipe holds at once
-  std::string back(big.size(), '\0');
-  std::thread reader([&] { EXPECT_TRUE(readall(p[0], back.data(), back.size())); });
-  EXPECT_EQ(writeall(p[1], big.data(), big.size()), 0);
-  reader.join();
-  EXPECT_EQ(back, big);
-  close(p[1]);
-  char byte;
-  EXPECT_FALSE(readall(p[0], &byte, 1));  // the end, not a byte
-  close(p[0]);
 }
 
 }  // namespace

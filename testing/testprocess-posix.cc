@@ -1,0 +1,112 @@
+#include "testprocess.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <regex>
+#include <stdexcept>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+int startprogram(const std::vector<std::string>& argv, const std::string& dir, const std::string& outpath,
+                 const std::string& errpath, int* input) {
+  int pipefds[2] = {-1, -1};
+  if (input && pipe2(pipefds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  const pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    const int in = input ? dup(pipefds[0]) : open("/dev/null", O_RDONLY);
+    const int out = open(outpath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(errpath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0 || chdir(dir.c_str()) != 0) _exit(126);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  if (input) {
+    close(pipefds[0]);
+    *input = pipefds[1];
+  }
+  return pid;
+}
+
+spawnresult finishprogram(int pid, std::chrono::seconds patience) {
+  int wstatus = 0;
+  rusage usage{};
+  // A program that hangs is a fault to report, not a test to wait for.
+  const auto give_up = std::chrono::steady_clock::now() + patience;
+  while (wait4(pid, &wstatus, WNOHANG, &usage) == 0) {
+    if (std::chrono::steady_clock::now() > give_up) {
+      kill(pid, SIGKILL);
+      wait4(pid, &wstatus, 0, &usage);
+      spawnresult hung;
+      hung.status = -1;
+      return hung;
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  spawnresult r;
+  r.maxrsskib = usage.ru_maxrss;
+  r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  return r;
+}
+
+spawnresult spawn(const std::vector<std::string>& argv, const std::string& dir, const std::string& outpath,
+                  const std::string& errpath) {
+  const auto start = std::chrono::steady_clock::now();
+  spawnresult r = finishprogram(startprogram(argv, dir, outpath, errpath));
+  r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return r;
+}
+
+std::vector<int> processeswith(const std::string& entry) {
+  std::vector<int> found;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator("/proc", ec)) {
+    const std::string pid = e.path().filename().string();
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    const std::string environ = readfile(e.path().string() + "/environ");
+    size_t at = 0;
+    for (size_t end; (end = environ.find('\0', at)) != std::string::npos; at = end + 1)
+      if (environ.compare(at, end - at, entry) == 0) found.push_back(std::stoi(pid));
+  }
+  return found;
+}
+
+runresult runprogram(const std::vector<std::string>& argv, const std::string& dir) {
+  tempdir capture;
+  const std::string outpath = capture / "out", errpath = capture / "err";
+  runresult r;
+  r.status = spawn(argv, dir, outpath, errpath).status;
+  r.out = readfile(outpath);
+  r.err = readfile(errpath);
+  return r;
+}
+
+std::string withoutemulatornotes(std::string text) {
+#if defined(VANTREL_TEST_EMULATED)
+  static const std::regex note("[^\n]*qemu: uncaught target signal [0-9]+ \\([^)\n]*\\) - core dumped\n");
+  text = std::regex_replace(text, note, "");
+#endif
+  return text;
+}
+
+std::vector<std::string> preloading(const std::string& library) {
+#if defined(VANTREL_TEST_EMULATED)
+  // The launcher is a host shell; the emulator hands this to the program.
+  return {"env", "QEMU_SET_ENV=LD_PRELOAD=" + library};
+#else
+  return {"env", "LD_PRELOAD=" + library};
+#endif
+}
