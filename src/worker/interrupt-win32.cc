@@ -1,0 +1,58 @@
+#include "worker/interrupt-win32.h"
+
+#include <atomic>
+#include <csignal>
+
+namespace {
+
+std::atomic<int> caught{0};
+HANDLE arrived = nullptr;  // interruptguard's event, for the handler
+HANDLE answered = nullptr;  // set when the run has answered a close
+
+// A close, a log-off or a shut-down ends the process once this returns:
+// it waits a little for the run to finish its kit.
+BOOL WINAPI notecontrol(DWORD event) {
+  const int noted = event == CTRL_C_EVENT ? SIGINT : event == CTRL_BREAK_EVENT ? SIGBREAK : SIGTERM;
+  int none = 0;
+  caught.compare_exchange_strong(none, noted);
+  SetEvent(arrived);
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) WaitForSingleObject(answered, 4000);
+  return TRUE;
+}
+
+}  // namespace
+
+interruptguard::interruptguard() : native_(std::make_unique<platform>()) {
+  native_->arrived = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  arrived = native_->arrived;
+  answered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  caught = 0;
+  SetConsoleCtrlHandler(notecontrol, TRUE);
+}
+
+interruptguard::~interruptguard() {
+  SetConsoleCtrlHandler(notecontrol, FALSE);
+  SetEvent(answered);
+  CloseHandle(native_->arrived);
+}
+
+int interruptguard::signal() const { return caught; }
+
+bool interruptguard::pending() { return caught != 0; }
+
+std::string interruptguard::name() const {
+  switch (caught) {
+    case 0: return "";
+    case SIGINT: return "Interrupt";
+    case SIGBREAK: return "Break";
+    default: return "Close";
+  }
+}
+
+unsigned interruptguard::resumptions() const { return 0; }  // no job control: nothing stops a run
+
+void interruptguard::reraise() const {
+  SetEvent(answered);
+  // What a process ended by Ctrl-C or Ctrl-Break ends with.
+  ExitProcess(0xC000013A);
+}
