@@ -118,7 +118,7 @@ dpkg-deb -x "$deb" "$scratch/root"
 [ -x "$scratch/root/usr/bin/vantrel" ] || fail "no usr/bin/vantrel in the package"
 page="$scratch/root/usr/share/man/man1/vantrel.1.gz"
 [ -f "$page" ] || fail "no manual page in the package"
-zcat "$page" | grep -q "^\.TH VANTREL 1 .* \"vantrel ${version%% *}\"" || fail "the manual page is not that of vantrel ${version%% *}: $(zcat "$page" | grep '^\.TH')"
+zcat "$page" | grep -q "^\.TH VANTREL 1 .* \"vantrel ${version}\"" || fail "the manual page is not that of vantrel ${version}: $(zcat "$page" | grep '^\.TH')"
 if command -v mandoc >/dev/null; then
   lint=$(zcat "$page" | mandoc -T lint 2>&1) || true
   [ -z "$lint" ] || fail "the manual page has faults: $lint"

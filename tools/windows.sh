@@ -10,6 +10,21 @@
 #         GoogleTest (static, from Debian's source) for the test suite.
 #         It also writes deps/runtime-dlls.txt, the DLLs vantrel.exe needs
 #         beside it, and copies every library's licence to deps/licenses/.
+#   build vantrel.exe and its test program (build/windows/vantrel), warnings
+#         as errors.
+#   test  the test program under wine: the portable tests, and the worker
+#         deaths the Windows process layer must survive.
+#   check vantrel.exe under wine, end to end, beside a Linux build of the
+#         same source (build/windows/host): on the corpus stills its log,
+#         frames and script must be the Linux build's (the script with CR LF
+#         line breaks); a crashing still, a header claiming too many pixels
+#         and a name outside the ANSI code page; an interruption (Ctrl-C, as
+#         wine passes SIGINT); and nothing left behind, files or processes.
+#   zip   vantrel-VERSION-win64.zip in build/windows: vantrel.exe, the
+#         libraries' DLLs beside it, every licence, and README-windows.txt.
+#
+# wine runs with its own prefix in build/windows/wineprefix, started once
+# for the steps that need it and stopped at the end.
 #
 # --sources DIR (or VANTREL_THIRD_PARTY=DIR): the upstream source trees,
 # by default ../shared/third_party beside the checkout. The trees are only
@@ -34,12 +49,12 @@ while [ $# -gt 0 ]; do
     --sources=*) sources=${1#*=}; shift ;;
     --jobs) jobs=${2:?--jobs needs a number}; shift 2 ;;
     --jobs=*) jobs=${1#*=}; shift ;;
-    deps) steps+=("$1"); shift ;;
+    deps|build|test|check|zip) steps+=("$1"); shift ;;
     -h|--help) sed -n '2,/^set -euo/{/^set -euo/d;s/^# \{0,1\}//;p}' "$0"; exit 0 ;;
     *) echo "windows.sh: unknown step or option '$1' (try --help)" >&2; exit 2 ;;
   esac
 done
-[ ${#steps[@]} -gt 0 ] || steps=(deps)
+[ ${#steps[@]} -gt 0 ] || steps=(deps build test check zip)
 
 triplet=x86_64-w64-mingw32
 toolchain=$root/cmake/mingw-w64-x86_64.cmake
@@ -51,10 +66,16 @@ say() { printf 'windows.sh: %s\n' "$*" >&2; }
 
 # The work folders of the library being built; removed on every way out.
 workdirs=()
+winestarted=
 cleanup() {
   local d
   for d in "${workdirs[@]}"; do rm -rf "$d"; done
   rmdir "$out/src" "$out/obj" 2>/dev/null || true
+  if [ -n "$winestarted" ]; then
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+    winestarted=
+  fi
 }
 trap cleanup EXIT
 
@@ -293,6 +314,179 @@ step_deps() {
       grep -qiE '^(libstdc\+\+|libgcc|libwinpthread)' && { say "$dll needs a compiler runtime DLL"; return 1; }
   done <"$prefix/runtime-dlls.txt"
   say "deps ready in $prefix ($((SECONDS - started)) s); DLLs beside vantrel.exe: $(tr '\n' ' ' <"$prefix/runtime-dlls.txt")"
+}
+
+version=$(sed -n 's/^project(vantrel VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")-alpha
+build=$out/vantrel
+
+step_build() {
+  needpackages cmake make gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  [ -f "$prefix/runtime-dlls.txt" ] || { say "no libraries in $prefix: run tools/windows.sh deps first"; return 1; }
+  local started=$SECONDS
+  cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DVANTREL_WINDOWS_DEPS="$prefix" \
+    -DCMAKE_BUILD_TYPE=Release -DVANTREL_WERROR=ON -DVANTREL_BENCH=OFF >/dev/null
+  cmake --build "$build" -j "$jobs"
+  say "vantrel.exe and its tests built in $((SECONDS - started)) s"
+}
+
+# wine, with its own prefix, for the steps that run Windows programs.
+startwine() {
+  [ -z "$winestarted" ] || return 0
+  needpackages wine wine64
+  export WINEPREFIX=$out/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+  export WINEPATH=$prefix/bin
+  unset DISPLAY
+  mkdir -p "$WINEPREFIX"
+  # The server first, kept running; then the prefix and wine's services,
+  # which must not hold any pipe a test's output goes through.
+  wineserver -p 2>/dev/null || true  # already running for this prefix: kept
+  wineboot -i </dev/null >/dev/null 2>&1
+  winestarted=1
+}
+
+step_test() {
+  [ -x "$build/vantrel_tests.exe" ] || { say "no build: run tools/windows.sh build first"; return 1; }
+  startwine
+  local started=$SECONDS
+  ctest --test-dir "$build" --output-on-failure --no-tests=error -j "$jobs" --timeout 300
+  say "the tests ran under wine in $((SECONDS - started)) s"
+}
+
+# A JPEG whose frame header claims WIDTH x HEIGHT: the start-of-frame marker
+# of FILE patched. patchsize FILE WIDTH HEIGHT OUT
+patchsize() {
+  local at
+  # The main picture's frame header, found by walking the markers (an EXIF
+  # thumbnail inside an APP1 segment has one of its own).
+  at=$(od -An -tu1 -v "$1" | tr -s ' ' '\n' | awk 'NF { b[n++] = $1 }
+    END { p = 2; while (p + 3 < n && b[p] == 255) { if (b[p + 1] == 192 || b[p + 1] == 194) { print p; exit }
+                                                      p += 2 + b[p + 2] * 256 + b[p + 3] } }')
+  [ -n "$at" ] || { say "no frame header in $1"; return 1; }
+  cp "$1" "$4"
+  printf "$(printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(($3 >> 8)) $(($3 & 255)) $(($2 >> 8)) $(($2 & 255)))" |
+    dd of="$4" bs=1 seek=$((at + 5)) conv=notrunc status=none
+}
+
+# runwine DIR: vantrel.exe in DIR, its log in DIR/../NAME.out and .err.
+runwine() {
+  (cd "$1" && wine "$build/vantrel.exe" </dev/null >"$1.out" 2>"$1.err") && echo 0 || echo $?
+}
+checkfail() { say "check FAILED: $*"; return 1; }
+
+step_check() {
+  [ -x "$build/vantrel.exe" ] || { say "no build: run tools/windows.sh build first"; return 1; }
+  local corpus=$root/../shared/corpus
+  [ -d "$corpus" ] || { say "no corpus at $corpus: the check runs vantrel on its stills"; return 1; }
+  startwine
+  local started=$SECONDS host=$out/host check=$out/check
+  cmake -S "$root" -B "$host" -DCMAKE_BUILD_TYPE=Release -DVANTREL_TESTS=OFF -DVANTREL_BENCH=OFF >/dev/null
+  cmake --build "$host" -j "$jobs" --target vantrel >/dev/null
+  rm -rf "$check"
+  mkdir -p "$check/linux" "$check/windows"
+  local n=0 f
+  for f in "$corpus"/*.jpg "$corpus"/orientation/*.jpg; do
+    n=$((n + 1))
+    cp "$f" "$check/linux/$(printf 'DSC%04d.JPG' "$n")"
+    cp "$f" "$check/windows/$(printf 'DSC%04d.JPG' "$n")"
+  done
+  (cd "$check/linux" && "$host/vantrel" </dev/null >"$check/linux.out" 2>"$check/linux.err") ||
+    checkfail "the Linux build failed on the corpus: $(cat "$check/linux.err")"
+  local status
+  status=$(runwine "$check/windows")
+  [ "$status" = 0 ] || checkfail "vantrel.exe ended with status $status: $(cat "$check/windows.err")"
+  [ ! -s "$check/windows.err" ] || checkfail "vantrel.exe wrote on standard error: $(cat "$check/windows.err")"
+  # The log: the same lines, a Windows console's line breaks; the listing in
+  # whatever order the file system gives.
+  diff <(tr -d '\r' <"$check/windows.out" | grep -v '^file:') <(grep -v '^file:' "$check/linux.out") ||
+    checkfail "the log differs from the Linux build's"
+  diff <(tr -d '\r' <"$check/windows.out" | grep '^file:' | LC_ALL=C sort) <(grep '^file:' "$check/linux.out" | LC_ALL=C sort) ||
+    checkfail "the listing differs from the Linux build's"
+  for ((f = 1; f <= n; f++)); do
+    cmp -s "$check/windows/$(printf 'out%04d.jpg' "$f")" "$check/linux/$(printf 'out%04d.jpg' "$f")" ||
+      checkfail "frame $f differs from the Linux build's"
+  done
+  # The script: CR LF after every line, otherwise the Linux build's bytes
+  # but for the transitions, which are drawn at random.
+  local crlf lines
+  lines=$(tr -cd '\n' <"$check/windows/anim.avs" | wc -c)
+  crlf=$(grep -c $'\r$' "$check/windows/anim.avs")
+  [ "$lines" = "$crlf" ] && [ "$lines" -gt 0 ] || checkfail "anim.avs has $lines lines but $crlf end in CR LF"
+  diff <(tr -d '\r' <"$check/windows/anim.avs" | grep -v '^video=[A-Z]') <(grep -v '^video=[A-Z]' "$check/linux/anim.avs") ||
+    checkfail "anim.avs differs from the Linux build's"
+  [ "$(grep -c '^video=[A-Z]' "$check/windows/anim.avs")" = "$(grep -c '^video=[A-Z]' "$check/linux/anim.avs")" ] ||
+    checkfail "anim.avs has another number of transitions"
+  say "corpus: $n stills; log, frames and script as the Linux build's (CR LF in the script)"
+
+  # Bad stills among good ones, and a name outside the ANSI code page.
+  local bad=$check/bad
+  mkdir -p "$bad"
+  cp "$corpus/canon_40d_100x68.jpg" "$bad/DSC0001.JPG"
+  patchsize "$corpus/canon_40d_100x68.jpg" 30000 40000 "$bad/DSC0002.JPG"
+  printf 'not a picture' >"$bad/DSC0003.JPG"
+  cp "$root/testing/crash-win32.xpm" "$bad/DSC0004.JPG.xpm"
+  cp "$corpus/nikon_p6000_640x480.jpg" "$bad/DSC0005-Ωmega-日本.JPG"
+  status=$(runwine "$bad")
+  [ "$status" = 2 ] || checkfail "bad stills: status $status, not 2: $(cat "$bad.err")"
+  local err
+  err=$(tr -d '\r' <"$bad.err")
+  grep -qx 'vantrel: DSC0002.JPG: cannot load: too large: 30000 × 40000 pixels' <<<"$err" ||
+    checkfail "no too-large line: $err"
+  grep -q '^vantrel: DSC0003.JPG: cannot load: ' <<<"$err" || checkfail "no line for the text file: $err"
+  grep -qx 'vantrel: DSC0004.JPG.xpm: cannot load: the image library crashed (access violation)' <<<"$err" ||
+    checkfail "no crash line: $err"
+  [ "$(wc -l <<<"$err")" = 3 ] || checkfail "more on standard error than the three bad stills: $err"
+  grep -qx 'processimage:DSC0005-Ωmega-日本.JPG' <(tr -d '\r' <"$bad.out") || checkfail "the name outside the code page is not in the log"
+  [ -s "$bad/out0001.jpg" ] && [ -s "$bad/out0002.jpg" ] && [ ! -e "$bad/out0003.jpg" ] ||
+    checkfail "bad stills: not exactly two frames"
+  say "bad stills: named and skipped, status 2; a name outside the code page made its frame"
+
+  # Ctrl-C, as wine passes a SIGINT on, in the middle of a run.
+  local stop=$check/interrupted pid i
+  mkdir -p "$stop"
+  for ((i = 1; i <= 60; i++)); do cp "$corpus/canon_g9_2560x1600.jpg" "$stop/$(printf 'DSC%04d.JPG' "$i")"; done
+  (cd "$stop" && exec wine "$build/vantrel.exe" </dev/null >"$stop.out" 2>"$stop.err") &
+  pid=$!
+  for ((i = 0; i < 600 && ! -e "$stop/out0003.jpg"; i++)); do sleep 0.05; done
+  kill -INT "$pid"
+  status=0
+  wait "$pid" || status=$?
+  local made=0
+  while [ -e "$stop/$(printf 'out%04d.jpg' $((made + 1)))" ]; do made=$((made + 1)); done
+  [ "$made" -ge 3 ] && [ "$made" -lt 60 ] || checkfail "interrupted: $made frames"
+  grep -qx "vantrel: interrupted (Interrupt): $made slides made, and anim.avs holds them" <(tr -d '\r' <"$stop.err") ||
+    checkfail "interrupted: $(cat "$stop.err")"
+  grep -q "^video$made=video.trim" "$stop/anim.avs" && ! grep -q "^video$((made + 1))=" "$stop/anim.avs" ||
+    checkfail "interrupted: anim.avs does not hold the $made slides"
+  say "interrupted after $made slides (status $status): the kit is whole"
+
+  # Nothing left behind: no file of the run's own, no worker.
+  local left
+  left=$(find "$check" -name '.anim.avs.new' -o -name '.vantrel.lock')
+  [ -z "$left" ] || checkfail "files left behind: $left"
+  for ((i = 0; i < 100; i++)); do
+    pgrep -f 'vantrel\.exe' >/dev/null || break
+    sleep 0.1
+  done
+  ! pgrep -fa 'vantrel\.exe' || checkfail "vantrel.exe processes left running"
+  say "check passed in $((SECONDS - started)) s"
+}
+
+step_zip() {
+  [ -x "$build/vantrel.exe" ] || { say "no build: run tools/windows.sh build first"; return 1; }
+  needpackages zip
+  local name=vantrel-$version-win64 stage
+  stage=$out/$name
+  rm -rf "$stage" "$out/$name.zip"
+  mkdir -p "$stage/licenses"
+  ${triplet}-strip -o "$stage/vantrel.exe" "$build/vantrel.exe"
+  local dll
+  while read -r dll; do cp "$prefix/bin/$dll" "$stage/$dll"; done <"$prefix/runtime-dlls.txt"
+  cp "$root/LICENSE" "$stage/licenses/vantrel.txt"
+  for dll in "$prefix"/licenses/*; do cp -R "$dll" "$stage/licenses/"; done
+  sed 's/$/\r/' "$root/doc/README-windows.txt" >"$stage/README.txt"
+  (cd "$out" && zip -q -r -X "$name.zip" "$name")
+  rm -rf "$stage"
+  say "$out/$name.zip: $(du -k "$out/$name.zip" | cut -f1) KiB"
 }
 
 for s in "${steps[@]}"; do "step_$s"; done

@@ -312,17 +312,6 @@ stilljob::~stilljob() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-stilljob& stilljob::operator=(stilljob&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
-    name_ = std::move(other.name_);
-    fd_ = other.fd_;
-    size_ = other.size_;
-    other.fd_ = -1;
-  }
-  return *this;
-}
-
 std::unique_ptr<subprocessset> makesubprocessset(workersettings settings, const interruptguard& guard,
                                                  std::function<void()> beforestart) {
   return std::make_unique<posixsubprocessset>(std::move(settings), guard, std::move(beforestart));

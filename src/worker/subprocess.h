@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "slide/slide.h"
@@ -47,7 +48,13 @@ class stilljob {
   stilljob(stilljob&& other) noexcept : name_(std::move(other.name_)), fd_(other.fd_), size_(other.size_) {
     other.fd_ = -1;
   }
-  stilljob& operator=(stilljob&& other) noexcept;
+  // The descriptor this job held goes with other.
+  stilljob& operator=(stilljob&& other) noexcept {
+    std::swap(name_, other.name_);
+    std::swap(fd_, other.fd_);
+    std::swap(size_, other.size_);
+    return *this;
+  }
 
   const std::string& name() const { return name_; }
   int fd() const { return fd_; }
