@@ -34,7 +34,6 @@ std::vector<slideresult> workerrun::run(const std::vector<std::string>& contents
         results.push_back(std::move(r));
         diagnostics.push_back(noise);
         if (oncommit) oncommit(pool);
-        return true;
       });
   return results;
 }

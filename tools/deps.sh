@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# deps.sh [test] [package] [bench] [fuzz] [cross]: installs, from Debian's
-# packages, what vantrel needs to build, and with the words given what its
-# tests, its Debian package (dpkg-buildpackage, lintian and the package
-# check), its benchmark, its fuzz target and its arm64 build (tools/cross.sh)
-# need too. It runs apt-get as it is when run
+# deps.sh [test] [package] [bench] [fuzz] [cross] [windows]: installs, from
+# Debian's packages, what vantrel needs to build, and with the words given
+# what its tests, its Debian package (dpkg-buildpackage, lintian and the
+# package check), its benchmark, its fuzz target, its arm64 build
+# (tools/cross.sh) and its Windows build (tools/windows.sh: mingw-w64, nasm,
+# autotools, GoogleTest's source, wine, zip) need too. It runs apt-get as it is when run
 # as root (a container or CI, where sudo may not exist) and through sudo
 # otherwise. While another apt or dpkg holds its lock, it waits up to ten
 # minutes instead of failing.
@@ -27,7 +28,11 @@ for what in "$@"; do
       want+=(g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user-static qemu-system-arm cpio gzip
              libjpeg-turbo-progs)
       ;;
-    *) echo "usage: tools/deps.sh [test] [package] [bench] [fuzz] [cross]" >&2; exit 2 ;;
+    windows)
+      want+=(gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 nasm
+             autoconf automake libtool autopoint gettext googletest wine wine64 zip)
+      ;;
+    *) echo "usage: tools/deps.sh [test] [package] [bench] [fuzz] [cross] [windows]" >&2; exit 2 ;;
   esac
 done
 asroot=()

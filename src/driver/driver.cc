@@ -62,7 +62,6 @@ bool makeslides(const std::vector<std::string>& stills, int& counter, const slid
       },
       [&](size_t i, slideresult&& made, const std::string& diagnostics) {
         complete &= processimage(counter, stills[i], made, diagnostics, streams);
-        return true;
       });
   return complete;
 }

@@ -162,9 +162,8 @@ bool workerpool::run(size_t count, const opener& open, const committer& commit) 
           if (h == handed::started) break;
         }
     for (; committed < count && results_[committed]; ++committed) {
-      if (guard_.pending() ||
-          !commit(committed, std::move(*results_[committed]), std::exchange(diagnostics_[committed], {})))
-        return stop();
+      if (guard_.pending()) return stop();
+      commit(committed, std::move(*results_[committed]), std::exchange(diagnostics_[committed], {}));
       results_[committed].reset();
     }
     if (committed == count) break;

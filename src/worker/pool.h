@@ -60,13 +60,12 @@ class workerpool {
   // Makes a job of still i, or returns false with the reason in *failed.
   using opener = std::function<bool(size_t i, stilljob* job, slideresult* failed)>;
   // Takes the result of still i, and what its worker wrote on its standard
-  // error while it made it; called for i = 0, 1, 2 ... in order. Returns
-  // false to stop the run.
-  using committer = std::function<bool(size_t i, slideresult&& result, const std::string& diagnostics)>;
+  // error while it made it; called for i = 0, 1, 2 ... in order.
+  using committer = std::function<void(size_t i, slideresult&& result, const std::string& diagnostics)>;
 
   // Runs stills 0 ... count - 1 through the workers. Returns false if an
-  // interruption or the committer stopped it; the stills not yet committed
-  // are then lost.
+  // interruption stopped it (it looks for one between commits too); the
+  // stills not yet committed are then lost.
   bool run(size_t count, const opener& open, const committer& commit);
   // Ends every worker at once and waits for them.
   void clear();

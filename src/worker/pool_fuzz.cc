@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "fakeworkers.h"
+#include "worker/interrupt.h"
 #include "worker/pool.h"
 
 namespace {
@@ -54,15 +55,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   size_t committed = 0;
   {
-    workerpool pool(settings, fakes);
+    interruptguard guard;
+    workerpool pool(settings, fakes, guard);
     const bool finished = pool.run(
         stills,
         [](size_t i, stilljob* job, slideresult*) {
           *job = stilljob("DSC" + std::to_string(i) + ".JPG", -1, 0);
           return true;
         },
-        [&](size_t i, slideresult&& r) {
+        [&](size_t i, slideresult&& r, const std::string& diagnostics) {
           check(i == committed++);
+          check(diagnostics.empty());  // fake workers write nothing there
           check(static_cast<uint32_t>(r.state) <= static_cast<uint32_t>(slidestate::unencodable));
           if (r.state == slidestate::framed) {
             check(r.jpeg.size() >= 4 && r.jpeg.size() <= framelimit);

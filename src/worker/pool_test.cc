@@ -60,7 +60,6 @@ std::vector<slideresult> runfakes(fakeworkers& fakes, size_t count, unsigned wor
       [&](size_t i, slideresult&& r, const std::string&) {
         EXPECT_EQ(i, committed.size());
         committed.push_back(std::move(r));
-        return true;
       });
   return committed;
 }

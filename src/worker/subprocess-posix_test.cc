@@ -224,7 +224,6 @@ TEST(Pool, RunsAtMostEightStillsPerWorkerAheadOfTheOldest) {
       [&](size_t i, slideresult&& r, const std::string&) {
         EXPECT_EQ(r.state, slidestate::framed) << i << ": " << r.reason;
         if (i == 0) aheadwhenfirstcame = handed;
-        return true;
       });
   EXPECT_TRUE(ok);
   EXPECT_LE(aheadwhenfirstcame, 16u) << "stills handed out while still 0 was being made";
