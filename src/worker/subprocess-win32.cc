@@ -87,10 +87,28 @@ std::string deathreason(DWORD code) {
   return "the worker stopped unexpectedly (exit status " + std::to_string(code) + ")";
 }
 
-// Everything a pipe brings, read by a thread of its own.
+// Takes from a pipe, without waiting, what it holds now; false once its
+// writer has gone and nothing is left.
+bool takewaiting(HANDLE pipe, std::string* into, size_t limit) {
+  while (limit > 0) {
+    DWORD waiting = 0;
+    if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &waiting, nullptr)) return GetLastError() != ERROR_BROKEN_PIPE;
+    if (waiting == 0) return true;
+    char chunk[1 << 16];
+    DWORD got = 0;
+    if (!ReadFile(pipe, chunk, std::min<DWORD>({waiting, sizeof chunk, static_cast<DWORD>(limit)}), &got, nullptr))
+      return false;
+    into->append(chunk, got);
+    limit -= got;
+  }
+  return true;
+}
+
+// Everything a worker's reply pipe brings, read by a thread of its own, which
+// wakes the driver's wait.
 class pipereader {
  public:
-  pipereader(HANDLE pipe, HANDLE wake, bool keepall) : pipe_(pipe), wake_(wake), keepall_(keepall) {
+  pipereader(HANDLE pipe, HANDLE wake) : pipe_(pipe), wake_(wake) {
     thread_ = std::thread([this] { run(); });
   }
   ~pipereader() {
@@ -125,10 +143,10 @@ class pipereader {
       DWORD got = 0;
       if (!ReadFile(pipe_, chunk, sizeof chunk, &got, nullptr) || got == 0) break;
       std::unique_lock<std::mutex> lock(m_);
-      if (keepall_)  // a reply: the worker waits while the driver is behind
-        room_.wait(lock, [&] { return stop_ || data_.size() < pipebacklog; });
+      // The worker waits while the driver is behind.
+      room_.wait(lock, [&] { return stop_ || data_.size() < pipebacklog; });
       if (stop_) break;
-      if (keepall_ || data_.size() < pipebacklog) data_.append(chunk, got);
+      data_.append(chunk, got);
       lock.unlock();
       SetEvent(wake_);
     }
@@ -138,7 +156,6 @@ class pipereader {
   }
 
   HANDLE pipe_, wake_;
-  bool keepall_;
   std::mutex m_;
   std::condition_variable room_;
   std::string data_;
@@ -150,14 +167,14 @@ class win32subprocess : public subprocess {
  public:
   win32subprocess(PROCESS_INFORMATION process, HANDLE jobs, HANDLE replies, HANDLE diagnostics, HANDLE cpumap,
                   HANDLE wake)
-      : process_(process), jobs_(jobs), replies_(replies, wake, true), diagnostics_(diagnostics, wake, false),
-        cpumap_(cpumap) {
+      : process_(process), jobs_(jobs), replies_(replies, wake), diagnostics_(diagnostics), cpumap_(cpumap) {
     published_ = static_cast<std::atomic<uint64_t>*>(MapViewOfFile(cpumap, FILE_MAP_READ, 0, 0, sizeof(uint64_t)));
   }
   ~win32subprocess() override {
     end();
     if (published_) UnmapViewOfFile(published_);
     CloseHandle(cpumap_);
+    CloseHandle(diagnostics_);
   }
 
   bool send(const stilljob& job) override {
@@ -182,8 +199,11 @@ class win32subprocess : public subprocess {
   }
 
   bool read(std::string* replies, size_t limit, std::string* diagnostics) override {
-    diagnostics_.take(diagnostics, 64 << 10);
-    return replies_.take(replies, limit);
+    const bool open = replies_.take(replies, limit);
+    // A worker writes its diagnostics before its reply: whatever came before
+    // the reply is in the pipe by now, and goes with it.
+    if (diagnosticsopen_) diagnosticsopen_ = takewaiting(diagnostics_, diagnostics, 64 << 10);
+    return open;
   }
 
   std::chrono::nanoseconds cputime() override {
@@ -207,12 +227,19 @@ class win32subprocess : public subprocess {
   }
 
   int id() const override { return static_cast<int>(process_.dwProcessId); }
-  bool ready() { return replies_.ready() || diagnostics_.ready(); }
+  // Whether a read would find something: a reply, the end, or diagnostics.
+  bool ready() {
+    DWORD waiting = 0;
+    return replies_.ready() || (diagnosticsopen_ && PeekNamedPipe(diagnostics_, nullptr, 0, nullptr, &waiting, nullptr) &&
+                                waiting > 0);
+  }
 
  private:
   PROCESS_INFORMATION process_;
   HANDLE jobs_;
-  pipereader replies_, diagnostics_;
+  pipereader replies_;
+  HANDLE diagnostics_;
+  bool diagnosticsopen_ = true;
   HANDLE cpumap_;
   std::atomic<uint64_t>* published_ = nullptr;
   std::string how_;
@@ -326,7 +353,8 @@ class win32subprocessset : public subprocessset {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
       if (left.count() <= 0) return waitstatus::timedout;
       const HANDLE events[] = {wake_, guard_.native().arrived};
-      const DWORD limit = timeout ? static_cast<DWORD>(std::min<int64_t>(left.count() + 1, INFINITE - 1)) : INFINITE;
+      // The diagnostics pipes wake nobody: they are looked at this often.
+      const DWORD limit = static_cast<DWORD>(std::min<int64_t>(left.count() + 1, 50));
       if (WaitForMultipleObjects(2, events, FALSE, limit) == WAIT_FAILED) {
         *reason = lasterror("cannot wait for the workers");
         return waitstatus::failed;
