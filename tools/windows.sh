@@ -423,7 +423,7 @@ step_check() {
   cp "$corpus/canon_40d_100x68.jpg" "$bad/DSC0001.JPG"
   patchsize "$corpus/canon_40d_100x68.jpg" 30000 40000 "$bad/DSC0002.JPG"
   printf 'not a picture' >"$bad/DSC0003.JPG"
-  cp "$root/testing/crash-win32.xpm" "$bad/DSC0004.JPG.xpm"
+  cp "$root/testing/crash.xpm" "$bad/DSC0004.JPG.xpm"
   cp "$corpus/nikon_p6000_640x480.jpg" "$bad/DSC0005-Ωmega-日本.JPG"
   status=$(runwine "$bad")
   [ "$status" = 2 ] || checkfail "bad stills: status $status, not 2: $(cat "$bad.err")"
@@ -446,7 +446,10 @@ step_check() {
   for ((i = 1; i <= 60; i++)); do cp "$corpus/canon_g9_2560x1600.jpg" "$stop/$(printf 'DSC%04d.JPG' "$i")"; done
   (cd "$stop" && exec wine "$build/vantrel.exe" </dev/null >"$stop.out" 2>"$stop.err") &
   pid=$!
-  for ((i = 0; i < 600 && ! -e "$stop/out0003.jpg"; i++)); do sleep 0.05; done
+  for ((i = 0; i < 600; i++)); do
+    [ -e "$stop/out0003.jpg" ] && break
+    sleep 0.05
+  done
   kill -INT "$pid"
   status=0
   wait "$pid" || status=$?

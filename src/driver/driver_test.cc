@@ -205,6 +205,15 @@ TEST_F(Run, BadStillsAreReportedAndSkippedWithoutGaps) {
        "too large: 30000 \u00d7 40000 pixels"},
       {"DSC0009.JPG.big", [](const std::string& p) { writefile(p, ""), fs::resize_file(p, 300 << 20); },
        "too large: a file of 300 MiB (at most 256 MiB)"},
+#if !defined(__SANITIZE_ADDRESS__)
+      // Its values line has one number too few: the loader copies a colour
+      // name of (size_t)-1 bytes and then follows a pointer made of the
+      // file's own bytes, which no machine maps. (AddressSanitizer's string
+      // functions catch the copy first and report, from inside the sandbox:
+      // there the preloaded crash of AStillThatCrashesItsWorker... stands in.)
+      {"DSC0010.JPG.xpm", [](const std::string& p) { writefile(p, readfile(VANTREL_SOURCE "/testing/crash.xpm")); },
+       "the image library crashed (Segmentation fault)"},
+#endif
       {"DSC0011.JPG.png",
        [](const std::string& p) {
          writepicture(p, 200, 150, [](unsigned x, unsigned y) { return rgb{uint8_t(x * y), uint8_t(x), uint8_t(y)}; });
