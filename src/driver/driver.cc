@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iostream>
 #include <memory>
+#include <new>
 #include <utility>
 
 #include "driver/commandline.h"
@@ -202,7 +203,16 @@ int runcommand(const std::vector<std::string>& args) {
     return runnodirectory;
   }
   outputfile log(1);
-  int status = runslideshow({line.folder, logisterminal()}, log.stream(), std::cerr);
+  int status = runincomplete;
+  try {
+    status = runslideshow({line.folder, logisterminal()}, log.stream(), std::cerr);
+  } catch (const std::bad_alloc&) {
+    // The workers are ended and the old script is as it was; the new one,
+    // unfinished, goes.
+    removefile(draftname);
+    std::cerr << "vantrel: out of memory" << std::endl;
+    return runincomplete;
+  }
   if (!log.close()) {
     std::cerr << "vantrel: standard output: cannot write the log: " << log.error() << std::endl;
     return std::max(status, runincomplete);
