@@ -8,6 +8,9 @@
 
 
 void setupprocess() {
+  // Whoever started the run may have left SIGCHLD ignored; then the kernel
+  // would reap the workers itself and hide how each one ended.
+  std::signal(SIGCHLD, SIG_DFL);
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);  // a file size limit: a write error, reported
   const rlimit nocore{0, 0};

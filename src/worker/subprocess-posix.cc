@@ -169,9 +169,10 @@ class posixsubprocess : public subprocess {
     if (pid_ > 0) {
       ::kill(pid_, SIGKILL);
       int status = 0;
-      while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+      pid_t waited;
+      while ((waited = waitpid(pid_, &status, 0)) < 0 && errno == EINTR) {
       }
-      how_ = deathreason(status);
+      how_ = waited == pid_ ? deathreason(status) : "the worker stopped unexpectedly";
       pid_ = -1;
     }
     return how_;
