@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace {
@@ -83,6 +84,8 @@ struct memoryfile {
   const unsigned char* data = nullptr;  // reading
   size_t size = 0;
   std::string* out = nullptr;  // writing
+  size_t limit = 0;            // the most that may be written
+  bool full = false;           // whether more was refused
   size_t at = 0;
 
   size_t length() const { return out ? out->size() : size; }
@@ -120,7 +123,16 @@ ILint ILAPIENTRY memtell(ILHANDLE h) { return static_cast<ILint>(mem(h).at); }
 ILint ILAPIENTRY memwrite(const void* buffer, ILuint size, ILuint number, ILHANDLE h) {
   memoryfile& f = mem(h);
   const size_t bytes = static_cast<size_t>(size) * number;
-  if (f.out->size() < f.at + bytes) f.out->resize(f.at + bytes);
+  if (bytes > f.limit || f.at > f.limit - bytes) {
+    f.full = true;
+    return 0;
+  }
+  // Nothing may be thrown through the library's C code.
+  try {
+    if (f.out->size() < f.at + bytes) f.out->resize(f.at + bytes);
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
   std::memcpy(&(*f.out)[f.at], buffer, bytes);
   f.at += bytes;
   return static_cast<ILint>(number);
@@ -250,10 +262,11 @@ bool encodejpeg(size_t limit, std::string* jpeg, std::string* reason) {
   jpeg->clear();
   memoryfile file;
   file.out = jpeg;
+  file.limit = limit;
   ilSetWrite(noopen, noclose, memputc, memseek, memtell, memwrite);
   const bool ok = checked([&] { return ilSaveF(IL_JPG, &file) > 0 ? IL_TRUE : IL_FALSE; }, reason);
   ilResetWrite();
-  if (ok && jpeg->size() > limit) {
+  if (file.full) {
     *reason = "the frame takes more than " + std::to_string(limit >> 20) + " MiB";
     return false;
   }

@@ -96,4 +96,23 @@ TEST(Orientation, ReadsTheTagAndIgnoresAnythingElse) {
     EXPECT_EQ(exiforientation(s.data(), s.size()), 1);
 }
 
+TEST(Frame, AFrameOverItsBoundIsRefusedBeforeItGrowsPastIt) {
+  // Noise compresses badly: this frame takes far more than 2 KiB.
+  tempdir dir;
+  ASSERT_TRUE(writepicture(dir / "noise.png", 160, 120, [](unsigned x, unsigned y) {
+    const unsigned v = (x * 2654435761u) ^ (y * 40503u) ^ (x * y * 97u);
+    return rgb{static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16)};
+  }));
+  const std::string png = readfile(dir / "noise.png");
+  std::string reason, jpeg;
+  ASSERT_EQ(loadimage("noise.png", png.data(), png.size(), &reason), loadstatus::loaded) << reason;
+  EXPECT_FALSE(encodejpeg(2048, &jpeg, &reason));
+  EXPECT_LE(jpeg.size(), 2048u);
+  EXPECT_EQ(reason.rfind("the frame takes more than", 0), 0u) << reason;
+  ASSERT_TRUE(encodejpeg(framelimit, &jpeg, &reason)) << reason;
+  EXPECT_GT(jpeg.size(), 2048u);
+  EXPECT_EQ(jpeg.substr(0, 2), "\xff\xd8");
+  EXPECT_EQ(jpeg.substr(jpeg.size() - 2), "\xff\xd9");
+}
+
 }  // namespace
