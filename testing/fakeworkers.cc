@@ -55,13 +55,13 @@ class fakeworker : public subprocess {
 }  // namespace
 
 std::unique_ptr<subprocess> fakeworkers::start(std::string* reason) {
-  std::optional<fakeoutput> out = script_(started);
+  std::optional<fakeoutput> out = script_(sent.size());
   if (!out) {
     *reason = "cannot start a worker: refused by the test";
     return nullptr;
   }
+  const size_t n = sent.size();
   sent.emplace_back();
-  const size_t n = started++;
   return std::make_unique<fakeworker>(std::move(*out), &sent[n], static_cast<int>(n), &alive);
 }
 

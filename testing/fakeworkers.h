@@ -31,7 +31,6 @@ class fakeworkers : public subprocessset {
 
   // The names of the jobs each worker was sent, by worker.
   std::deque<std::vector<std::string>> sent;
-  size_t started = 0;
   // How many of the workers started still exist.
   size_t alive = 0;
 

@@ -7,14 +7,13 @@
 bool processimage(int& counter, const std::string& name, const slideresult& made, const std::string& diagnostics,
                   const slidestreams& out) {
   out.log << "processimage:" << (out.escapelog ? escapedname(name) : name) << '\n';
-  const std::string shown = escapedname(name);
   if (!diagnostics.empty()) {
     out.log.flush();
     out.err << workerlines(name, diagnostics);
     out.err.flush();
   }
   auto fail = [&](const std::string& what) {
-    reportfailure(out.log, out.err, shown + ": " + what);
+    reportfailure(out.log, out.err, escapedname(name) + ": " + what);
     return false;
   };
   switch (made.state) {

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "worker/wire.h"
+
 namespace {
 
 // The length of the UTF-8 sequence at text[0], or 0 if there is none. Code
@@ -78,9 +80,7 @@ std::string workerlines(std::string_view name, const std::string& diagnostics) {
   while (at < diagnostics.size()) {
     size_t end = diagnostics.find('\n', at);
     if (end == std::string::npos) end = diagnostics.size();
-    std::string line;
-    for (char c : diagnostics.substr(at, end - at)) line += (c >= 0x20 && c <= 0x7e) ? c : '?';
-    out += prefix + line + '\n';
+    out += prefix + printable(std::string_view(diagnostics).substr(at, end - at)) + '\n';
     at = end + 1;
   }
   return out;

@@ -141,7 +141,7 @@ bool workerpool::run(size_t count, const opener& open, const committer& commit) 
   results_.assign(count, std::nullopt);
   diagnostics_.assign(count, std::string());
   const std::string overdue = overduereason(settings_), stalled = stalledreason(settings_);
-  const size_t window = settings_.ahead * workers_.size();
+  const size_t window = std::max<size_t>(1, settings_.ahead) * workers_.size();
   size_t handedout = 0, committed = 0;
   unsigned resumptions = guard_.resumptions();
   auto stop = [&] {

@@ -22,19 +22,18 @@ static_assert(numberedinorder(), "a reply's state is a slidestate's number");
 constexpr uint32_t statecount = std::size(wirestates);
 static_assert(forbiddenstate >= statecount, "the sandbox's note must not look like a slidestate");
 
-// A reason from a worker goes to the user's terminal: printable ASCII only.
-std::string printable(const std::string& text) {
-  std::string out = text;
-  for (char& c : out)
-    if (c < 0x20 || c > 0x7e) c = '?';
-  return out;
-}
-
 bool wholejpeg(const char* jpeg, size_t size) {
   return size >= 4 && std::memcmp(jpeg, "\xff\xd8", 2) == 0 && std::memcmp(jpeg + size - 2, "\xff\xd9", 2) == 0;
 }
 
 }  // namespace
+
+std::string printable(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (c < 0x20 || c > 0x7e) c = '?';
+  return out;
+}
 
 std::string encodereply(const slideresult& result) {
   const replyheader h{replymagic,
