@@ -1,6 +1,8 @@
 #include "driver/driver.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <new>
@@ -68,18 +70,89 @@ bool makeslides(const std::vector<std::string>& stills, int& counter, const slid
 }
 
 // Removes the frames of an earlier run numbered from `first` on, as long as
-// they follow each other, and says which went, in one line.
-void removeoldframes(int first, std::ostream& log, std::ostream& err) {
+// they follow each other, and says which went, in one line. False if one
+// of them could not be removed.
+bool removeoldframes(int first, std::ostream& log, std::ostream& err) {
   int last = first;
-  while (lookup(slidename(last)) == entrykind::file && removefile(slidename(last))) ++last;
+  bool removable = true;
+  while (lookup(slidename(last)) == entrykind::file && (removable = removefile(slidename(last)))) ++last;
+  const std::string whynot = removable ? "" : std::strerror(errno);
   const int removed = last - first;
-  if (removed == 0) return;
   const std::string from = slidename(first), to = slidename(last - 1);
-  reportfailure(log, err,
-                removed == 1   ? "removed " + from + ", a frame of an earlier run"
-                : removed == 2 ? "removed " + from + " and " + to + ", frames of an earlier run"
-                               : "removed " + from + " ... " + to + ", " + std::to_string(removed) +
-                                     " frames of an earlier run");
+  if (removed > 0)
+    reportfailure(log, err,
+                  removed == 1   ? "removed " + from + ", a frame of an earlier run"
+                  : removed == 2 ? "removed " + from + " and " + to + ", frames of an earlier run"
+                                 : "removed " + from + " ... " + to + ", " + std::to_string(removed) +
+                                       " frames of an earlier run");
+  if (!removable)
+    reportfailure(log, err, "cannot remove " + slidename(last) + ", a frame of an earlier run: " + whynot);
+  return removable;
+}
+
+// The run in its folder, held and listed as far as the folder's opening.
+int runinfolder(std::unique_ptr<folderlisting> folder, const std::string& which, const runoptions& options,
+                interruptguard& guard, std::ostream& log, std::ostream& err) {
+  std::string reason;
+  // The new script is written beside the old one, which stays as it is
+  // until the new one is complete.
+  outputfile script;
+  const entrykind old = lookup(scriptname);
+  removefile(draftname);
+  bool scriptopened = false;
+  if (old == entrykind::folder)
+    reportfailure(log, err, std::string(scriptname) + ": cannot create: Is a directory");
+  else if (!(scriptopened = script.open(draftname)))
+    reportfailure(log, err, std::string(scriptname) + ": cannot create: " + script.error());
+  bool complete = scriptopened;
+  writescriptopening(script.stream());
+
+  listoptions listing;
+  listing.interrupted = [&] { return guard.pending(); };
+  listing.draft = draftname;
+  listing.draftshownas = old == entrykind::none ? scriptname : "";
+  listing.escape = options.escapelog;
+  std::string readerror;
+  const std::vector<std::string> stills = liststills(*folder, log, &readerror, listing);
+  folder.reset();
+  if (!readerror.empty()) {
+    reportfailure(log, err, "cannot read " + which + " to its end: " + readerror);
+    complete = false;
+  }
+
+  int counter = 1;
+  if (!guard.pending())
+    complete &= makeslides(stills, counter, slidestreams{log, script.stream(), err, options.escapelog}, guard);
+
+  log << "Counter=" << counter << '\n';
+  log.flush();
+  writetransitionchain(script.stream(), counter);
+  writescriptclosing(script.stream());
+  bool scriptwritten = scriptopened && script.close();
+  if (scriptopened && !scriptwritten) {
+    reportfailure(log, err, std::string(scriptname) + ": cannot write: " + script.error());
+  } else if (scriptwritten && !replacefile(draftname, scriptname, &reason)) {
+    reportfailure(log, err, std::string(scriptname) + ": cannot replace: " + reason);
+    scriptwritten = false;
+  }
+  if (!scriptwritten) {
+    removefile(draftname);
+    complete = false;
+  }
+  complete &= removeoldframes(counter, log, err);
+
+  if (guard.signal() != 0) {
+    reportfailure(log, err,
+                  "interrupted (" + guard.name() + "): " + std::to_string(counter - 1) +
+                      (counter == 2 ? " slide" : " slides") + " made" +
+                      (scriptwritten ? std::string(", and ") + scriptname + " holds them" : std::string()));
+    guard.reraise();
+  }
+  if (stills.empty())
+    reportfailure(log, err, "no camera stills (names beginning \"DSC\" and containing \".JPG\") were found");
+  log << "Run finished..press any key!\n";
+  log.flush();
+  return complete ? runcomplete : runincomplete;
 }
 
 }  // namespace
@@ -114,12 +187,12 @@ int runslideshow(const runoptions& options, std::ostream& log, std::ostream& err
   interruptguard guard;
 
   std::string reason;
-  auto folder = std::make_unique<folderlisting>(".");
-  if ((!options.folder.empty() && !enterfolder(options.folder, &reason)) ||
-      !(folder = std::make_unique<folderlisting>("."))->ok()) {
+  const std::string which = options.folder.empty() ? "the current directory" : escapedname(options.folder);
+  std::unique_ptr<folderlisting> folder;
+  if (options.folder.empty() || enterfolder(options.folder, &reason)) folder = std::make_unique<folderlisting>(".");
+  if (!folder || !folder->ok()) {
     log << "Opendir failure;terminating";
-    const std::string which = options.folder.empty() ? "the current directory" : escapedname(options.folder);
-    reportfailure(log, err, "cannot open " + which + ": " + (reason.empty() ? folder->error() : reason));
+    reportfailure(log, err, "cannot open " + which + ": " + (folder ? folder->error() : reason));
     return runnodirectory;
   }
   folderlock lock;
@@ -127,66 +200,13 @@ int runslideshow(const runoptions& options, std::ostream& log, std::ostream& err
     reportfailure(log, err, escapedname(currentfolder()) + ": busy: another vantrel run is working in this folder");
     return runnodirectory;
   }
-
-  // The new script is written beside the old one, which stays as it is
-  // until the new one is complete.
-  outputfile script;
-  const entrykind old = lookup(scriptname);
-  removefile(draftname);
-  bool scriptopened = false;
-  if (old == entrykind::folder)
-    reportfailure(log, err, std::string(scriptname) + ": cannot create: Is a directory");
-  else if (!(scriptopened = script.open(draftname)))
-    reportfailure(log, err, std::string(scriptname) + ": cannot create: " + script.error());
-  bool complete = scriptopened;
-  writescriptopening(script.stream());
-
-  listoptions listing;
-  listing.interrupted = [&] { return guard.pending(); };
-  listing.draft = draftname;
-  listing.draftshownas = old == entrykind::none ? scriptname : "";
-  listing.escape = options.escapelog;
-  std::string readerror;
-  const std::vector<std::string> stills = liststills(*folder, log, &readerror, listing);
-  folder.reset();
-  if (!readerror.empty()) {
-    reportfailure(log, err, "cannot read the folder to its end: " + readerror);
-    complete = false;
-  }
-
-  int counter = 1;
-  if (!guard.pending())
-    complete &= makeslides(stills, counter, slidestreams{log, script.stream(), err, options.escapelog}, guard);
-
-  log << "Counter=" << counter << '\n';
-  log.flush();
-  writetransitionchain(script.stream(), counter);
-  writescriptclosing(script.stream());
-  bool scriptwritten = scriptopened && script.close();
-  if (scriptopened && !scriptwritten) {
-    reportfailure(log, err, std::string(scriptname) + ": cannot write: " + script.error());
-  } else if (scriptwritten && !replacefile(draftname, scriptname, &reason)) {
-    reportfailure(log, err, std::string(scriptname) + ": cannot replace: " + reason);
-    scriptwritten = false;
-  }
-  if (!scriptwritten) {
+  try {
+    return runinfolder(std::move(folder), which, options, guard, log, err);
+  } catch (const std::bad_alloc&) {
+    // The unfinished script goes while the folder is still this run's.
     removefile(draftname);
-    complete = false;
+    throw;
   }
-  removeoldframes(counter, log, err);
-
-  if (guard.signal() != 0) {
-    reportfailure(log, err,
-                  "interrupted (" + guard.name() + "): " + std::to_string(counter - 1) +
-                      (counter == 2 ? " slide" : " slides") + " made" +
-                      (scriptwritten ? std::string(", and ") + scriptname + " holds them" : std::string()));
-    guard.reraise();
-  }
-  if (stills.empty())
-    reportfailure(log, err, "no camera stills (names beginning \"DSC\" and containing \".JPG\") were found");
-  log << "Run finished..press any key!\n";
-  log.flush();
-  return complete ? runcomplete : runincomplete;
 }
 
 int runcommand(const std::vector<std::string>& args) {
@@ -197,7 +217,7 @@ int runcommand(const std::vector<std::string>& args) {
   if (line.what == commandline::action::help) return std::cout << helptext << std::flush ? 0 : runincomplete;
   if (line.what == commandline::action::version) return std::cout << versiontext << std::flush ? 0 : runincomplete;
   if (line.what == commandline::action::run && !line.folder.empty() && !isfolder(line.folder, &reason))
-    mistake = escapedname(line.folder) + ": " + reason;
+    mistake = line.folder + ": " + reason;
   if (!mistake.empty()) {
     std::cerr << "vantrel: " << escapedname(mistake) << '\n' << usageline << std::flush;
     return runnodirectory;
@@ -207,9 +227,8 @@ int runcommand(const std::vector<std::string>& args) {
   try {
     status = runslideshow({line.folder, logisterminal()}, log.stream(), std::cerr);
   } catch (const std::bad_alloc&) {
-    // The workers are ended and the old script is as it was; the new one,
-    // unfinished, goes.
-    removefile(draftname);
+    // The workers are ended, the old script is as it was and the new one,
+    // unfinished, is gone.
     std::cerr << "vantrel: out of memory" << std::endl;
     return runincomplete;
   }
