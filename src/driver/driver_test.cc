@@ -57,6 +57,8 @@ TEST(StillList, LogsEveryEntryAndSortsStillsBytewise) {
   EXPECT_EQ(logged, expected);
 }
 
+const rgb red{220, 30, 30}, blue{30, 40, 210}, green{40, 200, 60}, yellow{230, 220, 40}, black{0, 0, 0};
+
 // The built tool, run as a user runs it, in folders made for each test.
 class Run : public ::testing::Test {
  protected:
@@ -69,6 +71,19 @@ class Run : public ::testing::Test {
   void still(const std::string& name, unsigned w, unsigned h, rgb colour) { still(name, w, h, colour, colour); }
 
   picture frame(int number) { return readpicture(dir / slidename(number)); }
+
+  // 81 camera-sized stills (one picture, linked), for a run that takes a
+  // while; and the wait, of at most 30 s, until it has made frame n.
+  void manystills() {
+    still("DSC0000.JPG", 1600, 1200, red, blue);
+    for (int i = 1; i <= 80; ++i)
+      fs::create_symlink(dir / "DSC0000.JPG", dir / ("DSC" + std::to_string(1000 + i) + ".JPG"));
+  }
+  void waitforframe(int n) {
+    const auto start = std::chrono::steady_clock::now();
+    while (!fs::exists(dir / slidename(n)) && std::chrono::steady_clock::now() - start < std::chrono::seconds(30))
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
 
   // The command that runs the tool as user nobody, for a test that needs a
   // permission root would not be refused; empty, with *why, where that
@@ -115,8 +130,6 @@ class Run : public ::testing::Test {
 
   tempdir dir;
 };
-
-const rgb red{220, 30, 30}, blue{30, 40, 210}, green{40, 200, 60}, yellow{230, 220, 40}, black{0, 0, 0};
 
 TEST_F(Run, TurnsStillsIntoNumberedFramesAndAScript) {
   still("DSC0002.JPG", 300, 400, green);       // portrait
@@ -302,14 +315,11 @@ TEST_F(Run, OneWorkerAndSeveralMakeTheSameBytes) {
 }
 
 TEST_F(Run, AnInterruptedRunIsSandboxedAndLeavesAConsistentKit) {
-  still("DSC0000.JPG", 1600, 1200, red, blue);
-  for (int i = 1; i <= 80; ++i) fs::create_symlink(dir / "DSC0000.JPG", dir / ("DSC" + std::to_string(1000 + i) + ".JPG"));
+  manystills();
   tempdir capture;
   const std::string tag = "VANTREL_TEST_RUN=" + dir.path();
   const int pid = startprogram({"env", tag, VANTREL_BINARY}, dir.path(), capture / "out", capture / "err");
-  const auto start = std::chrono::steady_clock::now();
-  while (!fs::exists(dir / "out0003.jpg") && std::chrono::steady_clock::now() - start < std::chrono::seconds(30))
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  waitforframe(3);
   // While it runs, every worker is locked in and holds nothing it could
   // write a file or list a folder through.
   const std::string children = readfile("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
@@ -476,14 +486,11 @@ TEST_F(Run, TheScriptIsReplacedWholeAndNeverThroughALink) {
 }
 
 TEST_F(Run, AKilledRunLeavesTheOldScriptAndTheNextRunTidiesUp) {
-  still("DSC0000.JPG", 1600, 1200, red, blue);
-  for (int i = 1; i <= 80; ++i) fs::create_symlink(dir / "DSC0000.JPG", dir / ("DSC" + std::to_string(1000 + i) + ".JPG"));
+  manystills();
   writefile(dir / "anim.avs", "the script of an earlier run");
   tempdir capture;
   const int pid = startprogram({VANTREL_BINARY}, dir.path(), capture / "out", capture / "err");
-  const auto start = std::chrono::steady_clock::now();
-  while (!fs::exists(dir / "out0002.jpg") && std::chrono::steady_clock::now() - start < std::chrono::seconds(30))
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  waitforframe(2);
   kill(pid, SIGKILL);
   EXPECT_EQ(finishprogram(pid).status, 128 + SIGKILL);
   EXPECT_EQ(readfile(dir / "anim.avs"), "the script of an earlier run");
@@ -704,13 +711,10 @@ TEST_F(Run, AnInterruptionDuringTheListingIsAnsweredThere) {
 }
 
 TEST_F(Run, CtrlBackslashIsAnsweredLikeCtrlCAndLeavesNoCore) {
-  still("DSC0000.JPG", 1600, 1200, red, blue);
-  for (int i = 1; i <= 80; ++i) fs::create_symlink(dir / "DSC0000.JPG", dir / ("DSC" + std::to_string(1000 + i) + ".JPG"));
+  manystills();
   tempdir capture;
   const int pid = startprogram({VANTREL_BINARY}, dir.path(), capture / "out", capture / "err");
-  const auto start = std::chrono::steady_clock::now();
-  while (!fs::exists(dir / "out0002.jpg") && std::chrono::steady_clock::now() - start < std::chrono::seconds(30))
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  waitforframe(2);
   kill(pid, SIGQUIT);
   EXPECT_EQ(finishprogram(pid).status, 128 + SIGQUIT);
   int made = 0;
