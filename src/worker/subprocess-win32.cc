@@ -1,8 +1,9 @@
 // The process layer on Windows: each worker is this program started again
 // in a worker mode that only this layer asks for (serveifworker), in a job
 // object that ends it with the driver. Jobs go to its standard input,
-// replies come from its standard output, and its standard error is its
-// diagnostics; a thread of the driver reads each of those pipes. A still
+// replies come through a pipe of their own, whose handle its command line
+// names, and whatever it prints on its standard output or error is its
+// diagnostics; a thread of the driver reads the replies. A still
 // travels as a read-only file mapping handed into the worker, so that the
 // worker opens nothing and no byte of the still is copied.
 //
@@ -178,15 +179,16 @@ class win32subprocess : public subprocess {
   }
 
   bool send(const stilljob& job) override {
+    // A still that cannot be mapped (it shrank to nothing since it was
+    // opened) goes without its bytes, and the worker says it cannot read it.
     HANDLE remote = nullptr;
     if (job.size() > 0) {
       const HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(job.fd()));
       const HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
-      if (!mapping) return false;
-      const BOOL handed = DuplicateHandle(GetCurrentProcess(), mapping, process_.hProcess, &remote,
-                                          FILE_MAP_READ, FALSE, 0);
-      CloseHandle(mapping);
-      if (!handed) return false;
+      if (mapping &&
+          !DuplicateHandle(GetCurrentProcess(), mapping, process_.hProcess, &remote, FILE_MAP_READ, FALSE, 0))
+        remote = nullptr;
+      if (mapping) CloseHandle(mapping);
     }
     const jobheader header{job.size(), job.name().size()};
     const uint64_t handle = reinterpret_cast<uintptr_t>(remote);
@@ -245,6 +247,14 @@ class win32subprocess : public subprocess {
   std::string how_;
 };
 
+// A handle's value, as a worker's command line names it.
+std::wstring handlenumber(HANDLE h) {
+  return std::to_wstring(static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(h)));
+}
+HANDLE handlefrom(const std::string& number) {
+  return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(std::strtoull(number.c_str(), nullptr, 10)));
+}
+
 // A pipe whose one end the child inherits.
 bool makepipe(HANDLE* parent, HANDLE* child, bool childreads) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -262,7 +272,8 @@ class win32subprocessset : public subprocessset {
       : settings_(std::move(settings)), guard_(guard), beforestart_(std::move(beforestart)) {
     wake_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     // Every worker ends when the driver does, however it ends; a crash ends
-    // a worker at once; its memory is bounded where Windows enforces it.
+    // a worker at once; its memory is bounded where Windows enforces it. A
+    // worker that cannot be held so is not started.
     job_ = CreateJobObjectW(nullptr, nullptr);
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     // No more processes in it than there can be workers: a worker cannot
@@ -275,7 +286,11 @@ class win32subprocessset : public subprocessset {
       limits.BasicLimitInformation.LimitFlags |= JOB_OBJECT_LIMIT_PROCESS_MEMORY;
       limits.ProcessMemoryLimit = static_cast<SIZE_T>(settings_.memorylimit);
     }
-    if (job_) SetInformationJobObject(job_, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    if (!job_ || !SetInformationJobObject(job_, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+      joberror_ = lasterror("cannot start a worker: cannot make its job object");
+      if (job_) CloseHandle(job_);
+      job_ = nullptr;
+    }
     // The token that tells a worker it was started as one (serveifworker).
     std::random_device random;
     char token[32];
@@ -289,6 +304,10 @@ class win32subprocessset : public subprocessset {
   }
 
   std::unique_ptr<subprocess> start(std::string* reason) override {
+    if (!job_) {
+      *reason = joberror_;
+      return nullptr;
+    }
     HANDLE jobs = nullptr, jobsin = nullptr, replies = nullptr, repliesout = nullptr, diag = nullptr, diagout = nullptr;
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     const HANDLE cpumap = CreateFileMappingW(INVALID_HANDLE_VALUE, &inherit, PAGE_READWRITE, 0, sizeof(uint64_t), nullptr);
@@ -315,15 +334,14 @@ class win32subprocessset : public subprocessset {
     startup.StartupInfo.cb = sizeof startup;
     startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
     startup.StartupInfo.hStdInput = jobsin;
-    startup.StartupInfo.hStdOutput = repliesout;
+    startup.StartupInfo.hStdOutput = diagout;
     startup.StartupInfo.hStdError = diagout;
     startup.lpAttributeList = attributes;
 
     wchar_t program[32768];
     GetModuleFileNameW(nullptr, program, sizeof program / sizeof *program);
     std::wstring line = L"\"" + std::wstring(program) + L"\" " + widen(workerflag) + L" " + widen(token_) + L" " +
-                        widen(settings_.name) + L" " +
-                        std::to_wstring(static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(cpumap)));
+                        widen(settings_.name) + L" " + handlenumber(cpumap) + L" " + handlenumber(repliesout);
     if (beforestart_) beforestart_();
     PROCESS_INFORMATION process{};
     const BOOL started = CreateProcessW(program, line.data(), nullptr, nullptr, TRUE,
@@ -335,7 +353,15 @@ class win32subprocessset : public subprocessset {
       closeall();
       return nullptr;
     }
-    if (job_) AssignProcessToJobObject(job_, process.hProcess);
+    if (!AssignProcessToJobObject(job_, process.hProcess)) {
+      *reason = lasterror("cannot start a worker: cannot put it in its job object");
+      TerminateProcess(process.hProcess, 1);
+      WaitForSingleObject(process.hProcess, INFINITE);
+      CloseHandle(process.hProcess);
+      CloseHandle(process.hThread);
+      closeall();
+      return nullptr;
+    }
     ResumeThread(process.hThread);
     for (HANDLE h : {jobsin, repliesout, diagout}) CloseHandle(h);
     return std::make_unique<win32subprocess>(process, jobs, replies, diag, cpumap, wake_);
@@ -367,12 +393,15 @@ class win32subprocessset : public subprocessset {
   const interruptguard& guard_;
   std::function<void()> beforestart_;
   HANDLE wake_, job_;
+  std::string joberror_;
   std::string token_;
 };
 
 // The worker's side.
 
 std::atomic<uint64_t>* published = nullptr;
+// Where this worker's replies go (its command line names it).
+HANDLE replyhandle = INVALID_HANDLE_VALUE;
 
 LONG WINAPI crashed(EXCEPTION_POINTERS* info) {
   // Ended at once with the exception's code: no debugger, no dialog.
@@ -399,7 +428,7 @@ struct workerchannel::platform {
     view = nullptr;
   }
   HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
-  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  HANDLE out = replyhandle;
   void* view = nullptr;
 };
 
@@ -417,6 +446,7 @@ bool workerchannel::receive(std::string* name, const char** data, size_t* size, 
   if (!readwhole(p.in, name->data(), name->size()) || !readwhole(p.in, &handle, sizeof handle)) return false;
   const size_t length = static_cast<size_t>(std::min<uint64_t>(header.size, stillfilelimit));
   const HANDLE mapping = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handle));
+  if (length > 0 && !mapping) *error = "cannot read: it could not be handed to the worker";
   if (length > 0 && mapping) {
     p.view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, length);
     if (!p.view) *error = GetLastError() == ERROR_NOT_ENOUGH_MEMORY ? "out of memory" : lasterror("cannot read");
@@ -439,7 +469,7 @@ bool workerchannel::reply(const std::string& bytes) {
 void serveifworker(const std::vector<std::string>& args,
                    const std::function<const workersettings*(const std::string& name)>& find) {
   wchar_t token[64] = L"";
-  if (args.size() != 4 || args[0] != workerflag || !GetEnvironmentVariableW(tokenvariable, token, 64) ||
+  if (args.size() != 5 || args[0] != workerflag || !GetEnvironmentVariableW(tokenvariable, token, 64) ||
       widen(args[1]) != token)
     return;
   const workersettings* settings = find(args[2]);
@@ -449,7 +479,8 @@ void serveifworker(const std::vector<std::string>& args,
   // The driver alone answers the user's Ctrl-C, and ends the workers.
   SetConsoleCtrlHandler(nullptr, TRUE);
   // The processor time this worker has used, published for the driver.
-  const HANDLE cpumap = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(std::strtoull(args[3].c_str(), nullptr, 10)));
+  const HANDLE cpumap = handlefrom(args[3]);
+  replyhandle = handlefrom(args[4]);
   published = static_cast<std::atomic<uint64_t>*>(MapViewOfFile(cpumap, FILE_MAP_WRITE, 0, 0, sizeof(uint64_t)));
   if (published) {
     std::thread([] {
