@@ -6,8 +6,10 @@
 namespace {
 
 std::atomic<int> caught{0};
-HANDLE arrived = nullptr;  // interruptguard's event, for the handler
-HANDLE answered = nullptr;  // set when the run has answered a close
+// Made once and never closed: the handler runs in a thread of its own and
+// may still hold them when a guard goes.
+const HANDLE arrived = CreateEventW(nullptr, TRUE, FALSE, nullptr);   // an interruption is noted
+const HANDLE answered = CreateEventW(nullptr, TRUE, FALSE, nullptr);  // the run has answered a close
 
 // A close, a log-off or a shut-down ends the process once this returns:
 // it waits a little for the run to finish its kit.
@@ -23,9 +25,9 @@ BOOL WINAPI notecontrol(DWORD event) {
 }  // namespace
 
 interruptguard::interruptguard() : native_(std::make_unique<platform>()) {
-  native_->arrived = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  arrived = native_->arrived;
-  answered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  native_->arrived = arrived;
+  ResetEvent(arrived);
+  ResetEvent(answered);
   caught = 0;
   SetConsoleCtrlHandler(notecontrol, TRUE);
 }
@@ -33,7 +35,6 @@ interruptguard::interruptguard() : native_(std::make_unique<platform>()) {
 interruptguard::~interruptguard() {
   SetConsoleCtrlHandler(notecontrol, FALSE);
   SetEvent(answered);
-  CloseHandle(native_->arrived);
 }
 
 int interruptguard::signal() const { return caught; }
