@@ -440,6 +440,16 @@ step_check() {
     checkfail "bad stills: not exactly two frames"
   say "bad stills: named and skipped, status 2; a name outside the code page made its frame"
 
+  # A folder named on the command line as a shell completes it, with a
+  # separator at its end.
+  local given=$check/given
+  mkdir -p "$given"
+  cp "$corpus/canon_40d_100x68.jpg" "$given/DSC0001.JPG"
+  status=0
+  (cd "$check" && wine "$build/vantrel.exe" 'given\' </dev/null >"$given.out" 2>"$given.err") || status=$?
+  [ "$status" = 0 ] && [ -s "$given/out0001.jpg" ] || checkfail "vantrel.exe given\\: status $status: $(cat "$given.err")"
+  say "a folder named with a separator at its end: its frame made"
+
   # Ctrl-C, as wine passes a SIGINT on, in the middle of a run.
   local stop=$check/interrupted pid i
   mkdir -p "$stop"

@@ -39,12 +39,6 @@ int createnew(const std::string& name, bool) {
   return open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
 }
 
-bool isfolder(const std::string& path, std::string* reason) {
-  const entrykind kind = examine(path, nullptr);
-  if (kind != entrykind::folder) *reason = kind == entrykind::none ? std::strerror(errno) : "not a folder";
-  return kind == entrykind::folder;
-}
-
 bool enterfolder(const std::string& path, std::string* reason) {
   if (chdir(path.c_str()) == 0) return true;
   *reason = std::strerror(errno);

@@ -36,8 +36,13 @@ entrykind kindof(const struct _stat64& st, uint64_t* size) {
 }  // namespace
 
 entrykind examine(const std::string& path, uint64_t* size) {
+  // The C library finds no folder under a name that ends in a separator
+  // ("photos\", as a shell completes it), unless it is a root ("C:\", "\").
+  std::string name = path;
+  while (name.size() > 1 && (name.back() == '\\' || name.back() == '/') && name[name.size() - 2] != ':')
+    name.pop_back();
   struct _stat64 st {};
-  return _stat64(path.c_str(), &st) == 0 ? kindof(st, size) : entrykind::none;
+  return _stat64(name.c_str(), &st) == 0 ? kindof(st, size) : entrykind::none;
 }
 
 entrykind examine(int fd, uint64_t* size) {
@@ -52,12 +57,6 @@ int createnew(const std::string& name, bool text) {
   // a frame's bytes are binary.
   return _open(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_NOINHERIT | (text ? _O_TEXT : _O_BINARY),
                _S_IREAD | _S_IWRITE);
-}
-
-bool isfolder(const std::string& path, std::string* reason) {
-  const entrykind kind = examine(path, nullptr);
-  if (kind != entrykind::folder) *reason = kind == entrykind::none ? std::strerror(errno) : "not a folder";
-  return kind == entrykind::folder;
 }
 
 bool enterfolder(const std::string& path, std::string* reason) {

@@ -8,6 +8,12 @@
 #include "driver/folder-platform.h"
 #include "worker/wire.h"
 
+bool isfolder(const std::string& path, std::string* reason) {
+  const entrykind kind = examine(path, nullptr);
+  if (kind != entrykind::folder) *reason = kind == entrykind::none ? std::strerror(errno) : "not a folder";
+  return kind == entrykind::folder;
+}
+
 struct folderlisting::platform {
   DIR* dir = nullptr;
 };
