@@ -47,6 +47,9 @@ done
 triplet=aarch64-linux-gnu
 root=$src/build/cross/arm64
 sysroot=$root/sysroot
+# The test build: with the sanitizers (VANTREL_CROSS_SANITIZE=1) in a folder of its own.
+testbuild=$root/test
+if [ "${VANTREL_CROSS_SANITIZE:-0}" = 1 ]; then testbuild=$root/test-sanitize; fi
 debs=$root/debs
 corpus=$src/../shared/corpus
 jobs=$(nproc)
@@ -93,10 +96,13 @@ libdirs=("$sysroot/lib/$triplet" "$sysroot/usr/lib/$triplet")
 checklibs() {
   local -A seen=()
   local queue=("$@") file soname dir found
+  local needed
   while [ ${#queue[@]} -gt 0 ]; do
     file=${queue[0]}
     queue=("${queue[@]:1}")
-    for soname in $("$triplet-readelf" -d "$file" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
+    # Read apart from the loop, so that a file readelf cannot read fails here.
+    needed=$("$triplet-readelf" -d "$file") || fail "cannot read the dynamic section of $file"
+    for soname in $(sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' <<<"$needed"); do
       [ -z "${seen[$soname]:-}" ] || continue
       found=
       for dir in "${libdirs[@]}"; do
@@ -157,11 +163,11 @@ configure() {  # configure DIR CMAKE-ARGS...
 
 step_test() {
   [ -f "$sysroot/.packages" ] || fail "no sysroot: run tools/cross.sh arm64 sysroot first"
-  local dir=$root/test sanitize=OFF
+  local dir=$testbuild sanitize=OFF
   if [ "${VANTREL_CROSS_SANITIZE:-0}" = 1 ]; then
     # AddressSanitizer and UndefinedBehaviorSanitizer work under qemu-user;
     # LeakSanitizer does not (it needs ptrace), so it is off.
-    dir=$root/test-sanitize sanitize=ON
+    sanitize=ON
     export ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   fi
   configure "$dir" -DCMAKE_BUILD_TYPE=Debug -DVANTREL_WERROR=ON -DVANTREL_SANITIZE="$sanitize" \
@@ -199,7 +205,7 @@ runon() {
 
 step_compare() {
   command -v djpeg >/dev/null || fail "no djpeg (libjpeg-turbo-progs): run tools/deps.sh cross"
-  local arm=$root/test/vantrel-launched host=$root/host dir=$root/compare
+  local arm=$testbuild/vantrel-launched host=$root/host dir=$root/compare
   [ -x "$arm" ] || fail "no test build: run tools/cross.sh arm64 test first"
   [ -d "$corpus" ] || fail "no corpus at $corpus"
   cmake -S "$src" -B "$host" -DCMAKE_BUILD_TYPE=Release -DVANTREL_TESTS=OFF -DVANTREL_BENCH=OFF >/dev/null
@@ -274,7 +280,9 @@ step_vm() {
   ln -s busybox "$tree/bin/sh"
   cp "$bin" "$tree/bin/vantrel"
   cp -L "$sysroot/lib/ld-linux-aarch64.so.1" "$tree/lib/ld-linux-aarch64.so.1"
-  for lib in $(checklibs "$bin" "$tree/bin/busybox"); do cp -L "$lib" "$tree/lib/$triplet/"; done
+  local libs
+  libs=$(checklibs "$bin" "$tree/bin/busybox")  # apart from the loop, so that its failure ends the step
+  for lib in $libs; do cp -L "$lib" "$tree/lib/$triplet/"; done
   n=$(linkstills "$tree/corpus")
   for f in "$tree/corpus"/*; do cp --remove-destination "$(readlink "$f")" "$f"; done
   cp "$src/tools/arm64-vm-init.sh" "$tree/init"
