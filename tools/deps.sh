@@ -22,7 +22,7 @@ for what in "$@"; do
     test) want+=(libgtest-dev) ;;
     package) want+=(libgtest-dev build-essential debhelper dpkg-dev lintian groff-base man-db mandoc) ;;
     bench) want+=(imagemagick graphicsmagick libvips-tools) ;;
-    fuzz) want+=(clang libclang-rt-14-dev) ;;
+    fuzz) want+=(clang libclang-rt-dev) ;;
     cross)
       foreign+=(arm64)
       want+=(g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user-static qemu-system-arm cpio gzip
