@@ -77,10 +77,11 @@ workerpool::handed workerpool::handout(worker& w, size_t i, const opener& open) 
     return handed::settled;
   }
   // An idle worker may have died since its last still; then a fresh one
-  // gets the still.
+  // gets the still. A start that fails is tried once more: a process can
+  // fail to come up for a passing reason.
   std::string reason;
   for (int attempt = 0; attempt < 2; ++attempt) {
-    if (!w.process && !(w.process = processes_.start(&reason))) break;
+    if (!w.process && !(w.process = processes_.start(&reason))) continue;
     if (w.process->send(job)) {
       w.busy = true;
       w.job = i;

@@ -6,8 +6,9 @@
 // their results are committed strictly in list order. A still whose worker
 // dies, overruns its deadline or sends anything but a sound reply (wire.h)
 // costs only itself: it comes back unloadable with the reason, and a fresh
-// worker takes the next one. A worker that cannot be started costs nothing
-// while another runs; the stills wait for the workers there are. clear() is
+// worker takes the next one. A worker that cannot be started is tried once
+// more, and costs nothing while another runs; the stills wait for the
+// workers there are. clear() is
 // the one place that ends every worker.
 #pragma once
 

@@ -107,6 +107,15 @@ TEST(Pool, WorkersThatCannotStartCostNothingWhileOneRuns) {
   for (const slideresult& x : r) EXPECT_EQ(x.state, slidestate::framed) << x.reason;
   EXPECT_EQ(second.sent.size(), 1u);
 
+  // A start that fails once, for a passing reason, costs nothing.
+  size_t asked = 0;
+  fakeworkers once([&asked](size_t) {
+    return asked++ == 0 ? std::nullopt : std::optional<fakeoutput>(fakeoutput{reply("still"), {}, false});
+  });
+  r = runfakes(once, 1, 1);
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(r[0].state, slidestate::framed) << r[0].reason;
+
   // Only when none can run does a still fail, with the reason.
   fakeworkers none([](size_t) { return std::optional<fakeoutput>(); });
   r = runfakes(none, 3, 2);
