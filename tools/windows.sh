@@ -347,9 +347,30 @@ startwine() {
 step_test() {
   [ -x "$build/vantrel_tests.exe" ] || { say "no build: run tools/windows.sh build first"; return 1; }
   startwine
-  local started=$SECONDS
-  ctest --test-dir "$build" --output-on-failure --no-tests=error -j "$jobs" --timeout 300
+  local started=$SECONDS temporary=$build/Testing/Temporary
+  rm -f "$temporary/LastTestsFailed.log"
+  if ! ctest --test-dir "$build" --output-on-failure --no-tests=error -j "$jobs" --timeout 300; then
+    # Loaded, wine now and then fails to bring a program up: it ends at once
+    # without a word. Tests that failed so, and only so, run once more; a
+    # test that printed anything and failed is a failure.
+    unstarted "$temporary" || return 1
+    say "wine did not start these tests (no output at all); they run once more:" \
+      "$(cut -d: -f2- "$temporary/LastTestsFailed.log" | tr '\n' ' ')"
+    ctest --test-dir "$build" --output-on-failure --rerun-failed -j "$jobs" --timeout 300 || return 1
+  fi
   say "the tests ran under wine in $((SECONDS - started)) s"
+}
+
+# unstarted TEMPORARY: whether every test ctest's last run lists as failed
+# printed nothing at all.
+unstarted() {
+  [ -s "$1/LastTestsFailed.log" ] || return 1
+  awk 'FNR == NR { failed[substr($0, index($0, ":") + 1)] = 1; wanted++; next }
+    /^[0-9]+\/[0-9]+ Test: / { name = $0; sub(/^[0-9]+\/[0-9]+ Test: /, "", name); next }
+    /^Output:$/ { getline; reading = 1; printed = 0; next }
+    reading && /^<end of output>$/ { reading = 0; if (name in failed && !printed) silent++; next }
+    reading && NF { printed = 1 }
+    END { exit silent == wanted ? 0 : 1 }' "$1/LastTestsFailed.log" "$1/LastTest.log"
 }
 
 # A JPEG whose frame header claims WIDTH x HEIGHT: the start-of-frame marker
