@@ -8,8 +8,7 @@
 // costs only itself: it comes back unloadable with the reason, and a fresh
 // worker takes the next one. A worker that cannot be started is tried once
 // more, and costs nothing while another runs; the stills wait for the
-// workers there are. clear() is
-// the one place that ends every worker.
+// workers there are. clear() is the one place that ends every worker.
 #pragma once
 
 #include <chrono>
