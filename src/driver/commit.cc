@@ -2,7 +2,6 @@
 
 #include "driver/folder.h"
 #include "driver/report.h"
-#include "script/script.h"
 
 bool processimage(int& counter, const std::string& name, const slideresult& made, const std::string& diagnostics,
                   const slidestreams& out) {
@@ -32,7 +31,6 @@ bool processimage(int& counter, const std::string& name, const slideresult& made
   std::string reason = made.reason;
   if (made.state != slidestate::framed || !writeframe(frame, made.jpeg, &reason))
     return fail("cannot save " + frame + ": " + reason);
-  writeclipline(out.script, counter);
   ++counter;
   return true;
 }

@@ -7,10 +7,9 @@
 
 #include "slide/slide.h"
 
-// Where a slide's progress lines, clip line and problems go.
+// Where a slide's progress lines and problems go.
 struct slidestreams {
   std::ostream& log;
-  std::ostream& script;
   std::ostream& err;
   // Whether names in the log are shown escaped (the log is a terminal).
   bool escapelog = false;
@@ -18,10 +17,9 @@ struct slidestreams {
 
 // Makes slide `counter` from what makeframe made of the still `name`: logs
 // it, passes on what its worker wrote on its standard error (diagnostics),
-// saves the frame as out<NNNN>.jpg, appends the slide's clip line to the
-// script and advances the counter. A still that could not be loaded, scaled
-// or saved is reported on err, by name, leaves no frame and no clip line and
-// does not advance the counter, so the next still takes its number; then
-// it returns false.
+// saves the frame as out<NNNN>.jpg and advances the counter. A still that
+// could not be loaded, scaled or saved is reported on err, by name, leaves
+// no frame and does not advance the counter, so the next still takes its
+// number; then it returns false.
 bool processimage(int& counter, const std::string& name, const slideresult& made, const std::string& diagnostics,
                   const slidestreams& out);

@@ -46,10 +46,7 @@ const workersettings& frameworker() {
 bool makeslides(const std::vector<std::string>& stills, int& counter, const slidestreams& streams,
                 interruptguard& guard) {
   if (stills.empty()) return true;
-  const auto processes = makesubprocessset(frameworker(), guard, [&] {
-    streams.log.flush();
-    streams.script.flush();
-  });
+  const auto processes = makesubprocessset(frameworker(), guard, [&] { streams.log.flush(); });
   poolsettings settings;
   settings.workers = workercount(usablecpus(), stills.size(), physicalmemory());
   workerpool pool(std::move(settings), *processes, guard);
@@ -105,7 +102,6 @@ int runinfolder(std::unique_ptr<folderlisting> folder, const std::string& which,
   else if (!(scriptopened = script.open(draftname)))
     reportfailure(log, err, std::string(scriptname) + ": cannot create: " + script.error());
   bool complete = scriptopened;
-  writescriptopening(script.stream());
 
   listoptions listing;
   listing.interrupted = [&] { return guard.pending(); };
@@ -122,12 +118,12 @@ int runinfolder(std::unique_ptr<folderlisting> folder, const std::string& which,
 
   int counter = 1;
   if (!guard.pending())
-    complete &= makeslides(stills, counter, slidestreams{log, script.stream(), err, options.escapelog}, guard);
+    complete &= makeslides(stills, counter, slidestreams{log, err, options.escapelog}, guard);
 
   log << "Counter=" << counter << '\n';
   log.flush();
-  writetransitionchain(script.stream(), counter);
-  writescriptclosing(script.stream());
+  // Written whole now that the number of slides is known.
+  writescript(script.stream(), counter - 1);
   bool scriptwritten = scriptopened && script.close();
   if (scriptopened && !scriptwritten) {
     reportfailure(log, err, std::string(scriptname) + ": cannot write: " + script.error());

@@ -2,12 +2,13 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <string>
 
 using namespace std::string_view_literals;
 
 const char scriptname[] = "anim.avs";
 
-const std::string_view headerblock =
+constexpr std::string_view headerstart =
     "Import(\"c:\\apps\\avisynth2\\plugins\\avsi\\dv.avsi\") # for newundot()\n"
     " Import(\"c:\\apps\\avisynth2\\plugins\\avsi\\transitions.avsi\")\n"
     " Import(\"c:\\apps\\avisynth2\\plugins\\avsi\\jdl-effects.avsi\")\n"
@@ -16,8 +17,12 @@ const std::string_view headerblock =
     " Import(\"c:\\apps\\avisynth2\\plugins\\avsi\\limitedsharpenfaster.avsi\")\n"
     " LoadPlugin(\"c:\\apps\\avisynth2\\plugins\\transall\\TransAll.dll\") # transitions\n"
     " LoadPlugin(\"c:\\apps\\avisynth2\\plugins\\effectsmany\\EffectsMany.dll\") # effects\n"
-    " setmtmode(2,2)\n"
-    " n=50                            # numbers of stills\n"
+    // Where the multi-threaded build's call does not exist, it is skipped.
+    " try { setmtmode(2,2) } catch(err) { }\n"
+    " n="sv;
+// Here stands the number of slides.
+constexpr std::string_view headerend =
+    "                            # numbers of stills\n"
     " fname=\"out%04d.jpg\"\n"
     " exposition=150                  # should be even. includes overlap (change in future)\n"
     " overlap=20\n"
@@ -26,11 +31,14 @@ const std::string_view headerblock =
     "\n"
     " "sv;
 
-const std::string_view sourceblock =
+constexpr std::string_view sourcestart =
     "video=directshowsource(\"outhuffy.avi\")\n"
     " video=video.DUP_FRAMES(exposition)\n"
     " video=video.AssumeFPS(framerate).converttoyv12(interlaced=false)\n"
-    " video=video.trim(0,exposition*89)\n"
+    " video=video.trim(0,exposition*"sv;
+// Here stands the number of slides: the video is cut after the last one.
+constexpr std::string_view sourceend =
+    ")\n"
     " audio=mpasource(\"c:\\path\\toyourmusic\\x.mp3\")\n"
     " video=audiodub(video,audio)\n"
     " video=video.assumetff() # assume TFF video\n"
@@ -54,9 +62,8 @@ const std::string_view endblock =
     "   # tricky !\n"
     "   # add room for new frames (changeFPS doesn't change the framecount)\n"
     "   clip + BlankClip(clip,length=clip.framecount*(count-1)-(count/2))\n"
+    // Frame k of the source is frames k*count ... k*count+count-1 now.
     "   ChangeFPS(framerate*count)\n"
-    "   # the first frame was only reproduced count/2 times\n"
-    "   Trim(0,(count/2-1)) + last\n"
     "   return last\n"
     " }\n"
     " \n"sv;
@@ -89,7 +96,24 @@ const std::array<transition, 23> transitions = {{
     {"video=TransScratch(video, video", ",overlap,\"laser\")\n"},
 }};
 
-void writescriptopening(std::ostream& out) { out << headerblock << sourceblock; }
+namespace {
+
+// The number a script of `slides` slides writes on the header's "n=" line
+// and in the source block's cut; a script of no slides keeps the fixed
+// numbers it has always had.
+std::string slidecount(int slides, const char* none) { return slides > 0 ? std::to_string(slides) : none; }
+
+}  // namespace
+
+std::string headerblock(int slides) {
+  return std::string(headerstart) + slidecount(slides, "50") + std::string(headerend);
+}
+
+std::string sourceblock(int slides) {
+  return std::string(sourcestart) + slidecount(slides, "89") + std::string(sourceend);
+}
+
+void writescriptopening(std::ostream& out, int slides) { out << headerblock(slides) << sourceblock(slides); }
 
 void writeclipline(std::ostream& out, int slide) {
   out << "video" << slide << "=video.trim(exposition*" << slide - 1 << ",exposition*" << slide
@@ -98,15 +122,22 @@ void writeclipline(std::ostream& out, int slide) {
 
 void writetransitionchain(std::ostream& out, int count, const std::function<int()>& draw) {
   out << openingeffectline;
-  for (int i = 2; i < count - 1; ++i) {
+  for (int i = 2; i < count; ++i) {
     const transition& row = transitions[static_cast<size_t>(draw() % 23)];
     out << row.prefix << i << row.suffix;
   }
 }
 
-void writetransitionchain(std::ostream& out, int count) {
-  std::srand(static_cast<unsigned>(std::time(nullptr)));
-  writetransitionchain(out, count, [] { return std::rand(); });
+void writescriptclosing(std::ostream& out) { out << titleblock << endblock; }
+
+void writescript(std::ostream& out, int slides, const std::function<int()>& draw) {
+  writescriptopening(out, slides);
+  for (int k = 1; k <= slides; ++k) writeclipline(out, k);
+  writetransitionchain(out, slides + 1, draw);
+  writescriptclosing(out);
 }
 
-void writescriptclosing(std::ostream& out) { out << titleblock << endblock; }
+void writescript(std::ostream& out, int slides) {
+  std::srand(static_cast<unsigned>(std::time(nullptr)));
+  writescript(out, slides, [] { return std::rand(); });
+}

@@ -2,9 +2,15 @@
 //
 // The file is, in this order: the header block, the source block, one clip
 // line per slide (K = 1 ... N), the opening effect line, one transition line
-// for each slide i = 2 ... N-1, the title card block and the end block. The
-// writers below produce those pieces byte for byte on any std::ostream; the
-// driver decides where the stream goes.
+// for each slide i = 2 ... N, the title card block and the end block. The
+// number of slides N stands in the header and in the source block, so the
+// script is written once the run knows it. The writers below produce those
+// pieces byte for byte on any std::ostream; the driver decides where the
+// stream goes.
+//
+// Rendered, the script shows the title card, then slides 1 ... N in order,
+// each held for `exposition` frames (less the overlaps of the transitions
+// into and out of it), with a transition between every two.
 #pragma once
 
 #include <array>
@@ -15,10 +21,13 @@
 
 extern const char scriptname[];  // "anim.avs"
 
-// The four fixed blocks. The header block ends in a single space with no
-// line break, so the source block continues that line.
-extern const std::string_view headerblock;
-extern const std::string_view sourceblock;
+// The header block, with the number of slides on its "n=" line, and the
+// source block, which cuts the video after the last slide: a script of no
+// slides has 50 and 89 there. The header block ends in a single space with
+// no line break, so the source block continues that line.
+std::string headerblock(int slides);
+std::string sourceblock(int slides);
+// The fixed blocks at the end, and the line that opens the show.
 extern const std::string_view titleblock;
 extern const std::string_view endblock;
 extern const std::string_view openingeffectline;
@@ -31,19 +40,22 @@ struct transition {
 };
 extern const std::array<transition, 23> transitions;
 
-// Header block, then source block.
-void writescriptopening(std::ostream& out);
+// Header block, then source block, for a script of `slides` slides.
+void writescriptopening(std::ostream& out, int slides);
 
 // "video<K>=video.trim(exposition*<K-1>,exposition*<K>-1)\n"
 void writeclipline(std::ostream& out, int slide);
 
-// The opening effect line, then for i = 2 while i < count - 1 one transition
-// line with row draw() % 23 + 1. count is the slide counter after the last
-// slide (slides + 1). draw must return non-negative values, as rand() does.
+// The opening effect line, then for i = 2 while i < count one transition
+// line with row draw() % 23 + 1, so that every slide after the first is
+// chained. count is the slide counter after the last slide (slides + 1).
+// draw must return non-negative values, as rand() does.
 void writetransitionchain(std::ostream& out, int count, const std::function<int()>& draw);
-
-// Seeds rand() with the current time once, then writes the chain with rand().
-void writetransitionchain(std::ostream& out, int count);
 
 // Title card block, then end block.
 void writescriptclosing(std::ostream& out);
+
+// The whole script of `slides` slides, its rows drawn with draw.
+void writescript(std::ostream& out, int slides, const std::function<int()>& draw);
+// The same, with rand() seeded with the current time once.
+void writescript(std::ostream& out, int slides);
