@@ -31,5 +31,13 @@ class workerchannel {
 };
 
 // Sets the worker up, locks it in and then serves jobs, one at a time,
-// until the driver is done; never returns.
-[[noreturn]] void serveworker(workerchannel& channel, const workersettings& settings);
+// until the driver is done; never returns. Every way out ends the process
+// here, with _exit: nothing is thrown past it, and none of the driver's
+// code (its handlers, its clean-up, its destructors) runs in a worker. A
+// set-up that runs out of memory costs each still it is given, as "out of
+// memory", like a still that does.
+[[noreturn]] void serveworker(workerchannel& channel, const workersettings& settings) noexcept;
+
+// The status a worker ends with when something was thrown that it cannot
+// answer with a reply.
+constexpr int workerfault = 70;

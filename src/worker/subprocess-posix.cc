@@ -51,8 +51,10 @@ int lift(int fd, int above) {
   return lifted < 0 ? fd : lifted;
 }
 
-// The child's side of a fork: makes the process a worker, for good.
-[[noreturn]] void becomeworker(int sock, int diag, pid_t parent, const workersettings& settings) {
+// The child's side of a fork: makes the process a worker, for good. It
+// ends in the worker whatever happens: nothing it throws reaches the
+// driver's code, which the fork left on the stack below it.
+[[noreturn]] void becomeworker(int sock, int diag, pid_t parent, const workersettings& settings) noexcept {
   // Die with the driver, whatever ends it.
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (getppid() != parent) _exit(0);
@@ -98,12 +100,18 @@ int lift(int fd, int above) {
   // the kernel must clear first: that was a fifth of a worker's time.
   mallopt(M_MMAP_MAX, 0);
   mallopt(M_TRIM_THRESHOLD, INT_MAX);
-  workerchannel channel;
-  serveworker(channel, settings);
+  try {
+    workerchannel channel;
+    serveworker(channel, settings);
+  } catch (...) {
+  }
+  _exit(workerfault);
 }
 
 std::string deathreason(int status) {
   if (WIFSIGNALED(status) && WTERMSIG(status) == SIGSYS) return forbiddenreason;
+  // Only another process, or the kernel out of memory, sends it.
+  if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) return "the worker was killed (Killed)";
   if (WIFSIGNALED(status)) return std::string("the image library crashed (") + strsignal(WTERMSIG(status)) + ")";
   if (WIFEXITED(status)) return "the worker stopped unexpectedly (exit status " + std::to_string(WEXITSTATUS(status)) + ")";
   return "the worker stopped unexpectedly";
@@ -131,7 +139,10 @@ class posixsubprocess : public subprocess {
     if (clock_getcpuclockid(pid, &clock_) != 0) clock_ = -1;
   }
   ~posixsubprocess() override {
-    end();
+    try {
+      end();
+    } catch (...) {  // out of memory for its words: it is ended all the same
+    }
     ::close(sock_);
     ::close(diag_);
   }
@@ -172,8 +183,9 @@ class posixsubprocess : public subprocess {
       pid_t waited;
       while ((waited = waitpid(pid_, &status, 0)) < 0 && errno == EINTR) {
       }
-      how_ = waited == pid_ ? deathreason(status) : "the worker stopped unexpectedly";
-      pid_ = -1;
+      const bool reaped = waited == pid_;
+      pid_ = -1;  // gone, whatever its words cost
+      how_ = reaped ? deathreason(status) : "the worker stopped unexpectedly";
     }
     return how_;
   }

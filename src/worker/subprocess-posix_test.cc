@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <thread>
 
 #include <pthread.h>
@@ -53,6 +54,8 @@ slideresult echo(const char* name, const char* data, size_t size) {
     for (volatile unsigned long i = 0;; i = i + 1) {
     }
   if (still == "oom") throw std::bad_alloc();
+  if (still == "throw") throw std::runtime_error("not an answer");
+  if (still == "killed") raise(SIGKILL);
   static pthread_once_t once = PTHREAD_ONCE_INIT;
   if (still == "once") pthread_once(&once, [] {});  // the C library's one-time set-up
   return echoframe(name, still);
@@ -60,8 +63,8 @@ slideresult echo(const char* name, const char* data, size_t size) {
 
 TEST(Workers, AWorkerThatFailsCostsOnlyItsStill) {
   workerrun p(doing(echo), 1, std::chrono::seconds(20), std::chrono::seconds(60));
-  const std::vector<std::string> stills = {"a",       "segv", "b",     "fpe", "abort", "exit",
-                                           "garbage", "noise", "c",   "oom"};
+  const std::vector<std::string> stills = {"a",       "segv", "b",     "fpe", "abort", "exit",  "garbage",
+                                           "noise",   "c",    "oom",   "throw", "killed"};
   const std::vector<slideresult> r = p.run(stills);
   expectonlythese(r, stills, {
       {1, "the image library crashed (Segmentation fault)"},
@@ -70,9 +73,18 @@ TEST(Workers, AWorkerThatFailsCostsOnlyItsStill) {
       {5, "the worker stopped unexpectedly (exit status 3)"},
       {6, "the worker sent a malformed reply"},
       {9, "out of memory"},
+      {10, "the worker stopped unexpectedly (exit status 70)"},  // ends in the worker, not in the caller
+      {11, "the worker was killed (Killed)"},
   });
   for (size_t job = 0; job < stills.size(); ++job)
     EXPECT_EQ(withoutemulatornotes(p.diagnostics[job]), job == 7 ? "a library's warning\n" : "") << job;
+
+  // A set-up that runs out of memory, before the sandbox, costs each still
+  // given to that worker and ends nowhere but in the worker.
+  workersettings starved = doing(echo);
+  starved.setup = [] { throw std::bad_alloc(); };
+  workerrun hungry(starved);
+  expectonlythese(hungry.run({"d", "e"}), {"d", "e"}, {{0, "out of memory"}, {1, "out of memory"}});
 
   // A worker that sleeps for good is ended by the clock.
   workerrun sleeping(doing(echo), 1, std::chrono::seconds(20), std::chrono::milliseconds(1500));
@@ -217,7 +229,7 @@ TEST(Pool, RunsAtMostEightStillsPerWorkerAheadOfTheOldest) {
   s.workers = 2;
   workerpool pool(s, *real.processes, real.guard);
   size_t handed = 0, aheadwhenfirstcame = 0;
-  bool ok = pool.run(
+  const workerpool::end end = pool.run(
       100,
       [&](size_t i, stilljob* job, slideresult*) {
         handed = std::max(handed, i + 1);
@@ -228,7 +240,7 @@ TEST(Pool, RunsAtMostEightStillsPerWorkerAheadOfTheOldest) {
         EXPECT_EQ(r.state, slidestate::framed) << i << ": " << r.reason;
         if (i == 0) aheadwhenfirstcame = handed;
       });
-  EXPECT_TRUE(ok);
+  EXPECT_EQ(end, workerpool::end::finished);
   EXPECT_LE(aheadwhenfirstcame, 16u) << "stills handed out while still 0 was being made";
   EXPECT_GE(aheadwhenfirstcame, 2u);
 }
