@@ -54,7 +54,7 @@ void ILAPIENTRY budgetfree(const void* ptr) {
 
 // Empties the library's error stack into one line, each reason once (the
 // stack can hold the same error many times over), and adds the system's
-// reason where the library failed on the file itself.
+// reason where the library failed on the file itself; "" if it was empty.
 std::string takeerrors(int syserr) {
   std::vector<ILenum> seen;
   std::string text;
@@ -69,7 +69,6 @@ std::string takeerrors(int syserr) {
     const char* s = iluErrorString(e);
     text += s ? s : "unknown error";
   }
-  if (text.empty()) text = "unknown error";
   if (filefault && syserr != 0) text += std::string(" (") + std::strerror(syserr) + ")";
   return text;
 }
@@ -83,6 +82,7 @@ std::string takeerrors(int syserr) {
 struct memoryfile {
   const unsigned char* data = nullptr;  // reading
   size_t size = 0;
+  bool ranout = false;                  // whether the reader asked for more than there is
   std::string* out = nullptr;  // writing
   size_t limit = 0;            // the most that may be written
   bool full = false;           // whether more was refused
@@ -98,11 +98,13 @@ void ILAPIENTRY noclose(ILHANDLE) {}
 ILboolean ILAPIENTRY memeof(ILHANDLE h) { return mem(h).at >= mem(h).size ? IL_TRUE : IL_FALSE; }
 ILint ILAPIENTRY memgetc(ILHANDLE h) {
   memoryfile& f = mem(h);
+  f.ranout |= f.at >= f.size;
   return f.at < f.size ? f.data[f.at++] : IL_EOF;
 }
 ILint ILAPIENTRY memread(void* buffer, ILuint size, ILuint number, ILHANDLE h) {
   memoryfile& f = mem(h);
   const size_t bytes = std::min(static_cast<size_t>(size) * number, f.size - std::min(f.at, f.size));
+  f.ranout |= bytes == 0 && size != 0 && number != 0;
   std::memcpy(buffer, f.data + f.at, bytes);
   f.at += bytes;
   return size == 0 ? 0 : static_cast<ILint>(bytes / size);
@@ -153,8 +155,8 @@ bool checked(Call call, std::string* reason) {
   clearerrors();
   errno = 0;
   if (call() == IL_TRUE) return true;
-  const int syserr = errno;
-  if (reason) *reason = takeerrors(syserr);
+  const std::string said = takeerrors(errno);
+  if (reason) *reason = said.empty() ? "unknown error" : said;
   return false;
 }
 
@@ -191,14 +193,19 @@ loadstatus loadimage(const char* name, const void* data, size_t size, std::strin
   // every allocation of the next load too.
   if (budget != 0 && claimedbytes() > budget) ilTexImage(1, 1, 1, 1, IL_LUMINANCE, IL_UNSIGNED_BYTE, nullptr);
   refused = false;
+  auto fail = [&](const char* why) {
+    if (reason) *reason = why;
+    return loadstatus::failed;
+  };
+  if (size == 0) return fail("an empty file");
   // As a load by name picks its loader: the extension first, then the content.
   ILenum type = ilTypeFromExt(name);
   if (type == IL_TYPE_UNKNOWN) type = ilDetermineTypeL(data, static_cast<ILuint>(size));
-  if (type == IL_TYPE_UNKNOWN) {
-    if (reason) *reason = iluErrorString(IL_INVALID_EXTENSION);
-    return loadstatus::failed;
-  }
+  if (type == IL_TYPE_UNKNOWN) return fail(iluErrorString(IL_INVALID_EXTENSION));
   const bool jpeg = type == IL_JPG;
+  // The JPEG reader's own words are codes ("jpeg library error"): its
+  // faults are said plainly here.
+  if (jpeg && (size < 3 || std::memcmp(data, "\xff\xd8\xff", 3) != 0)) return fail("not a JPEG file");
   memoryfile file;
   file.data = static_cast<const unsigned char*>(data);
   file.size = size;
@@ -207,6 +214,7 @@ loadstatus loadimage(const char* name, const void* data, size_t size, std::strin
       [&] { return jpeg ? ilLoadF(type, &file) : ilLoadL(type, data, static_cast<ILuint>(size)); }, reason);
   if (jpeg) ilResetRead();
   if (!ok) {
+    if (jpeg && file.ranout && !refused) return fail("cut short");
     if (!refused) return loadstatus::failed;
     if (budget != 0 && claimedbytes() > budget) return loadstatus::toolarge;
     if (reason) *reason = "needs more than the " + std::to_string(budget >> 20) + " MiB a still may use";
@@ -264,11 +272,23 @@ bool encodejpeg(size_t limit, std::string* jpeg, std::string* reason) {
   file.out = jpeg;
   file.limit = limit;
   ilSetWrite(noopen, noclose, memputc, memseek, memtell, memwrite);
-  const bool ok = checked([&] { return ilSaveF(IL_JPG, &file) > 0 ? IL_TRUE : IL_FALSE; }, reason);
+  clearerrors();
+  errno = 0;
+  // What the save returns is no verdict: the library passes its count of
+  // bytes written through an 8-bit boolean, so a frame of a multiple of 256
+  // bytes reads as a failure. What it wrote is: a whole JPEG is the frame.
+  ilSaveF(IL_JPG, &file);
+  const int syserr = errno;
   ilResetWrite();
   if (file.full) {
     *reason = "the frame takes more than " + std::to_string(limit >> 20) + " MiB";
     return false;
   }
-  return ok;
+  const std::string said = takeerrors(syserr);
+  const bool whole = jpeg->size() >= 4 && jpeg->compare(0, 2, "\xff\xd8") == 0 &&
+                     jpeg->compare(jpeg->size() - 2, 2, "\xff\xd9") == 0;
+  if (whole) return true;
+  *reason = said.empty() ? "the JPEG writer made no whole frame" : said;
+  jpeg->clear();
+  return false;
 }

@@ -115,4 +115,61 @@ TEST(Frame, AFrameOverItsBoundIsRefusedBeforeItGrowsPastIt) {
   EXPECT_EQ(jpeg.substr(jpeg.size() - 2), "\xff\xd9");
 }
 
+// A JPEG of noise with a run of bytes in the middle of its entropy-coded
+// data replaced by codes no Huffman table has: the decoder warns, goes on,
+// and the picture loads.
+std::string withbadhuffmancode(std::string jpeg) {
+  const size_t scan = jpeg.find("\xff\xda");
+  const size_t data = scan + 2 + (static_cast<unsigned char>(jpeg[scan + 2]) << 8 | static_cast<unsigned char>(jpeg[scan + 3]));
+  for (size_t i = 0; i < 16; ++i) jpeg[data + (jpeg.size() - data) / 2 + i] = '\xfe';
+  return jpeg;
+}
+
+TEST(Frame, WhatTheLibraryDecodesAndEncodesIsAFrame) {
+  tempdir dir;
+  // The library passes the length of what it saved through 8 bits: a frame
+  // of a multiple of 256 bytes must come out a frame all the same. Stills
+  // of two colours in proportions of their own give frames of every length.
+  bool multiple = false;
+  for (unsigned split = 1; split < 2000 && !multiple; ++split) {
+    const std::string path = dir / "still.png";
+    ASSERT_TRUE(writepicture(path, 40, 30, [&](unsigned x, unsigned y) {
+      return (y * 40 + x) * 7 % 2000 < split ? red : rgb{uint8_t(x * 6), uint8_t(y * 8), uint8_t(split)};
+    }));
+    const std::string png = readfile(path);
+    const slideresult r = makeframe("DSC0001.JPG.png", png.data(), png.size());
+    ASSERT_EQ(r.state, slidestate::framed) << split << ": " << r.reason;
+    multiple = r.jpeg.size() % 256 == 0;
+  }
+  EXPECT_TRUE(multiple) << "no frame of a multiple of 256 bytes was made";
+
+  // A decoder's warning is no failure.
+  ASSERT_TRUE(writepicture(dir / "noise.jpg", 160, 120, [](unsigned x, unsigned y) {
+    const unsigned v = (x * 2654435761u) ^ (y * 40503u);
+    return rgb{static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16)};
+  }));
+  const std::string warned = withbadhuffmancode(readfile(dir / "noise.jpg"));
+  const slideresult r = makeframe("DSC0002.JPG", warned.data(), warned.size());
+  EXPECT_EQ(r.state, slidestate::framed) << r.reason;
+}
+
+TEST(Frame, TheJpegReadersFaultsAreSaidPlainly) {
+  tempdir dir;
+  ASSERT_TRUE(writehalves(dir / "still.jpg", 80, 60, red, blue));
+  ASSERT_TRUE(writehalves(dir / "still.png", 80, 60, red, blue));
+  const std::string jpeg = readfile(dir / "still.jpg");
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "an empty file"},
+      {"plain text, not a picture", "not a JPEG file"},
+      {readfile(dir / "still.png"), "not a JPEG file"},  // the name says JPEG
+      {jpeg.substr(0, jpeg.size() / 3), "cut short"},
+      {jpeg.substr(0, 2), "not a JPEG file"},
+  };
+  for (const auto& [bytes, reason] : cases) {
+    const slideresult r = makeframe("DSC0001.JPG", bytes.data(), bytes.size());
+    EXPECT_EQ(r.state, slidestate::unloadable) << reason;
+    EXPECT_EQ(r.reason, reason);
+  }
+}
+
 }  // namespace
