@@ -18,6 +18,11 @@ TEST(Report, NamesAreEscapedOnlyWhereATerminalWouldAct) {
       {"overlong \xc0\xaf", "overlong \\xc0\\xaf"},
       {"surrogate \xed\xa0\x80", "surrogate \\xed\\xa0\\x80"},
       {"cut \xe6\x97", "cut \\xe6\\x97"},
+      // Invisible format characters: a right-to-left override, a zero-width
+      // space, a tag; the letters and marks around them stay.
+      {"DSC\xe2\x80\xaegpj.JPG", "DSC\\xe2\\x80\\xaegpj.JPG"},
+      {"zero\xe2\x80\x8bwidth \xf3\xa0\x80\x81", "zero\\xe2\\x80\\x8bwidth \\xf3\\xa0\\x80\\x81"},
+      {"\xe2\x80\x90 \xe2\x81\xb0 soft\xc2\xad", "\xe2\x80\x90 \xe2\x81\xb0 soft\\xc2\\xad"},
   };
   for (const auto& [name, shown] : cases) EXPECT_EQ(escapedname(name), shown) << shown;
 }
