@@ -5,13 +5,21 @@
 
 // Once, at the start: a log whose reader has gone, or a file over the
 // size limit, becomes a write error to report rather than the end of the
-// run, and no crash leaves a core file in the user's folder.
+// run, and no crash leaves a core file in the user's folder. A console
+// that shows another code page is set to show UTF-8 names (Windows), until
+// restoreconsole().
 void setupprocess();
+// Puts back what setupprocess changed in the console, before the process
+// ends (also by an interruption).
+void restoreconsole();
 
 // Whether standard output is a terminal.
 bool logisterminal();
 
-// Waits for one character (a line, on a terminal) on standard input; the
-// end of input ends the wait too. Called with no interruptguard alive, so
+// Waits for one key, where standard input is the terminal (the console) the
+// run is in front of; reads nothing from input of any other kind (a pipe, a
+// file), which belongs to whoever started the run. The terminal takes the
+// key without Enter and without echoing it, and is put back as it was on
+// every way out, a signal included. Called with no interruptguard alive, so
 // that an interruption ends the wait, and the process, at once.
 void waitforkey();
