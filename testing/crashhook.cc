@@ -1,27 +1,71 @@
-// A library the tests preload into vantrel (LD_PRELOAD) to crash a worker
-// on purpose, the same way on every run and every architecture: a still
-// whose bytes begin with crashmarker makes the image library's type probe
-// write a line on standard error and then touch address 0. Every other
-// still goes to the library as usual.
+// A library the tests preload into vantrel (LD_PRELOAD) to make faults
+// happen on purpose, the same way on every run and every architecture:
+// - a still whose bytes begin with crashmarker makes the image library's
+//   type probe write a line on standard error and then touch address 0;
+// - one that begins with holdmarker makes it read the still's first byte
+//   over and over, for good, so that the test can change the file under
+//   the worker or kill it;
+// - with VANTREL_TEST_SETUP_OOM set, a worker's set-up runs out of memory
+//   (the image library's initialisation throws std::bad_alloc);
+// - with VANTREL_TEST_HOLD=NAME, a write to the file NAME writes half of
+//   what it was given and then never returns, so that the test can kill the
+//   run in the middle of writing that file.
+// Everything else goes to the libraries as usual.
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <new>
+#include <string>
 
 namespace {
 
 constexpr char crashmarker[] = "vantrel test: crash here";
+constexpr char holdmarker[] = "vantrel test: hold here";
 using probe = unsigned (*)(const void*, unsigned);
+using writer = ssize_t (*)(int, const void*, size_t);
+using initialiser = void (*)();
 // Looked up when the library is loaded, before any worker locks itself in.
-const probe real = reinterpret_cast<probe>(dlsym(RTLD_NEXT, "ilDetermineTypeL"));
+const probe realprobe = reinterpret_cast<probe>(dlsym(RTLD_NEXT, "ilDetermineTypeL"));
+const writer realwrite = reinterpret_cast<writer>(dlsym(RTLD_NEXT, "write"));
+const initialiser realinit = reinterpret_cast<initialiser>(dlsym(RTLD_NEXT, "ilInit"));
+const char* const held = std::getenv("VANTREL_TEST_HOLD");
+
+// Whether fd is open on a file named `name` (its last component).
+bool writesto(int fd, const char* name) {
+  char link[64], path[4096];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  const ssize_t n = readlink(link, path, sizeof path - 1);
+  if (n <= 0) return false;
+  path[n] = '\0';
+  const char* last = std::strrchr(path, '/');
+  return std::strcmp(last ? last + 1 : path, name) == 0;
+}
 
 }  // namespace
 
 extern "C" unsigned ilDetermineTypeL(const void* lump, unsigned size) {
   if (size >= sizeof crashmarker - 1 && std::memcmp(lump, crashmarker, sizeof crashmarker - 1) == 0) {
     constexpr char last[] = "crashhook: about to touch address 0\n";
-    (void)!write(2, last, sizeof last - 1);
+    (void)!realwrite(2, last, sizeof last - 1);
     *static_cast<volatile int*>(nullptr) = 1;
   }
-  return real ? real(lump, size) : 0;
+  if (size >= sizeof holdmarker - 1 && std::memcmp(lump, holdmarker, sizeof holdmarker - 1) == 0)
+    for (;;) (void)*static_cast<const volatile char*>(lump);
+  return realprobe ? realprobe(lump, size) : 0;
+}
+
+extern "C" void ilInit() {
+  if (std::getenv("VANTREL_TEST_SETUP_OOM")) throw std::bad_alloc();
+  if (realinit) realinit();
+}
+
+extern "C" ssize_t write(int fd, const void* data, size_t size) {
+  if (held && size > 1 && fd > 2 && writesto(fd, held)) {
+    (void)!realwrite(fd, data, size / 2);
+    for (;;) pause();
+  }
+  return realwrite(fd, data, size);
 }

@@ -24,9 +24,9 @@ std::vector<slideresult> workerrun::run(const std::vector<std::string>& contents
       [&](size_t i, stilljob* job, slideresult* failed) {
         const std::string path = dir / std::to_string(i);
         writefile(path, contents[i]);
-        uint64_t size = 0;
-        const int fd = openstill(path, &size, &failed->reason);
-        if (fd >= 0) *job = stilljob("DSC" + std::to_string(i) + ".JPG", fd, size);
+        stillstamp opened;
+        const int fd = openstill(path, &opened, &failed->reason);
+        if (fd >= 0) *job = stilljob("DSC" + std::to_string(i) + ".JPG", fd, opened.size);
         return fd >= 0;
       },
       [&](size_t i, slideresult&& r, const std::string& noise) {

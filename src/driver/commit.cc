@@ -3,8 +3,9 @@
 #include "driver/folder.h"
 #include "driver/report.h"
 
-bool processimage(int& counter, const std::string& name, const slideresult& made, const std::string& diagnostics,
-                  const slidestreams& out) {
+commitment processimage(int& counter, const std::string& name, const slideresult& made,
+                        const std::string& diagnostics, const slidestreams& out, kit& frames,
+                        std::string* failure) {
   out.log << "processimage:" << (out.escapelog ? escapedname(name) : name) << '\n';
   if (!diagnostics.empty()) {
     out.log.flush();
@@ -13,7 +14,7 @@ bool processimage(int& counter, const std::string& name, const slideresult& made
   }
   auto fail = [&](const std::string& what) {
     reportfailure(out.log, out.err, escapedname(name) + ": " + what);
-    return false;
+    return commitment::skipped;
   };
   switch (made.state) {
     case slidestate::unloadable:
@@ -27,10 +28,8 @@ bool processimage(int& counter, const std::string& name, const slideresult& made
   out.log << "ht=" << made.height << '\n' << "wd=" << made.width << '\n';
   out.log.flush();
   if (made.state == slidestate::unscalable) return fail("cannot scale: " + made.reason);
-  const std::string frame = slidename(counter);
-  std::string reason = made.reason;
-  if (made.state != slidestate::framed || !writeframe(frame, made.jpeg, &reason))
-    return fail("cannot save " + frame + ": " + reason);
+  if (made.state != slidestate::framed) return fail("cannot save " + slidename(counter) + ": " + made.reason);
+  if (!frames.addframe(counter, made.jpeg, failure)) return commitment::stopped;
   ++counter;
-  return true;
+  return commitment::slide;
 }

@@ -5,6 +5,7 @@
 #include <ostream>
 #include <string>
 
+#include "driver/kit.h"
 #include "slide/slide.h"
 
 // Where a slide's progress lines and problems go.
@@ -15,11 +16,15 @@ struct slidestreams {
   bool escapelog = false;
 };
 
+enum class commitment { slide, skipped, stopped };
+
 // Makes slide `counter` from what makeframe made of the still `name`: logs
 // it, passes on what its worker wrote on its standard error (diagnostics),
-// saves the frame as out<NNNN>.jpg and advances the counter. A still that
-// could not be loaded, scaled or saved is reported on err, by name, leaves
-// no frame and does not advance the counter, so the next still takes its
-// number; then it returns false.
-bool processimage(int& counter, const std::string& name, const slideresult& made, const std::string& diagnostics,
-                  const slidestreams& out);
+// saves the frame into the run's kit and advances the counter: a slide. A
+// still that could not be loaded or scaled is reported on err, by name,
+// leaves no frame and does not advance the counter, so the next still takes
+// its number: skipped. A frame that cannot be saved is no fault of the
+// still's but the run's, which stops: *failure says why.
+commitment processimage(int& counter, const std::string& name, const slideresult& made,
+                        const std::string& diagnostics, const slidestreams& out, kit& frames,
+                        std::string* failure);

@@ -31,8 +31,13 @@ class ProcessImage : public ::testing::Test {
     } else {
       made.reason = "could not open file (No such file or directory)";
     }
-    return processimage(counter, name, made, "", slidestreams{log, err});
+    std::string failure;
+    const commitment c = processimage(counter, name, made, "", slidestreams{log, err}, frames, &failure);
+    EXPECT_EQ(failure, "");
+    return c == commitment::slide;
   }
+  // Slide n's frame, as the run has saved it until its kit is put in place.
+  static picture saved(int n) { return readpicture(draftframename(n)); }
 
   static void still(const std::string& path, unsigned w, unsigned h, rgb top, rgb bottom) {
     ASSERT_TRUE(writehalves(path, w, h, top, bottom));
@@ -42,6 +47,7 @@ class ProcessImage : public ::testing::Test {
   scopedcwd cwd{dir.path()};
   int counter = 1;
   std::ostringstream log, err;
+  kit frames;
 };
 
 TEST_F(ProcessImage, StretchesLandscapeAndSquareStillsUpright) {
@@ -55,7 +61,7 @@ TEST_F(ProcessImage, StretchesLandscapeAndSquareStillsUpright) {
             "processimage:DSC0002.JPG\nht=100\nwd=100\n");
   EXPECT_EQ(err.str(), "");
 
-  const picture first = readpicture("out0001.jpg");
+  const picture first = saved(1);
   ASSERT_EQ(first.width, 720u);
   ASSERT_EQ(first.height, 576u);
   // Corners to corners: nothing cropped, nothing flipped, no bars.
@@ -64,7 +70,7 @@ TEST_F(ProcessImage, StretchesLandscapeAndSquareStillsUpright) {
   EXPECT_TRUE(near(first.at(2, 573), blue));
   EXPECT_TRUE(near(first.at(717, 573), blue));
 
-  const picture second = readpicture("out0002.jpg");
+  const picture second = saved(2);
   ASSERT_EQ(second.width, 720u);
   ASSERT_EQ(second.height, 576u);
   EXPECT_TRUE(near(second.at(2, 2), green));
@@ -75,7 +81,7 @@ TEST_F(ProcessImage, CentresPortraitStillsBetweenBlackBars) {
   still("DSC0001.JPG", 300, 400, red, blue);  // 480 wide in the frame: bars of 120
   ASSERT_TRUE(process("DSC0001.JPG"));
   EXPECT_EQ(log.str(), "processimage:DSC0001.JPG\nht=400\nwd=300\n");
-  const picture frame = readpicture("out0001.jpg");
+  const picture frame = saved(1);
   ASSERT_EQ(frame.width, 720u);
   ASSERT_EQ(frame.height, 576u);
   for (unsigned y : {5u, 570u}) {
@@ -93,7 +99,7 @@ TEST_F(ProcessImage, CentresPortraitStillsBetweenBlackBars) {
 TEST_F(ProcessImage, AVeryTallStillBecomesAThinColumn) {
   still("DSC0001.JPG", 2, 1400, green, green);  // 640 / 700 rounds down to 0 without the floor
   ASSERT_TRUE(process("DSC0001.JPG"));
-  const picture frame = readpicture("out0001.jpg");
+  const picture frame = saved(1);
   ASSERT_EQ(frame.width, 720u);
   ASSERT_EQ(frame.height, 576u);
   EXPECT_TRUE(near(frame.at(100, 288), black));
@@ -116,16 +122,21 @@ std::string palettebmp(unsigned w, unsigned h) {
 TEST_F(ProcessImage, ScalesPalettePicturesByColour) {
   writefile("DSC0001.JPG.bmp", palettebmp(30, 40));
   ASSERT_TRUE(process("DSC0001.JPG.bmp")) << err.str();
-  const picture frame = readpicture("out0001.jpg");
+  const picture frame = saved(1);
   ASSERT_EQ(frame.width, 720u);
   EXPECT_TRUE(near(frame.at(360, 288), red, 40));
   EXPECT_TRUE(near(frame.at(5, 288), black));
 }
 
-TEST_F(ProcessImage, ReplacesAnOldFrame) {
+TEST_F(ProcessImage, ReplacesAnOldFrameWhenTheKitIsPutInPlace) {
   writefile("out0001.jpg", "left over from an earlier run");
   still("DSC0001.JPG", 64, 48, blue, blue);
+  std::string why;
+  ASSERT_TRUE(frames.begin(&why)) << why;
   ASSERT_TRUE(process("DSC0001.JPG"));
+  EXPECT_EQ(readfile("out0001.jpg"), "left over from an earlier run");
+  bool replaced = false;
+  ASSERT_TRUE(frames.commit(&why, &replaced)) << why;
   EXPECT_EQ(readpicture("out0001.jpg").width, 720u);
 }
 
@@ -146,7 +157,7 @@ TEST_F(ProcessImage, AStillThatCannotBeLoadedTakesNoNumber) {
   ASSERT_EQ(errors.size(), 2u) << err.str();
   EXPECT_EQ(errors[0].rfind("vantrel: DSC0001.JPG: cannot load: ", 0), 0u) << errors[0];
   EXPECT_EQ(errors[1], "vantrel: DSC0002.JPG: cannot load: could not open file (No such file or directory)");
-  EXPECT_EQ(readfile("out0002.jpg"), "");  // nothing saved under the next number
+  EXPECT_EQ(readfile(draftframename(2)), "");  // nothing saved under the next number
 }
 
 }  // namespace

@@ -1,16 +1,21 @@
 #include "driver/driver.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
 #include <memory>
 #include <new>
+#include <optional>
 #include <utility>
 
 #include "driver/commandline.h"
 #include "driver/commit.h"
 #include "driver/console.h"
+#include "driver/kit.h"
 #include "driver/output.h"
 #include "driver/report.h"
 #include "script/script.h"
@@ -21,9 +26,6 @@
 #include "worker/wire.h"
 
 namespace {
-
-// The new script, until it is put in place of the old one.
-constexpr char draftname[] = ".anim.avs.new";
 
 // What the run's workers do: the image work of a still.
 const workersettings& frameworker() {
@@ -41,29 +43,52 @@ const workersettings& frameworker() {
   return settings;
 }
 
+// How the making of the slides ended.
+struct slidesmade {
+  bool complete = true;  // every still became a slide
+  std::string failure;   // the run's own failure, which stopped it
+};
+
 // Hands the stills to the workers and commits what they make strictly in
-// list order. Returns whether every still became a slide.
-bool makeslides(const std::vector<std::string>& stills, int& counter, const slidestreams& streams,
-                interruptguard& guard) {
-  if (stills.empty()) return true;
+// list order, the frames into the kit.
+slidesmade makeslides(const std::vector<std::string>& stills, int& counter, const slidestreams& streams, kit& frames,
+                      interruptguard& guard) {
+  slidesmade made;
+  if (stills.empty()) return made;
   const auto processes = makesubprocessset(frameworker(), guard, [&] { streams.log.flush(); });
   poolsettings settings;
   settings.workers = workercount(usablecpus(), stills.size(), physicalmemory());
   workerpool pool(std::move(settings), *processes, guard);
+  // Each still as it was when it was handed out.
+  std::vector<std::optional<stillstamp>> opened(stills.size());
 
-  bool complete = true;
-  pool.run(
+  const workerpool::end end = pool.run(
       stills.size(),
       [&](size_t i, stilljob* job, slideresult* failed) {
-        uint64_t size = 0;
-        const int fd = openstill(stills[i], &size, &failed->reason);
-        if (fd >= 0) *job = stilljob(stills[i], fd, size);
-        return fd >= 0;
+        stillstamp stamp;
+        const int fd = openstill(stills[i], &stamp, &failed->reason);
+        if (fd == runfault) pool.stop("cannot open " + escapedname(stills[i]) + ": " + failed->reason);
+        if (fd < 0) return false;
+        *job = stilljob(stills[i], fd, stamp.size);
+        opened[i] = stamp;
+        return true;
       },
-      [&](size_t i, slideresult&& made, const std::string& diagnostics) {
-        complete &= processimage(counter, stills[i], made, diagnostics, streams);
+      [&](size_t i, slideresult&& result, const std::string& diagnostics) {
+        // A still rewritten or cut while its worker read it (which can end
+        // the worker by a bus error) is no fault of the library's.
+        if (result.state != slidestate::framed && opened[i] && stillchanged(stills[i], *opened[i])) {
+          result.state = slidestate::unloadable;
+          result.reason = "changed while it was read";
+        }
+        std::string failure;
+        switch (processimage(counter, stills[i], result, diagnostics, streams, frames, &failure)) {
+          case commitment::slide: break;
+          case commitment::skipped: made.complete = false; break;
+          case commitment::stopped: pool.stop(failure); break;
+        }
       });
-  return complete;
+  if (end == workerpool::end::failed) made.failure = pool.failure();
+  return made;
 }
 
 // Removes the frames of an earlier run numbered from `first` on, as long as
@@ -87,64 +112,64 @@ bool removeoldframes(int first, std::ostream& log, std::ostream& err) {
   return removable;
 }
 
+// How a failure of the run itself is reported: what failed, and what it
+// means for the folder.
+std::string stopped(const std::string& why, bool replaced) {
+  return why + (replaced ? "; the run stops, and the kit in the folder is partly replaced"
+                         : "; the run stops, and the kit in the folder is as it was");
+}
+
 // The run in its folder, held and listed as far as the folder's opening.
 int runinfolder(std::unique_ptr<folderlisting> folder, const std::string& which, const runoptions& options,
                 interruptguard& guard, std::ostream& log, std::ostream& err) {
-  std::string reason;
-  // The new script is written beside the old one, which stays as it is
-  // until the new one is complete.
-  outputfile script;
-  const entrykind old = lookup(scriptname);
-  removefile(draftname);
-  bool scriptopened = false;
-  if (old == entrykind::folder)
-    reportfailure(log, err, std::string(scriptname) + ": cannot create: Is a directory");
-  else if (!(scriptopened = script.open(draftname)))
-    reportfailure(log, err, std::string(scriptname) + ": cannot create: " + script.error());
-  bool complete = scriptopened;
+  // The new kit is written beside the old one, which stays as it is until
+  // the new one is complete.
+  kit made;
+  std::string failure;
+  const bool oldscript = lookup(scriptname) != entrykind::none;
+  const bool begun = made.begin(&failure);
 
   listoptions listing;
   listing.interrupted = [&] { return guard.pending(); };
-  listing.draft = draftname;
-  listing.draftshownas = old == entrykind::none ? scriptname : "";
+  listing.draft = begun ? draftname : "";
+  listing.draftshownas = oldscript ? "" : scriptname;
   listing.escape = options.escapelog;
   std::string readerror;
   const std::vector<std::string> stills = liststills(*folder, log, &readerror, listing);
   folder.reset();
+  bool complete = true;
   if (!readerror.empty()) {
     reportfailure(log, err, "cannot read " + which + " to its end: " + readerror);
     complete = false;
   }
 
   int counter = 1;
-  if (!guard.pending())
-    complete &= makeslides(stills, counter, slidestreams{log, err, options.escapelog}, guard);
+  if (begun && !guard.pending()) {
+    const slidesmade slides = makeslides(stills, counter, slidestreams{log, err, options.escapelog}, made, guard);
+    complete &= slides.complete;
+    failure = slides.failure;
+  }
 
   log << "Counter=" << counter << '\n';
   log.flush();
-  // Written whole now that the number of slides is known.
-  writescript(script.stream(), counter - 1);
-  bool scriptwritten = scriptopened && script.close();
-  if (scriptopened && !scriptwritten) {
-    reportfailure(log, err, std::string(scriptname) + ": cannot write: " + script.error());
-  } else if (scriptwritten && !replacefile(draftname, scriptname, &reason)) {
-    reportfailure(log, err, std::string(scriptname) + ": cannot replace: " + reason);
-    scriptwritten = false;
-  }
-  if (!scriptwritten) {
-    removefile(draftname);
+  bool replaced = false;
+  if (failure.empty() && made.commit(&failure, &replaced)) {
+    complete &= removeoldframes(counter, log, err);
+  } else {
+    made.abandon();
+    reportfailure(log, err, stopped(failure, replaced));
     complete = false;
   }
-  complete &= removeoldframes(counter, log, err);
 
   if (guard.signal() != 0) {
     reportfailure(log, err,
                   "interrupted (" + guard.name() + "): " + std::to_string(counter - 1) +
                       (counter == 2 ? " slide" : " slides") + " made" +
-                      (scriptwritten ? std::string(", and ") + scriptname + " holds them" : std::string()));
+                      (failure.empty() ? std::string(", and ") + scriptname + " holds them" : std::string()));
+    restoreconsole();
     guard.reraise();
   }
-  if (stills.empty())
+  if (stills.empty() && failure.empty())
     reportfailure(log, err, "no camera stills (names beginning \"DSC\" and containing \".JPG\") were found");
   log << "Run finished..press any key!\n";
   log.flush();
@@ -164,6 +189,10 @@ std::vector<std::string> liststills(folderlisting& folder, std::ostream& log, st
     if (!options.draft.empty() && name == options.draft) {
       if (options.draftshownas.empty()) continue;
       name = options.draftshownas;
+    } else if (isdraftframe(name)) {
+      // Left by a run that died before it could put its kit in place.
+      removefile(name);
+      continue;
     }
     log << "file:" << (options.escape ? escapedname(name) : name) << '\n';
     log.flush();
@@ -192,17 +221,16 @@ int runslideshow(const runoptions& options, std::ostream& log, std::ostream& err
     return runnodirectory;
   }
   folderlock lock;
-  if (!lock.acquire()) {
-    reportfailure(log, err, escapedname(currentfolder()) + ": busy: another vantrel run is working in this folder");
-    return runnodirectory;
+  switch (lock.acquire(&reason)) {
+    case folderlock::outcome::held: break;
+    case folderlock::outcome::busy:
+      reportfailure(log, err, escapedname(currentfolder()) + ": busy: another vantrel run is working in this folder");
+      return runnodirectory;
+    case folderlock::outcome::failed:
+      reportfailure(log, err, stopped("cannot hold " + which + ": " + reason, false));
+      return runincomplete;
   }
-  try {
-    return runinfolder(std::move(folder), which, options, guard, log, err);
-  } catch (const std::bad_alloc&) {
-    // The unfinished script goes while the folder is still this run's.
-    removefile(draftname);
-    throw;
-  }
+  return runinfolder(std::move(folder), which, options, guard, log, err);
 }
 
 int runcommand(const std::vector<std::string>& args) {
@@ -210,28 +238,63 @@ int runcommand(const std::vector<std::string>& args) {
   setupprocess();
   const commandline line = parsecommandline(args);
   std::string mistake = line.mistake, reason;
-  if (line.what == commandline::action::help) return std::cout << helptext << std::flush ? 0 : runincomplete;
-  if (line.what == commandline::action::version) return std::cout << versiontext << std::flush ? 0 : runincomplete;
-  if (line.what == commandline::action::run && !line.folder.empty() && !isfolder(line.folder, &reason))
-    mistake = line.folder + ": " + reason;
-  if (!mistake.empty()) {
-    std::cerr << "vantrel: " << escapedname(mistake) << '\n' << usageline << std::flush;
-    return runnodirectory;
-  }
-  outputfile log(1);
   int status = runincomplete;
+  if (line.what == commandline::action::help || line.what == commandline::action::version) {
+    std::cout << (line.what == commandline::action::help ? helptext : versiontext) << std::flush;
+    status = std::cout ? 0 : runincomplete;
+  } else {
+    if (line.what == commandline::action::run && !line.folder.empty() && !isfolder(line.folder, &reason))
+      mistake = line.folder + ": " + reason;
+    if (!mistake.empty()) {
+      std::cerr << "vantrel: " << escapedname(mistake) << '\n' << usageline << std::flush;
+      status = runnodirectory;
+    } else {
+      outputfile log(1);
+      status = runslideshow({line.folder, logisterminal()}, log.stream(), std::cerr);
+      if (!log.close()) {
+        std::cerr << "vantrel: standard output: cannot write the log: " << log.error() << std::endl;
+        status = std::max(status, runincomplete);
+      } else if (status != runnodirectory) {
+        waitforkey();
+      }
+    }
+  }
+  restoreconsole();
+  return status;
+}
+
+namespace {
+
+void sayoutofmemory() {
+  restoreconsole();
+  constexpr char message[] = "vantrel: out of memory\n";
+  std::fwrite(message, 1, sizeof message - 1, stderr);
+}
+
+// Where memory is so short that not even the exception can be made, the
+// runtime ends the program through here, with no exception or that one.
+[[noreturn]] void endedbytheruntime() {
   try {
-    status = runslideshow({line.folder, logisterminal()}, log.stream(), std::cerr);
+    if (const std::exception_ptr thrown = std::current_exception()) std::rethrow_exception(thrown);
   } catch (const std::bad_alloc&) {
-    // The workers are ended, the old script is as it was and the new one,
-    // unfinished, is gone.
-    std::cerr << "vantrel: out of memory" << std::endl;
+  } catch (...) {
+    std::abort();  // a fault of the program's own: as the runtime would
+  }
+  // The old kit is as it was; what this run wrote beside it, the next removes.
+  sayoutofmemory();
+  std::_Exit(runincomplete);
+}
+
+}  // namespace
+
+int runvantrel(int argc, char** argv) noexcept {
+  std::set_terminate(endedbytheruntime);
+  try {
+    return runcommand({argv + 1, argv + argc});
+  } catch (const std::bad_alloc&) {
+    // Everything the run had made is gone with its owners as the stack
+    // unwound: the workers are ended, the old kit is as it was.
+    sayoutofmemory();
     return runincomplete;
   }
-  if (!log.close()) {
-    std::cerr << "vantrel: standard output: cannot write the log: " << log.error() << std::endl;
-    return std::max(status, runincomplete);
-  }
-  if (status != runnodirectory) waitforkey();
-  return status;
 }

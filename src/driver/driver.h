@@ -66,3 +66,8 @@ int runslideshow(const runoptions& options, std::ostream& log, std::ostream& err
 // of a run that got past opening its folder, unless the log could not be
 // written (then nobody saw the prompt). Returns the exit status.
 int runcommand(const std::vector<std::string>& args);
+
+// main's: runcommand on the words after the program's name. Running out of
+// memory anywhere says "vantrel: out of memory" and ends with status 2,
+// the old kit as it was.
+int runvantrel(int argc, char** argv) noexcept;

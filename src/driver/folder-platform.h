@@ -12,11 +12,11 @@
 // folderlock on Windows), which the listing leaves out; "" for none.
 extern const char heldname[];
 
-// What path is, following links, and its size; entrykind::none and errno
-// when it cannot be looked at.
-entrykind examine(const std::string& path, uint64_t* size);
+// What path is, following links, and its size and time of writing;
+// entrykind::none and errno when it cannot be looked at.
+entrykind examine(const std::string& path, stillstamp* stamp);
 // The same for what fd is open on.
-entrykind examine(int fd, uint64_t* size);
+entrykind examine(int fd, stillstamp* stamp);
 // Opens a file for reading without blocking on it; -1 and errno if not.
 int openforreading(const std::string& name);
 // Creates name, which must not exist, for writing: a text file writes its

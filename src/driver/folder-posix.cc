@@ -13,21 +13,21 @@ const char heldname[] = "";  // the folder itself is locked
 
 namespace {
 
-entrykind kindof(const struct stat& st, uint64_t* size) {
-  if (size) *size = static_cast<uint64_t>(st.st_size);
+entrykind kindof(const struct stat& st, stillstamp* stamp) {
+  if (stamp) *stamp = {static_cast<uint64_t>(st.st_size), int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec};
   return S_ISREG(st.st_mode) ? entrykind::file : S_ISDIR(st.st_mode) ? entrykind::folder : entrykind::other;
 }
 
 }  // namespace
 
-entrykind examine(const std::string& path, uint64_t* size) {
+entrykind examine(const std::string& path, stillstamp* stamp) {
   struct stat st {};
-  return stat(path.c_str(), &st) == 0 ? kindof(st, size) : entrykind::none;
+  return stat(path.c_str(), &st) == 0 ? kindof(st, stamp) : entrykind::none;
 }
 
-entrykind examine(int fd, uint64_t* size) {
+entrykind examine(int fd, stillstamp* stamp) {
   struct stat st {};
-  return fstat(fd, &st) == 0 ? kindof(st, size) : entrykind::none;
+  return fstat(fd, &st) == 0 ? kindof(st, stamp) : entrykind::none;
 }
 
 int openforreading(const std::string& name) {
@@ -62,13 +62,17 @@ folderlock::~folderlock() {
   if (native_->fd >= 0) close(native_->fd);
 }
 
-bool folderlock::acquire() {
+folderlock::outcome folderlock::acquire(std::string* reason) {
   native_->fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (native_->fd < 0) return true;
+  if (native_->fd < 0) {
+    if (errno != EMFILE && errno != ENFILE && errno != ENOMEM) return outcome::held;
+    *reason = std::strerror(errno);
+    return outcome::failed;
+  }
   int locked;
   do locked = flock(native_->fd, LOCK_EX | LOCK_NB);
   while (locked != 0 && errno == EINTR);
-  return locked == 0 || errno != EWOULDBLOCK;
+  return locked != 0 && errno == EWOULDBLOCK ? outcome::busy : outcome::held;
 }
 
 entrykind lookup(const std::string& name) {
@@ -82,7 +86,7 @@ bool replacefile(const std::string& from, const std::string& to, std::string* re
   return false;
 }
 
-bool removefile(const std::string& name) { return unlink(name.c_str()) == 0; }
+bool removefile(const char* name) { return unlink(name) == 0; }
 
 int syncfile(int fd) { return fsync(fd) == 0 ? 0 : errno; }
 

@@ -28,26 +28,26 @@ std::string lasterror() {
   return out;
 }
 
-entrykind kindof(const struct _stat64& st, uint64_t* size) {
-  if (size) *size = static_cast<uint64_t>(st.st_size);
+entrykind kindof(const struct _stat64& st, stillstamp* stamp) {
+  if (stamp) *stamp = {static_cast<uint64_t>(st.st_size), static_cast<int64_t>(st.st_mtime)};
   return (st.st_mode & _S_IFREG) ? entrykind::file : (st.st_mode & _S_IFDIR) ? entrykind::folder : entrykind::other;
 }
 
 }  // namespace
 
-entrykind examine(const std::string& path, uint64_t* size) {
+entrykind examine(const std::string& path, stillstamp* stamp) {
   // The C library finds no folder under a name that ends in a separator
   // ("photos\", as a shell completes it), unless it is a root ("C:\", "\").
   std::string name = path;
   while (name.size() > 1 && (name.back() == '\\' || name.back() == '/') && name[name.size() - 2] != ':')
     name.pop_back();
   struct _stat64 st {};
-  return _stat64(name.c_str(), &st) == 0 ? kindof(st, size) : entrykind::none;
+  return _stat64(name.c_str(), &st) == 0 ? kindof(st, stamp) : entrykind::none;
 }
 
-entrykind examine(int fd, uint64_t* size) {
+entrykind examine(int fd, stillstamp* stamp) {
   struct _stat64 st {};
-  return _fstat64(fd, &st) == 0 ? kindof(st, size) : entrykind::none;
+  return _fstat64(fd, &st) == 0 ? kindof(st, stamp) : entrykind::none;
 }
 
 int openforreading(const std::string& name) { return _open(name.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT); }
@@ -82,12 +82,19 @@ folderlock::~folderlock() {
   if (native_->file != INVALID_HANDLE_VALUE) CloseHandle(native_->file);
 }
 
-bool folderlock::acquire() {
+folderlock::outcome folderlock::acquire(std::string* reason) {
   native_->file = CreateFileA(heldname, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-  // Held by another run; anything else (a read-only folder) leaves the run
-  // unlocked, as where a file system cannot lock.
-  return native_->file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION;
+  if (native_->file != INVALID_HANDLE_VALUE) return outcome::held;
+  // Held by another run; out of handles or memory, the run cannot go on;
+  // anything else (a read-only folder) leaves the run unlocked, as where a
+  // file system cannot lock.
+  const DWORD error = GetLastError();
+  if (error == ERROR_SHARING_VIOLATION) return outcome::busy;
+  if (error != ERROR_TOO_MANY_OPEN_FILES && error != ERROR_NOT_ENOUGH_MEMORY && error != ERROR_OUTOFMEMORY)
+    return outcome::held;
+  *reason = lasterror();
+  return outcome::failed;
 }
 
 entrykind lookup(const std::string& name) {
@@ -104,7 +111,7 @@ bool replacefile(const std::string& from, const std::string& to, std::string* re
   return false;
 }
 
-bool removefile(const std::string& name) { return _unlink(name.c_str()) == 0; }
+bool removefile(const char* name) { return _unlink(name) == 0; }
 
 int syncfile(int fd) { return _commit(fd) == 0 ? 0 : errno; }
 

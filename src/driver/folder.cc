@@ -46,40 +46,63 @@ bool folderlisting::next(std::string* name) {
 
 const std::string& folderlisting::error() const { return error_; }
 
-int openstill(const std::string& name, uint64_t* size, std::string* reason) {
-  auto fail = [&](const std::string& why) {
+int openstill(const std::string& name, stillstamp* stamp, std::string* reason) {
+  auto fail = [&](int kind, const std::string& why) {
     *reason = why;
-    return -1;
+    return kind;
+  };
+  auto cannotopen = [&] {
+    const int err = errno;
+    const std::string why = std::string("could not open file (") + std::strerror(err) + ")";
+    // Out of descriptors or memory: the run's fault, not the still's.
+    return fail(err == EMFILE || err == ENFILE || err == ENOMEM ? runfault : stillfault, why);
   };
   // Looked at first, so that a FIFO or a device is never opened at all.
-  uint64_t bytes = 0;
-  switch (examine(name, &bytes)) {
-    case entrykind::none: return fail(std::string("could not open file (") + std::strerror(errno) + ")");
-    case entrykind::folder: return fail(std::strerror(EISDIR));
-    case entrykind::other: return fail("not a regular file");
+  stillstamp seen;
+  switch (examine(name, &seen)) {
+    case entrykind::none: return cannotopen();
+    case entrykind::folder: return fail(stillfault, std::strerror(EISDIR));
+    case entrykind::other: return fail(stillfault, "not a regular file");
     case entrykind::file: break;
   }
   const int fd = openforreading(name);
-  if (fd < 0) return fail(std::string("could not open file (") + std::strerror(errno) + ")");
+  if (fd < 0) return cannotopen();
   // Looked at again on what was opened: the name may have changed hands.
-  if (examine(fd, &bytes) != entrykind::file) {
+  if (examine(fd, &seen) != entrykind::file) {
     closefile(fd);
-    return fail("not a regular file");
+    return fail(stillfault, "not a regular file");
   }
-  if (bytes > stillfilelimit) {
+  if (seen.size > stillfilelimit) {
     closefile(fd);
-    return fail("too large: a file of " + std::to_string(bytes >> 20) + " MiB (at most " +
-                std::to_string(stillfilelimit >> 20) + " MiB)");
+    return fail(stillfault, "too large: a file of " + std::to_string(seen.size >> 20) + " MiB (at most " +
+                                std::to_string(stillfilelimit >> 20) + " MiB)");
   }
-  *size = bytes;
+  *stamp = seen;
   return fd;
 }
 
+bool stillchanged(const std::string& name, const stillstamp& stamp) {
+  stillstamp now;
+  return examine(name, &now) != entrykind::file || now.size != stamp.size || now.written != stamp.written;
+}
+
+namespace {
+
+// Makes way for a new file under name: a file or a link there goes. 0, or
+// the errno of why it could not (none being there is no reason).
+int makeway(const std::string& name) { return removefile(name) || errno == ENOENT ? 0 : errno; }
+
+// The reason a new file could not be created: where something was in the
+// way and could not go, why it could not.
+std::string whynotcreated(int err, int blocked) { return std::strerror(err == EEXIST && blocked ? blocked : err); }
+
+}  // namespace
+
 bool writeframe(const std::string& name, const std::string& jpeg, std::string* reason) {
-  removefile(name);
+  const int blocked = makeway(name);
   const int fd = createnew(name, false);
   if (fd < 0) {
-    *reason = std::strerror(errno);
+    *reason = whynotcreated(errno, blocked);
     return false;
   }
   int error = writeall(fd, jpeg.data(), jpeg.size());
@@ -93,8 +116,10 @@ bool writeframe(const std::string& name, const std::string& jpeg, std::string* r
 }
 
 int createtext(const std::string& name, std::string* reason) {
-  removefile(name);
+  const int blocked = makeway(name);
   const int fd = createnew(name, true);
-  if (fd < 0) *reason = std::strerror(errno);
+  if (fd < 0) *reason = whynotcreated(errno, blocked);
   return fd;
 }
+
+bool removefile(const std::string& name) { return removefile(name.c_str()); }

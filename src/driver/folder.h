@@ -47,9 +47,11 @@ class folderlock {
   folderlock(const folderlock&) = delete;
   folderlock& operator=(const folderlock&) = delete;
 
-  // False if another run holds the folder. Where the file system cannot
-  // lock, the run goes on unlocked.
-  bool acquire();
+  // Holds the folder: busy if another run holds it, failed (with *reason)
+  // where this run cannot even look (it is out of descriptors). Where the
+  // file system cannot lock, the run goes on unlocked, as if held.
+  enum class outcome { held, busy, failed };
+  outcome acquire(std::string* reason);
 
  private:
   struct platform;
@@ -60,10 +62,22 @@ class folderlock {
 enum class entrykind { none, file, folder, other };
 entrykind lookup(const std::string& name);
 
+// What a still was when it was opened, to tell whether it changed since:
+// its size and when it was last written.
+struct stillstamp {
+  uint64_t size = 0;
+  int64_t written = 0;
+};
+
 // Opens a still for reading, without blocking and only if it is a regular
 // file of at most stillfilelimit bytes (wire.h). Returns the descriptor and
-// sets *size, or returns -1 with *reason in plain words.
-int openstill(const std::string& name, uint64_t* size, std::string* reason);
+// sets *stamp, or returns stillfault with *reason in plain words, or
+// runfault where the run itself cannot open a file (it is out of
+// descriptors or memory), which no other still would escape.
+constexpr int stillfault = -1, runfault = -2;
+int openstill(const std::string& name, stillstamp* stamp, std::string* reason);
+// Whether the file under name is no longer the one stamp describes.
+bool stillchanged(const std::string& name, const stillstamp& stamp);
 
 // Writes a frame under name, replacing an older file (or a link) of that
 // name. A frame that cannot be written whole leaves nothing under the name.
@@ -75,8 +89,10 @@ int createtext(const std::string& name, std::string* reason);
 // Puts the file from in the place of to in one step, replacing whatever
 // file or link was there.
 bool replacefile(const std::string& from, const std::string& to, std::string* reason);
-// Removes a file (or a link) of that name; false if there was none.
+// Removes a file (or a link) of that name; false if there was none. The
+// second allocates nothing.
 bool removefile(const std::string& name);
+bool removefile(const char* name);
 
 // Writes what a descriptor holds through to the disk, and closes it; 0, or
 // the errno of the failure.

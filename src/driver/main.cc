@@ -1,3 +1,3 @@
 #include "driver/driver.h"
 
-int main(int argc, char** argv) { return runcommand({argv + 1, argv + argc}); }
+int main(int argc, char** argv) { return runvantrel(argc, argv); }

@@ -49,7 +49,14 @@ struct workerpool::worker {
 workerpool::workerpool(poolsettings settings, subprocessset& processes, interruptguard& guard)
     : settings_(std::move(settings)), processes_(processes), guard_(guard), workers_(std::max(1u, settings_.workers)) {}
 
-workerpool::~workerpool() { clear(); }
+workerpool::~workerpool() {
+  // Also while memory has run out: every worker is ended, its words or not.
+  try {
+    clear();
+  } catch (...) {
+    for (worker& w : workers_) w.process.reset();
+  }
+}
 
 void workerpool::settle(size_t i, slideresult&& r) { results_[i] = std::move(r); }
 
@@ -92,13 +99,19 @@ workerpool::handed workerpool::handout(worker& w, size_t i, const opener& open) 
     reason = "cannot hand the still to a worker";
     retire(w, "");
   }
-  // While another worker runs, the still waits for it.
+  // While another worker runs, the still waits for it; with none, the run
+  // cannot go on.
   for (const worker& other : workers_)
     if (other.process) return handed::waiting;
-  failed.reason = reason;
-  settle(i, std::move(failed));
-  return handed::settled;
+  stop(reason);
+  return handed::waiting;
 }
+
+void workerpool::stop(const std::string& reason) {
+  if (failure_.empty()) failure_ = reason.empty() ? "the run failed" : reason;
+}
+
+const std::string& workerpool::failure() const { return failure_; }
 
 // Reads what a worker sent and takes a complete reply off it.
 void workerpool::drain(worker& w) {
@@ -138,16 +151,17 @@ void workerpool::retire(worker& w, const std::string& reason) {
   w = worker{};
 }
 
-bool workerpool::run(size_t count, const opener& open, const committer& commit) {
+workerpool::end workerpool::run(size_t count, const opener& open, const committer& commit) {
   results_.assign(count, std::nullopt);
   diagnostics_.assign(count, std::string());
+  failure_.clear();
   const std::string overdue = overduereason(settings_), stalled = stalledreason(settings_);
   const size_t window = std::max<size_t>(1, settings_.ahead) * workers_.size();
   size_t handedout = 0, committed = 0;
   unsigned resumptions = guard_.resumptions();
-  auto stop = [&] {
+  auto finish = [&](end how) {
     clear();
-    return false;
+    return how;
   };
   while (committed < count) {
     // Idle workers first, then fresh ones; a still that must wait stops the
@@ -156,17 +170,18 @@ bool workerpool::run(size_t count, const opener& open, const committer& commit) 
     for (bool fresh : {false, true})
       for (worker& w : workers_)
         while (!waiting && !w.busy && (w.process != nullptr) != fresh && handedout < count &&
-               handedout < committed + window) {
+               handedout < committed + window && failure_.empty()) {
           const handed h = handout(w, handedout, open);
           waiting = h == handed::waiting;
           if (!waiting) ++handedout;
           if (h == handed::started) break;
         }
-    for (; committed < count && results_[committed]; ++committed) {
-      if (guard_.pending()) return stop();
+    for (; committed < count && results_[committed] && failure_.empty(); ++committed) {
+      if (guard_.pending()) return finish(end::interrupted);
       commit(committed, std::move(*results_[committed]), std::exchange(diagnostics_[committed], {}));
       results_[committed].reset();
     }
+    if (!failure_.empty()) return finish(end::failed);
     if (committed == count) break;
 
     std::vector<subprocess*> running;
@@ -189,9 +204,11 @@ bool workerpool::run(size_t count, const opener& open, const committer& commit) 
     std::vector<size_t> ready;
     std::string reason;
     const waitstatus status = processes_.wait(running, timeout, &ready, &reason);
-    if (status == waitstatus::interrupted) return stop();
-    if (status == waitstatus::failed)
-      for (worker& w : workers_) retire(w, reason);
+    if (status == waitstatus::interrupted) return finish(end::interrupted);
+    if (status == waitstatus::failed) {
+      stop(reason);
+      return finish(end::failed);
+    }
     for (size_t i : ready)
       if (owners[i]->process) drain(*owners[i]);
     const auto later = clock::now();
@@ -208,8 +225,7 @@ bool workerpool::run(size_t count, const opener& open, const committer& commit) 
         retire(w, stalled);
     }
   }
-  clear();
-  return true;
+  return finish(end::finished);
 }
 
 void workerpool::clear() {

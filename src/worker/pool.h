@@ -8,7 +8,9 @@
 // costs only itself: it comes back unloadable with the reason, and a fresh
 // worker takes the next one. A worker that cannot be started is tried once
 // more, and costs nothing while another runs; the stills wait for the
-// workers there are. clear() is the one place that ends every worker.
+// workers there are. When none can run, or the wait for them fails, that is
+// a failure of the run, not of a still: the run stops. clear() is the one
+// place that ends every worker.
 #pragma once
 
 #include <chrono>
@@ -63,10 +65,17 @@ class workerpool {
   // error while it made it; called for i = 0, 1, 2 ... in order.
   using committer = std::function<void(size_t i, slideresult&& result, const std::string& diagnostics)>;
 
-  // Runs stills 0 ... count - 1 through the workers. Returns false if an
-  // interruption stopped it (it looks for one between commits too); the
-  // stills not yet committed are then lost.
-  bool run(size_t count, const opener& open, const committer& commit);
+  enum class end { finished, interrupted, failed };
+  // Runs stills 0 ... count - 1 through the workers. Ends interrupted if an
+  // interruption stopped it (it looks for one between commits too), failed
+  // on a failure of the run itself (failure() says what); the stills not
+  // yet committed are then lost.
+  end run(size_t count, const opener& open, const committer& commit);
+  // From an opener or a committer: stops the run for a failure of its own
+  // (out of descriptors, a frame that cannot be written), which no other
+  // still would escape. The first reason given is kept.
+  void stop(const std::string& reason);
+  const std::string& failure() const;
   // Ends every worker at once and waits for them.
   void clear();
   // The ids of the live workers, for tests.
@@ -88,4 +97,5 @@ class workerpool {
   std::vector<std::optional<slideresult>> results_;
   std::vector<std::string> diagnostics_;
   size_t heard_ = 0;
+  std::string failure_;
 };

@@ -1,9 +1,10 @@
 // Fuzz target: the driver's side of the wire, where everything a worker
 // sends arrives. A worker can be taken over by a crafted still, so it may
 // send anything at all, in any split into reads. Whatever it sends, the
-// pool must give every still exactly one result, in list order, never a
-// frame that is not one whole JPEG within the bound, never a reason a
-// terminal would act on, and must end every worker it started.
+// pool must give every still exactly one result, in list order (or stop
+// the run, when no worker is left that can start), never a frame that is
+// not one whole JPEG within the bound, never a reason a terminal would act
+// on, and must end every worker it started.
 //
 // The input: a byte for the number of workers and one for the number of
 // stills, then one record for each worker the pool starts, in turn:
@@ -57,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   {
     interruptguard guard;
     workerpool pool(settings, fakes, guard);
-    const bool finished = pool.run(
+    const workerpool::end end = pool.run(
         stills,
         [](size_t i, stilljob* job, slideresult*) {
           *job = stilljob("DSC" + std::to_string(i) + ".JPG", -1, 0);
@@ -74,9 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           }
           for (char c : r.reason) check(c >= 0x20 && c <= 0x7e);
         });
-    check(finished);
+    check(end == workerpool::end::finished || (end == workerpool::end::failed && !pool.failure().empty()));
+    check(end == workerpool::end::failed || committed == stills);
   }
-  check(committed == stills);
   check(fakes.alive == 0);
   return 0;
 }

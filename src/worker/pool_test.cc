@@ -42,16 +42,18 @@ std::string reply(const std::string& payload) {
 }
 
 // Runs count stills through a pool of fake workers and returns the results
-// in the order they were committed (which must be list order).
+// in the order they were committed (which must be list order); *failure is
+// the run's own failure, if it had one.
 std::vector<slideresult> runfakes(fakeworkers& fakes, size_t count, unsigned workers,
-                                  std::chrono::milliseconds deadline = std::chrono::seconds(5)) {
+                                  std::chrono::milliseconds deadline = std::chrono::seconds(5),
+                                  std::string* failure = nullptr) {
   poolsettings s;
   s.workers = workers;
   s.deadline = deadline;
   interruptguard guard;
   workerpool pool(s, fakes, guard);
   std::vector<slideresult> committed;
-  pool.run(
+  const workerpool::end end = pool.run(
       count,
       [](size_t i, stilljob* job, slideresult*) {
         *job = stilljob("DSC" + std::to_string(i) + ".JPG", -1, 0);
@@ -61,6 +63,10 @@ std::vector<slideresult> runfakes(fakeworkers& fakes, size_t count, unsigned wor
         EXPECT_EQ(i, committed.size());
         committed.push_back(std::move(r));
       });
+  EXPECT_EQ(end == workerpool::end::failed, !pool.failure().empty());
+  if (failure) *failure = pool.failure();
+  else
+    EXPECT_EQ(end, workerpool::end::finished) << pool.failure();
   return committed;
 }
 
@@ -116,11 +122,19 @@ TEST(Pool, WorkersThatCannotStartCostNothingWhileOneRuns) {
   ASSERT_EQ(r.size(), 1u);
   EXPECT_EQ(r[0].state, slidestate::framed) << r[0].reason;
 
-  // Only when none can run does a still fail, with the reason.
+  // When none can run, the run stops with the reason: no still is to blame.
   fakeworkers none([](size_t) { return std::optional<fakeoutput>(); });
-  r = runfakes(none, 3, 2);
-  ASSERT_EQ(r.size(), 3u);
-  for (const slideresult& x : r) EXPECT_EQ(x.reason, "cannot start a worker: refused by the test");
+  std::string failure;
+  EXPECT_EQ(runfakes(none, 3, 2, std::chrono::seconds(5), &failure).size(), 0u);
+  EXPECT_EQ(failure, "cannot start a worker: refused by the test");
+  // Nor when the first worker ends and no other can take its place: what
+  // was made is not committed, since the run goes no further.
+  fakeworkers onlyone([](size_t n) {
+    return n == 0 ? std::optional<fakeoutput>(fakeoutput{reply("first"), {}, true}) : std::nullopt;
+  });
+  EXPECT_EQ(runfakes(onlyone, 3, 1, std::chrono::seconds(5), &failure).size(), 0u);
+  EXPECT_EQ(onlyone.sent.size(), 1u);
+  EXPECT_EQ(failure, "cannot start a worker: refused by the test");
 }
 
 }  // namespace
