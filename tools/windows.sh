@@ -478,7 +478,7 @@ step_check() {
   (cd "$stop" && exec wine "$build/vantrel.exe" </dev/null >"$stop.out" 2>"$stop.err") &
   pid=$!
   for ((i = 0; i < 600; i++)); do
-    [ -e "$stop/out0003.jpg" ] && break
+    [ -e "$stop/.out0003.jpg.new" ] && break  # the frame, until the kit is put in place
     sleep 0.05
   done
   kill -INT "$pid"
@@ -495,7 +495,7 @@ step_check() {
 
   # Nothing left behind: no file of the run's own, no worker.
   local left
-  left=$(find "$check" -name '.anim.avs.new' -o -name '.vantrel.lock')
+  left=$(find "$check" -name '.anim.avs.new' -o -name '.out*.jpg.new' -o -name '.vantrel.lock')
   [ -z "$left" ] || checkfail "files left behind: $left"
   for ((i = 0; i < 100; i++)); do
     pgrep -f 'vantrel\.exe' >/dev/null || break
