@@ -88,6 +88,3 @@ bool replacefile(const std::string& from, const std::string& to, std::string* re
 
 bool removefile(const char* name) { return unlink(name) == 0; }
 
-int syncfile(int fd) { return fsync(fd) == 0 ? 0 : errno; }
-
-int closefile(int fd) { return close(fd) == 0 ? 0 : errno; }

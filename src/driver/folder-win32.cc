@@ -113,6 +113,3 @@ bool replacefile(const std::string& from, const std::string& to, std::string* re
 
 bool removefile(const char* name) { return _unlink(name) == 0; }
 
-int syncfile(int fd) { return _commit(fd) == 0 ? 0 : errno; }
-
-int closefile(int fd) { return _close(fd) == 0 ? 0 : errno; }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "driver/folder-platform.h"
+#include "base/io.h"
 #include "worker/wire.h"
 
 bool isfolder(const std::string& path, std::string* reason) {

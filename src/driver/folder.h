@@ -94,7 +94,3 @@ bool replacefile(const std::string& from, const std::string& to, std::string* re
 bool removefile(const std::string& name);
 bool removefile(const char* name);
 
-// Writes what a descriptor holds through to the disk, and closes it; 0, or
-// the errno of the failure.
-int syncfile(int fd);
-int closefile(int fd);

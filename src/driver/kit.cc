@@ -41,13 +41,14 @@ bool kit::begin(std::string* why) {
     *why = std::string(scriptname) + ": cannot create: is a folder";
     return false;
   }
-  removefile(draftname);
-  if (!script_.open(draftname)) {
+  std::string reason;
+  const int fd = createtext(draftname, &reason);
+  if (fd < 0) {
     *why = std::string(scriptname) + ": cannot create: " +
-           (lookup(draftname) == entrykind::folder ? std::string("its draft ") + draftname + " is a folder"
-                                                   : script_.error());
+           (lookup(draftname) == entrykind::folder ? std::string("its draft ") + draftname + " is a folder" : reason);
     return false;
   }
+  script_.adopt(fd);
   open_ = true;
   return true;
 }

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/output.h"
+#include "base/output.h"
 
 // The script's temporary name until the run commits, and a frame's.
 extern const char draftname[];  // ".anim.avs.new"

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "worker/wire.h"
+#include "base/text.h"
 
 namespace {
 

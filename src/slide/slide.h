@@ -16,6 +16,10 @@
 constexpr unsigned framewidth = 720;
 constexpr unsigned frameheight = 576;
 
+// What the image library may hold at once for one still (image.h's
+// budget): a 100-megapixel photo fits.
+constexpr size_t librarybudget = size_t{1} << 30;
+
 // The most bytes a frame's JPEG may take: a 720 x 576 frame stays far below
 // it even at the library's near-lossless default quality. The worker's
 // encoder and the driver's check of what a worker sends both use it.

@@ -9,7 +9,7 @@
 #include "worker/subprocess.h"
 
 // A worker's end of its channel to the driver, as the platform provides it
-// (subprocess-posix.cc).
+// (subprocess-linux.cc, subprocess-win32.cc).
 class workerchannel {
  public:
   workerchannel();

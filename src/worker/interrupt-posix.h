@@ -15,3 +15,10 @@ struct interruptguard::platform {
   struct sigaction oldactions[std::size(interruptsignals)];
   struct sigaction oldcontinue;
 };
+
+// For the process layer's waits: the signal mask that lets the guard's
+// interruptions through.
+class interruptwait {
+ public:
+  static const sigset_t& mask(const interruptguard& guard) { return guard.native_->waitmask; }
+};

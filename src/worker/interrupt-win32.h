@@ -11,3 +11,9 @@
 struct interruptguard::platform {
   HANDLE arrived = nullptr;  // set when an interruption is noted
 };
+
+// For the process layer's waits: the event an interruption sets.
+class interruptwait {
+ public:
+  static HANDLE arrived(const interruptguard& guard) { return guard.native_->arrived; }
+};

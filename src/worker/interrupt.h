@@ -29,10 +29,11 @@ class interruptguard {
   // while the guard lived, as far as a wait has seen.
   unsigned resumptions() const;
 
-  // What the platform's waits need to let interruptions through.
-  struct platform;
-  const platform& native() const { return *native_; }
-
  private:
+  // What the platform's waits need to let interruptions through, which
+  // only the platform's own interruptwait (interrupt-posix.h,
+  // interrupt-win32.h) reads.
+  friend class interruptwait;
+  struct platform;
   std::unique_ptr<platform> native_;
 };

@@ -26,13 +26,10 @@
 #include "worker/interrupt.h"
 #include "worker/subprocess.h"
 
-// What one worker may use: the image library's allocations, and the still's
-// bytes, which it holds beside them.
-constexpr size_t librarybudget = size_t{1} << 30;
-
 // One worker per usable CPU, never more than there are stills, and only as
-// many as half the machine's memory holds at a worker's budget each; at
-// least one when there is a still.
+// many as half the machine's memory holds at a worker's budget each (the
+// image library's, slide.h, and the still's bytes beside it); at least one
+// when there is a still.
 unsigned workercount(unsigned cpus, size_t stills, uint64_t memory);
 
 struct poolsettings {

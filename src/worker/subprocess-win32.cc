@@ -378,7 +378,7 @@ class win32subprocessset : public subprocessset {
       if (!ready->empty()) return waitstatus::ready;
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
       if (left.count() <= 0) return waitstatus::timedout;
-      const HANDLE events[] = {wake_, guard_.native().arrived};
+      const HANDLE events[] = {wake_, interruptwait::arrived(guard_)};
       // The diagnostics pipes wake nobody: they are looked at this often.
       const DWORD limit = static_cast<DWORD>(std::min<int64_t>(left.count() + 1, 50));
       if (WaitForMultipleObjects(2, events, FALSE, limit) == WAIT_FAILED) {

@@ -1,6 +1,8 @@
 // The process layer: worker processes, the channel to each, and the wait
-// for any of them. This is the platform's seam: subprocess-posix.cc
-// implements it with fork, a socket pair and ppoll; the rest of the worker
+// for any of them. This is the platform's seam: subprocess-linux.cc
+// implements it with fork, a socket pair and ppoll (and prctl, close_range
+// and pipe2, which only Linux has), subprocess-win32.cc with fresh processes
+// in a job object; the rest of the worker
 // module (pool.h) is written against it alone.
 //
 // A worker is vantrel's own code (child.h) in a process of its own, so that

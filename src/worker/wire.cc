@@ -1,11 +1,10 @@
 #include "worker/wire.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#include "base/text.h"
 #include "worker/sandbox.h"
 
 namespace {
@@ -27,13 +26,6 @@ bool wholejpeg(const char* jpeg, size_t size) {
 }
 
 }  // namespace
-
-std::string printable(std::string_view text) {
-  std::string out(text);
-  for (char& c : out)
-    if (c < 0x20 || c > 0x7e) c = '?';
-  return out;
-}
 
 std::string encodereply(const slideresult& result) {
   const replyheader h{replymagic,
@@ -79,29 +71,4 @@ replyparse decodereply(const std::string& buffer, slideresult* result, size_t* u
   result->jpeg.assign(jpeg, h.jpegsize);
   *used = total;
   return replyparse::complete;
-}
-
-int writeall(int fd, const void* data, size_t size) {
-  const char* p = static_cast<const char*>(data);
-  while (size > 0) {
-    const ssize_t n = ::write(fd, p, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
-    if (n == 0) return EIO;
-    p += n;
-    size -= static_cast<size_t>(n);
-  }
-  return 0;
-}
-
-bool readall(int fd, void* data, size_t size) {
-  char* p = static_cast<char*>(data);
-  while (size > 0) {
-    const ssize_t n = ::read(fd, p, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
 }

@@ -76,14 +76,3 @@ replyheader forbiddennote(long syscall);
 // reply, and its last). *used is the reply's length.
 enum class replyparse { incomplete, complete, last, malformed };
 replyparse decodereply(const std::string& buffer, slideresult* result, size_t* used);
-
-// What a worker said, fit for the user's terminal: every byte outside
-// printable ASCII becomes '?'.
-std::string printable(std::string_view text);
-
-// Writes all of data to the descriptor fd (a socket, a pipe or a file),
-// going on after partial writes and interruptions. Returns 0, or the errno
-// of the failure.
-int writeall(int fd, const void* data, size_t size);
-// Reads exactly size bytes; false at an error or the end of input.
-bool readall(int fd, void* data, size_t size);

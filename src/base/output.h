@@ -10,7 +10,7 @@
 
 class outputfile {
  public:
-  // Not yet open: open() makes a file.
+  // Not yet open: writes are dropped until adopt().
   outputfile();
   // Writes to fd, which it leaves open (standard output).
   explicit outputfile(int fd);
@@ -18,12 +18,12 @@ class outputfile {
   outputfile(const outputfile&) = delete;
   outputfile& operator=(const outputfile&) = delete;
 
-  // Creates the file name afresh (folder.h's createtext). False, with
-  // error() set, if that fails.
-  bool open(const std::string& name);
+  // Writes to fd, a file made for it, which close() writes through to the
+  // disk and closes.
+  void adopt(int fd);
   std::ostream& stream();
-  // Writes out the buffer, and for a file it opened, writes it through to
-  // the disk and closes it. False if opening, any write or the close failed;
+  // Writes out the buffer, and for a file it adopted, writes it through to
+  // the disk and closes it. False if any write or the close failed;
   // error() then holds the first reason.
   bool close();
   const std::string& error() const;

@@ -1,39 +1,14 @@
-#include "driver/output.h"
+#include "base/output.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
-#include "testdir.h"
 
 namespace {
-
-TEST(OutputFile, MakesAFreshFileAndNeverWritesThroughALink) {
-  tempdir dir;
-  writefile(dir / "target", "the user's own file");
-  std::filesystem::create_symlink(dir / "target", dir / "draft");
-  outputfile file;
-  ASSERT_TRUE(file.open(dir / "draft"));
-  file.stream() << "short\n";
-  EXPECT_TRUE(file.close());
-  EXPECT_EQ(file.error(), "");
-  EXPECT_EQ(readfile(dir / "draft"), "short\n");
-  EXPECT_FALSE(std::filesystem::is_symlink(dir / "draft"));
-  EXPECT_EQ(readfile(dir / "target"), "the user's own file");
-}
-
-TEST(OutputFile, ReportsACreateFailure) {
-  tempdir dir;
-  outputfile file;
-  EXPECT_FALSE(file.open(dir / "no such folder" + "/draft"));
-  EXPECT_EQ(file.error(), "No such file or directory");
-  file.stream() << "dropped\n";
-  EXPECT_FALSE(file.close());
-}
 
 TEST(OutputFile, KeepsTheFirstWriteErrorThroughLaterCalls) {
   // Small output fails only when it is flushed at the end.

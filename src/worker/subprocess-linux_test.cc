@@ -18,6 +18,7 @@
 
 #include <pthread.h>
 
+#include "base/io.h"
 #include "testprocess.h"
 #include "workerrun.h"
 #include "worker/interrupt.h"

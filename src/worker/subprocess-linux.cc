@@ -1,4 +1,4 @@
-// The process layer on POSIX: each worker is a fork of the driver, talking
+// The process layer on Linux: each worker is a fork of the driver, talking
 // over a socket pair (descriptor 0 in the worker), with its standard error
 // on a pipe of its own. A still travels as an open descriptor beside its
 // job (SCM_RIGHTS) and the worker maps it, so no byte of it is copied.
@@ -22,6 +22,7 @@
 #include <csignal>
 #include <cstring>
 
+#include "base/io.h"
 #include "worker/child.h"
 #include "worker/interrupt-posix.h"
 #include "worker/wire.h"
@@ -245,7 +246,7 @@ class posixsubprocessset : public subprocessset {
       limit.tv_sec = static_cast<time_t>(left.count() / 1000000000);
       limit.tv_nsec = static_cast<long>(left.count() % 1000000000);
     }
-    const int n = ppoll(fds.data(), fds.size(), timeout ? &limit : nullptr, &guard_.native().waitmask);
+    const int n = ppoll(fds.data(), fds.size(), timeout ? &limit : nullptr, &interruptwait::mask(guard_));
     if (guard_.signal() != 0) return waitstatus::interrupted;
     if (n < 0 && errno != EINTR) {
       *reason = std::string("cannot wait for the workers: ") + std::strerror(errno);

@@ -1,12 +1,11 @@
-#include "driver/output.h"
+#include "base/output.h"
 
 #include <cerrno>
 #include <cstring>
 #include <streambuf>
 #include <vector>
 
-#include "driver/folder.h"
-#include "worker/wire.h"
+#include "base/io.h"
 
 // A streambuf over a descriptor. Unlike std::filebuf it keeps the errno of
 // the first failure, which later calls would otherwise overwrite.
@@ -17,10 +16,9 @@ class outputfile::fdbuf : public std::streambuf {
   }
   ~fdbuf() override { closefd(); }
 
-  bool openfile(const std::string& name) {
-    fd_ = createtext(name, &error_);
-    owned_ = fd_ >= 0;
-    return owned_;
+  void adopt(int fd) {
+    fd_ = fd;
+    owned_ = true;
   }
 
   bool closefd() {
@@ -74,7 +72,7 @@ outputfile::outputfile(int fd) : buf_(std::make_unique<fdbuf>(fd, false)), strea
 
 outputfile::~outputfile() = default;
 
-bool outputfile::open(const std::string& name) { return buf_->openfile(name); }
+void outputfile::adopt(int fd) { buf_->adopt(fd); }
 
 std::ostream& outputfile::stream() { return stream_; }
 

@@ -1,0 +1,18 @@
+// Reading and writing whole buffers through descriptors, and the end of a
+// file written: what the driver, the workers and the tests all need, the
+// same on every platform. Failures come back as the errno of the failure.
+#pragma once
+
+#include <cstddef>
+
+// Writes all of data to the descriptor fd (a socket, a pipe or a file),
+// going on after partial writes and interruptions. Returns 0, or the errno
+// of the failure.
+int writeall(int fd, const void* data, size_t size);
+// Reads exactly size bytes; false at an error or the end of input.
+bool readall(int fd, void* data, size_t size);
+
+// Writes what a descriptor holds through to the disk (io-posix.cc,
+// io-win32.cc), and closes it; 0, or the errno of the failure.
+int syncfile(int fd);
+int closefile(int fd);
