@@ -7,4 +7,4 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --workflow --preset release >/dev/null
-exec build/release/runbench --bin build/release --corpus ../shared/corpus "$@"
+exec build/release/runbench --bin build/release "$@"

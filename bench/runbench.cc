@@ -130,7 +130,7 @@ std::string makestillsfolder(const fs::path& dir, size_t count, const fs::path& 
 }  // namespace
 
 int main(int argc, char** argv) {
-  fs::path bin, corpus;
+  fs::path bin, corpus = VANTREL_CORPUS;  // the build's, unless given
   size_t stills = 60;
   int runs = 7;
   bool smoke = false;

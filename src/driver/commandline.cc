@@ -1,6 +1,8 @@
 #include "driver/commandline.h"
 
-const char versiontext[] = "vantrel 0.1 alpha\n";
+#include "driver/version.h"
+
+const char versiontext[] = "vantrel " VANTREL_VERSION "\n";
 
 const char usageline[] = "usage: vantrel [--help] [--version] [FOLDER]\n";
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-extern const char versiontext[];  // "vantrel 0.1 alpha\n"
+extern const char versiontext[];  // "vantrel 0.1 alpha\n", for one
 extern const char helptext[];     // the usage, for --help
 extern const char usageline[];    // "usage: vantrel [--help] [--version] [FOLDER]\n"
 

@@ -16,8 +16,9 @@
 #include "driver/commit.h"
 #include "driver/console.h"
 #include "driver/kit.h"
-#include "driver/output.h"
+#include "base/output.h"
 #include "driver/report.h"
+#include "driver/version.h"
 #include "script/script.h"
 #include "slide/image.h"
 #include "slide/slide.h"
@@ -206,7 +207,7 @@ std::vector<std::string> liststills(folderlisting& folder, std::ostream& log, st
 }
 
 int runslideshow(const runoptions& options, std::ostream& log, std::ostream& err) {
-  log << "Vantrel 0.1 alpha" << '\n';
+  log << "Vantrel " VANTREL_VERSION << '\n';
   // From here on an interruption is noted and answered between steps, so
   // the script and the frames are never left half-written.
   interruptguard guard;

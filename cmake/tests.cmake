@@ -1,0 +1,88 @@
+# The test suite: one GoogleTest program, vantrel_tests, whose tests CTest
+# runs one by one, each with its labels:
+#   unit         a module's own tests, in the test program's process (and
+#                the workers it starts)
+#   end-to-end   the built vantrel, run as a user runs it
+#   corpus       end to end on the camera stills in VANTREL_CORPUS
+#   frameserver  the script rendered by AviSynth+ (VANTREL_FRAMESERVER_TESTS)
+#   emulated     every test of a cross build, run under its emulator
+# so that `ctest --preset test -L unit` runs a slice.
+enable_testing()
+include(GoogleTest)
+
+set(tests
+  testing/testmain.cc testing/workerrun.cc
+  src/script/script_test.cc src/slide/slide_test.cc src/worker/wire_test.cc src/worker/pool_test.cc
+  src/driver/report_test.cc src/driver/commit_test.cc src/driver/kit_test.cc src/driver/driver_test.cc)
+if(WIN32)
+  list(APPEND tests src/worker/subprocess-win32_test.cc)
+else()
+  list(APPEND tests src/worker/subprocess-linux_test.cc src/base/output_test.cc src/driver/driver-posix_test.cc
+    src/script/show_test.cc)
+endif()
+if(WIN32)
+  # As vantrel.exe's, the test program's code page is UTF-8: the names it
+  # makes reach the files whole.
+  list(APPEND tests "${PROJECT_BINARY_DIR}/generated/vantrel.rc")
+endif()
+add_executable(vantrel_tests ${tests})
+target_link_libraries(vantrel_tests PRIVATE vantrel_driver vantrel_fixtures GTest::gtest)
+# Paths of this machine, as the tests see them: under wine, on drive Z:.
+set(here "")
+if(WIN32 AND CMAKE_CROSSCOMPILING)
+  set(here "Z:")
+endif()
+target_compile_definitions(vantrel_tests PRIVATE
+  VANTREL_SOURCE="${here}${PROJECT_SOURCE_DIR}" VANTREL_CORPUS="${here}${VANTREL_CORPUS}")
+add_dependencies(vantrel_tests vantrel)
+if(WIN32)
+  target_compile_definitions(vantrel_tests PRIVATE VANTREL_BINARY="${here}$<TARGET_FILE:vantrel>")
+endif()
+
+if(NOT WIN32)
+  # Preloaded into vantrel by the tests to make faults happen on purpose.
+  add_library(crashhook SHARED testing/crashhook.cc)
+  target_compile_options(crashhook PRIVATE -fno-sanitize=all)
+  target_link_options(crashhook PRIVATE -fno-sanitize=all)
+  target_link_libraries(crashhook PRIVATE ${CMAKE_DL_LIBS})
+  add_dependencies(vantrel_tests crashhook)
+  # The end-to-end tests run the built vantrel, or, for a build they cannot
+  # execute directly (cross-built: CMAKE_CROSSCOMPILING_EMULATOR), a script
+  # that runs it through the emulator. Programs of the host they run as they are.
+  set(binary "$<TARGET_FILE:vantrel>")
+  if(CMAKE_CROSSCOMPILING_EMULATOR)
+    set(binary "${PROJECT_BINARY_DIR}/vantrel-launched")
+    set(launch "")
+    foreach(word IN LISTS CMAKE_CROSSCOMPILING_EMULATOR)
+      string(APPEND launch "'${word}' ")
+    endforeach()
+    file(GENERATE OUTPUT "${binary}"
+         CONTENT "#!/bin/sh\nexec ${launch}'$<TARGET_FILE:vantrel>' \"$@\"\n"
+         FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+  endif()
+  target_compile_definitions(vantrel_tests PRIVATE VANTREL_CRASHHOOK="$<TARGET_FILE:crashhook>" VANTREL_BINARY="${binary}")
+  include(cmake/frameserver.cmake)
+endif()
+
+# The tests, listed from the sources (nothing is run to list them, so no
+# emulator is needed before the tests themselves), with their labels.
+gtest_add_tests(TARGET vantrel_tests SOURCES ${tests} TEST_LIST found)
+foreach(test IN LISTS found)
+  if(test MATCHES "^Show\\.")
+    set(labels frameserver)
+  elseif(test MATCHES "^Run\\.(CameraStillsFromTheCorpus|EveryOrientation)")
+    set(labels end-to-end corpus)
+  elseif(test MATCHES "^Run\\.")
+    set(labels end-to-end)
+  else()
+    set(labels unit)
+  endif()
+  if(CMAKE_CROSSCOMPILING_EMULATOR)
+    list(APPEND labels emulated)
+  endif()
+  set_tests_properties(${test} PROPERTIES LABELS "${labels}" SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
+endforeach()
+if(WIN32 AND CMAKE_CROSSCOMPILING_EMULATOR)
+  include(cmake/wine.cmake)
+  set_tests_properties(${found} PROPERTIES FIXTURES_REQUIRED wine)
+endif()
