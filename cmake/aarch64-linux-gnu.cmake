@@ -1,10 +1,7 @@
 # CMake toolchain file: vantrel for arm64 (aarch64-linux-gnu), built on an
 # x86-64 Debian machine with Debian's cross compiler (g++-aarch64-linux-gnu)
-# against a sysroot of Debian's arm64 packages unpacked by tools/cross.sh.
-#
-#   cmake -S . -B build/cross/arm64/test \
-#     -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake \
-#     -DVANTREL_SYSROOT=$PWD/build/cross/arm64/sysroot
+# against a sysroot of Debian's arm64 packages, which tools/arm64-sysroot.sh
+# downloads and unpacks the first time (the arm64 and arm64-release presets).
 #
 # The compiler keeps its own C library (/usr/aarch64-linux-gnu); with
 # --sysroot it takes every other header and library from the sysroot and
@@ -19,15 +16,15 @@ set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
 set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
 
 if(NOT VANTREL_SYSROOT)
-  if(DEFINED ENV{VANTREL_SYSROOT})
-    set(VANTREL_SYSROOT "$ENV{VANTREL_SYSROOT}")
-  else()
-    get_filename_component(VANTREL_SYSROOT "${CMAKE_CURRENT_LIST_DIR}/../build/cross/arm64/sysroot" ABSOLUTE)
-  endif()
+  get_filename_component(VANTREL_SYSROOT "${CMAKE_CURRENT_LIST_DIR}/../build/arm64-sysroot/sysroot" ABSOLUTE)
 endif()
-set(VANTREL_SYSROOT "${VANTREL_SYSROOT}" CACHE PATH "Debian arm64 packages unpacked (tools/cross.sh arm64 sysroot)")
-if(NOT EXISTS "${VANTREL_SYSROOT}/usr/include/IL/il.h")
-  message(FATAL_ERROR "No arm64 sysroot at ${VANTREL_SYSROOT}: run tools/cross.sh arm64 sysroot first")
+set(VANTREL_SYSROOT "${VANTREL_SYSROOT}" CACHE PATH "Debian's arm64 packages unpacked (tools/arm64-sysroot.sh)")
+if(NOT EXISTS "${VANTREL_SYSROOT}/.packages")
+  get_filename_component(root "${VANTREL_SYSROOT}" DIRECTORY)
+  execute_process(COMMAND "${CMAKE_CURRENT_LIST_DIR}/../tools/arm64-sysroot.sh" "${root}" RESULT_VARIABLE made)
+  if(NOT made EQUAL 0 OR NOT EXISTS "${VANTREL_SYSROOT}/usr/include/IL/il.h")
+    message(FATAL_ERROR "No arm64 sysroot at ${VANTREL_SYSROOT}, and tools/arm64-sysroot.sh could not make one")
+  endif()
 endif()
 # try_compile projects read this file again: they need the sysroot too.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES VANTREL_SYSROOT)
@@ -51,6 +48,6 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT
     "-Wl,-rpath-link,${VANTREL_SYSROOT}/lib/aarch64-linux-gnu -Wl,-rpath-link,${VANTREL_SYSROOT}/usr/lib/aarch64-linux-gnu")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "${CMAKE_EXE_LINKER_FLAGS_INIT}")
 
-# ctest (and gtest_discover_tests) run arm64 programs through qemu-user.
+# ctest runs arm64 programs through qemu-user.
 find_program(VANTREL_QEMU_AARCH64 NAMES qemu-aarch64-static qemu-aarch64 REQUIRED)
 set(CMAKE_CROSSCOMPILING_EMULATOR "${VANTREL_QEMU_AARCH64};-L;${VANTREL_SYSROOT}")

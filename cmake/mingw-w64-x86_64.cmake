@@ -1,26 +1,20 @@
-# CMake toolchain for 64-bit Windows programs built on Debian with mingw-w64:
-#   cmake -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake ...
+# CMake toolchain for 64-bit Windows programs built on Debian with mingw-w64
+# (the windows preset, and the library builds of cmake/windows-deps).
 #
 # - Compilers: the "posix" thread model of x86_64-w64-mingw32-gcc/g++, whose
 #   C++ library has std::thread and std::mutex (GoogleTest needs them).
 # - Libraries and headers are searched for only in the Windows dependency
-#   prefix (VANTREL_WINDOWS_DEPS, by default build/windows/deps, the prefix
-#   that `tools/windows.sh deps` fills) and in mingw-w64's own sysroot, never
-#   in the Linux system. pkg-config reads only the prefix's .pc files.
+#   prefix (VANTREL_WINDOWS_DEPS, by default build/windows/deps, which the
+#   windows preset's configure step fills) and in mingw-w64's own sysroot,
+#   never in the Linux system. pkg-config reads only the prefix's .pc files.
 # - Programs and DLLs link the compiler's runtime (libgcc, libstdc++,
 #   winpthread) statically, so that they need no DLL of the compiler. Because
 #   of -static, link libraries by full path (imported targets do that) and not
 #   as -lNAME where only a DLL import library exists.
 # - Test programs run under wine: CMAKE_CROSSCOMPILING_EMULATOR is wine with
-#   the prefix's bin/ (where the DLLs are) on WINEPATH, so ctest and
-#   gtest_discover_tests work. Wine's own settings come from the environment:
-#   WINEPREFIX (a folder under build/), WINEDEBUG=-all, and
-#   WINEDLLOVERRIDES=mscoree,mshtml= (no Mono or Gecko install prompts).
-#   Before building or testing, start `wineserver -p` and then
-#   `wineboot -i </dev/null >/dev/null 2>&1`: wine's background services
-#   keep the output descriptors of the program that started them, and if
-#   that is a test whose output ctest reads, ctest waits for them forever.
-#   Finish with `wineserver -k; wineserver -w`.
+#   the prefix's bin/ (where the DLLs are) on WINEPATH, its own prefix in the
+#   build tree (VANTREL_WINEPREFIX), no debug output and no Mono or Gecko
+#   install prompts. The tests' fixtures start and stop wine (cmake/wine.cmake).
 
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
@@ -56,5 +50,7 @@ set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
 # loader itself.
 find_program(VANTREL_WINE NAMES wine wine64 PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
 if(VANTREL_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR env "WINEPATH=${VANTREL_WINDOWS_DEPS}/bin" "${VANTREL_WINE}")
+  set(VANTREL_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix" CACHE PATH "The wine prefix the tests run in")
+  set(VANTREL_WINEENV "WINEPREFIX=${VANTREL_WINEPREFIX}" WINEDEBUG=-all "WINEDLLOVERRIDES=mscoree,mshtml=")
+  set(CMAKE_CROSSCOMPILING_EMULATOR env ${VANTREL_WINEENV} "WINEPATH=${VANTREL_WINDOWS_DEPS}/bin" "${VANTREL_WINE}")
 endif()

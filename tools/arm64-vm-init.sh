@@ -1,5 +1,5 @@
 #!/bin/sh
-# /init of the arm64 VM that tools/cross.sh boots (busybox sh, as PID 1).
+# /init of the arm64 VM that tools/arm64-vm.sh boots (busybox sh, as PID 1).
 # The initramfs holds busybox, the release vantrel with the libraries it
 # loads, and the corpus stills as /corpus/DSC0001.JPG ... . This runs vantrel
 # on them with its sandbox on, reads the status of vantrel's workers while

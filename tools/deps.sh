@@ -1,36 +1,34 @@
 #!/usr/bin/env bash
 # deps.sh [test] [package] [bench] [fuzz] [cross] [windows]: installs, from
-# Debian's packages, what vantrel needs to build, and with the words given
-# what its tests, its Debian package (dpkg-buildpackage, lintian and the
-# package check), its benchmark, its fuzz target, its arm64 build
-# (tools/cross.sh) and its Windows build (tools/windows.sh: mingw-w64, nasm,
-# autotools, GoogleTest's source, wine, zip) need too. It runs apt-get as it is when run
-# as root (a container or CI, where sudo may not exist) and through sudo
-# otherwise. While another apt or dpkg holds its lock, it waits up to ten
-# minutes instead of failing.
-#
-# cross makes arm64 known to apt, so that tools/cross.sh can download arm64
-# packages (it unpacks them into its own tree: none is installed here), and
-# installs the host's tools: the cross compiler, qemu for user programs and
-# for a whole machine, cpio for the VM's initramfs and djpeg to compare
-# frames.
+# Debian's packages, what vantrel needs to build (debian/control's
+# Build-Depends, the one list of them, and a compiler), and with the words
+# given what the test preset (AviSynth+'s build), the Debian package
+# (dpkg-buildpackage, lintian, autopkgtest), the benchmark, the fuzz preset,
+# the arm64 presets (the cross compiler, qemu for programs and for a whole
+# machine; it makes arm64 known to apt, for tools/arm64-sysroot.sh) and the
+# windows preset (mingw-w64, nasm, autotools, GoogleTest's source, wine)
+# need too. It runs apt-get as it is when run as root (a container or CI)
+# and through sudo otherwise. While another apt or dpkg holds its lock, it
+# waits up to ten minutes instead of failing.
 set -euo pipefail
-want=(cmake make g++ pkg-config libdevil-dev libexif-dev libseccomp-dev)
+cd "$(dirname "$0")/.."
+mapfile -t builddepends < <(sed -n '/^Build-Depends:/,/^[A-Z]/p' debian/control | sed '$d' |
+  sed 's/^Build-Depends://; s/([^)]*)//g; s/<[^>]*>//g' | tr ',' '\n' | awk 'NF && $1 !~ /^debhelper/ {print $1}')
+want=(make g++ "${builddepends[@]}")
 foreign=()
 for what in "$@"; do
   case $what in
-    test) want+=(libgtest-dev) ;;
-    package) want+=(libgtest-dev build-essential debhelper dpkg-dev lintian groff-base man-db mandoc) ;;
+    test) ;;  # GoogleTest is among the Build-Depends
+    package) want+=(build-essential debhelper dpkg-dev lintian groff-base man-db mandoc autopkgtest) ;;
     bench) want+=(imagemagick graphicsmagick libvips-tools) ;;
     fuzz) want+=(clang libclang-rt-dev) ;;
     cross)
       foreign+=(arm64)
-      want+=(g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user-static qemu-system-arm cpio gzip
-             libjpeg-turbo-progs)
+      want+=(g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user-static qemu-system-arm cpio gzip)
       ;;
     windows)
       want+=(gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 nasm
-             autoconf automake libtool autopoint gettext googletest wine wine64 zip)
+             autoconf automake libtool autopoint gettext googletest wine wine64)
       ;;
     *) echo "usage: tools/deps.sh [test] [package] [bench] [fuzz] [cross] [windows]" >&2; exit 2 ;;
   esac

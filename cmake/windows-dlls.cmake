@@ -1,0 +1,37 @@
+# At install time (cmake/windows-package.cmake): the DLLs VANTREL_PROGRAM
+# imports from the folder VANTREL_DLLS, and those they import in turn, put
+# beside it. The DLLs of Windows itself are not in that folder and stay out.
+set(CMAKE_GET_RUNTIME_DEPENDENCIES_PLATFORM windows+pe)
+set(CMAKE_GET_RUNTIME_DEPENDENCIES_TOOL objdump)
+set(CMAKE_GET_RUNTIME_DEPENDENCIES_COMMAND "${VANTREL_OBJDUMP}")
+file(GLOB available "${VANTREL_DLLS}/*.dll")
+set(found "")
+set(queue "${VANTREL_PROGRAM}")
+while(queue)
+  file(GET_RUNTIME_DEPENDENCIES EXECUTABLES ${queue} DIRECTORIES "${VANTREL_DLLS}"
+       RESOLVED_DEPENDENCIES_VAR resolved UNRESOLVED_DEPENDENCIES_VAR unresolved)
+  # Windows finds a DLL whatever the case of its name; so must this, on a
+  # file system that cares.
+  foreach(name IN LISTS unresolved)
+    string(TOLOWER "${name}" name)
+    foreach(dll IN LISTS available)
+      get_filename_component(file "${dll}" NAME)
+      string(TOLOWER "${file}" file)
+      if(file STREQUAL name)
+        list(APPEND resolved "${dll}")
+      endif()
+    endforeach()
+  endforeach()
+  set(queue "")
+  foreach(dll IN LISTS resolved)
+    list(FIND found "${dll}" at)
+    if(at EQUAL -1)
+      list(APPEND found "${dll}")
+      list(APPEND queue "${dll}")
+    endif()
+  endforeach()
+endwhile()
+if(NOT found)
+  message(FATAL_ERROR "${VANTREL_PROGRAM} imports no DLL of ${VANTREL_DLLS}: not the build it should be")
+endif()
+file(INSTALL ${found} DESTINATION "${CMAKE_INSTALL_PREFIX}")
