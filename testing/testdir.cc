@@ -58,3 +58,14 @@ std::vector<std::string> splitlines(const std::string& text) {
   for (std::string line; std::getline(in, line);) result.push_back(line);
   return result;
 }
+
+bool linkto(const std::string& target, const std::string& link) {
+  std::error_code cannot;
+  std::filesystem::create_symlink(target, link, cannot);
+  return !cannot;
+}
+
+bool linkorcopy(const std::string& from, const std::string& to) {
+  std::error_code cannot;
+  return linkto(from, to) || std::filesystem::copy_file(from, to, cannot);
+}

@@ -33,5 +33,9 @@ class scopedcwd {
 };
 
 std::string readfile(const std::string& path);
+// A symbolic link at link to target; false where none can be made.
+bool linkto(const std::string& target, const std::string& link);
+// The file at from, linked (or copied where no link can be made) to to.
+bool linkorcopy(const std::string& from, const std::string& to);
 void writefile(const std::string& path, const std::string& content);
 std::vector<std::string> splitlines(const std::string& text);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +14,22 @@
 #include <thread>
 
 namespace fs = std::filesystem;
+
+const char textnewline[] = "\n";
+
+bool makefifo(const std::string& path) { return mkfifo(path.c_str(), 0644) == 0; }
+
+bool interruptprogram(int pid, int* status, std::string* name, std::string*) {
+  *status = 128 + SIGINT;
+  *name = "Interrupt";
+  return kill(pid, SIGINT) == 0;
+}
+
+bool canrun(const std::string& command) {
+  for (const char* folder : {"/usr/bin/", "/bin/", "/usr/sbin/", "/sbin/"})
+    if (access((folder + command).c_str(), X_OK) == 0) return true;
+  return false;
+}
 
 int startprogram(const std::vector<std::string>& argv, const std::string& dir, const std::string& outpath,
                  const std::string& errpath, int* input) {
@@ -62,14 +79,6 @@ spawnresult finishprogram(int pid, std::chrono::seconds patience) {
   return r;
 }
 
-spawnresult spawn(const std::vector<std::string>& argv, const std::string& dir, const std::string& outpath,
-                  const std::string& errpath) {
-  const auto start = std::chrono::steady_clock::now();
-  spawnresult r = finishprogram(startprogram(argv, dir, outpath, errpath));
-  r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  return r;
-}
-
 std::vector<int> processeswith(const std::string& entry) {
   std::vector<int> found;
   std::error_code ec;
@@ -82,16 +91,6 @@ std::vector<int> processeswith(const std::string& entry) {
       if (environ.compare(at, end - at, entry) == 0) found.push_back(std::stoi(pid));
   }
   return found;
-}
-
-runresult runprogram(const std::vector<std::string>& argv, const std::string& dir) {
-  tempdir capture;
-  const std::string outpath = capture / "out", errpath = capture / "err";
-  runresult r;
-  r.status = spawn(argv, dir, outpath, errpath).status;
-  r.out = readfile(outpath);
-  r.err = readfile(errpath);
-  return r;
 }
 
 std::string withoutemulatornotes(std::string text) {

@@ -1,4 +1,5 @@
-// Helpers for tests that run programs (POSIX: fork and exec).
+// Helpers for tests that run programs: fork and exec on Linux
+// (testprocess-linux.cc), CreateProcess on Windows (testprocess-win32.cc).
 #pragma once
 
 #include <chrono>
@@ -6,6 +7,16 @@
 #include <vector>
 
 #include "testdir.h"
+
+// The line break the tool writes in text files (its script) and on its
+// standard output and error here: "\n", or "\r\n" on Windows.
+extern const char textnewline[];
+
+// A FIFO at path; false where the platform has none.
+bool makefifo(const std::string& path);
+// Whether the tests can run this command of the system's (taskset, prlimit,
+// setpriv, sh): never from a Windows program.
+bool canrun(const std::string& command);
 
 struct spawnresult {
   int status = -1;  // exit status, or 128 + signal number; -1 if it hung
@@ -26,6 +37,12 @@ int startprogram(const std::vector<std::string>& argv, const std::string& dir, c
 // and counted as hung.
 spawnresult finishprogram(int pid, std::chrono::seconds patience = std::chrono::seconds(120));
 
+// Interrupts a program that startprogram started, as Ctrl-C (Ctrl-Break on
+// Windows) at its terminal would, and says what status it then ends with
+// and what the program calls the interruption. False, with *why, where that
+// cannot be done (on Windows, where the test shares no console with it).
+bool interruptprogram(int pid, int* status, std::string* name, std::string* why);
+
 // The processes whose environment holds the entry ("NAME=value"), so that a
 // test can tag a run and find whatever it left running.
 std::vector<int> processeswith(const std::string& entry);
@@ -36,7 +53,7 @@ struct runresult {
   std::string err;
 };
 
-// spawn() with both outputs captured.
+// spawn() with both outputs captured, each line break read as "\n".
 runresult runprogram(const std::vector<std::string>& argv, const std::string& dir);
 
 // What a program wrote on its standard error, without the lines an emulator

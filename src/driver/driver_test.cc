@@ -1,31 +1,12 @@
+// The tool end to end, on every platform: what a run makes of a folder.
 #include "driver/driver.h"
 
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <sys/ioctl.h>
-#include <sys/wait.h>
-#include <termios.h>
-
-#include <algorithm>
-#include <chrono>
-#include <csignal>
-#include <map>
-#include <filesystem>
+#include <cstdio>
+#include <functional>
+#include <iostream>
 #include <regex>
-#include <sstream>
-#include <thread>
 
-#include "driver/kit.h"
-#include "fixtures.h"
-#include "script/script.h"
-#include "slide/slide.h"
-#include "testprocess.h"
-
-namespace fs = std::filesystem;
+#include "driver/driver_test.h"
 
 namespace {
 
@@ -43,7 +24,7 @@ TEST(StillList, LogsEveryEntryAndSortsStillsBytewise) {
                                           "DSC9.JPG",  "DSCZ.JPG",    "DSC0001.JPG.bak", "DSC_readme.txt",
                                           "IMG0003.JPG", "dsc0004.jpg", "DSC0001.JPG"};
   for (const std::string& n : names) writefile(dir / n, "");
-  mkdir((dir / "DSC0005.JPG").c_str(), 0755);  // the filter looks at names only
+  fs::create_directory(dir / "DSC0005.JPG");  // the filter looks at names only
 
   folderlisting folder(dir.path());
   ASSERT_TRUE(folder.ok()) << folder.error();
@@ -62,119 +43,6 @@ TEST(StillList, LogsEveryEntryAndSortsStillsBytewise) {
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(logged, expected);
 }
-
-const rgb red{220, 30, 30}, blue{30, 40, 210}, green{40, 200, 60}, yellow{230, 220, 40}, black{0, 0, 0};
-
-// The built tool, run as a user runs it, in folders made for each test.
-class Run : public ::testing::Test {
- protected:
-  runresult run() { return runprogram({VANTREL_BINARY}, dir.path()); }
-
-  // A still of one colour, or two halves.
-  void still(const std::string& name, unsigned w, unsigned h, rgb top, rgb bottom) {
-    ASSERT_TRUE(writehalves(dir / name, w, h, top, bottom));
-  }
-  void still(const std::string& name, unsigned w, unsigned h, rgb colour) { still(name, w, h, colour, colour); }
-
-  picture frame(int number) { return readpicture(dir / slidename(number)); }
-
-  // 81 camera-sized stills (one picture, linked), for a run that takes a
-  // while; and the wait, of at most 30 s, until it has made frame n (which
-  // is in place only once the run puts its kit there).
-  void manystills() {
-    still("DSC0000.JPG", 1600, 1200, red, blue);
-    for (int i = 1; i <= 80; ++i)
-      fs::create_symlink(dir / "DSC0000.JPG", dir / ("DSC" + std::to_string(1000 + i) + ".JPG"));
-  }
-  void waitforframe(int n) {
-    const auto start = std::chrono::steady_clock::now();
-    while (!fs::exists(dir / draftframename(n)) && !fs::exists(dir / slidename(n)) &&
-           std::chrono::steady_clock::now() - start < std::chrono::seconds(30))
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-
-  // Every file in the folder, by name, with its bytes.
-  using folderfiles = std::map<std::string, std::string>;
-  folderfiles contents() const {
-    folderfiles files;
-    for (const auto& e : fs::directory_iterator(dir.path()))
-      files[e.path().filename().string()] = e.is_regular_file() ? readfile(e.path().string()) : "(not a file)";
-    return files;
-  }
-  // The names that differ between two such, for a failure's message.
-  static std::string differences(const folderfiles& a, const folderfiles& b) {
-    std::string names;
-    for (const auto& [name, bytes] : a)
-      if (!b.count(name) || b.at(name) != bytes) names += " " + name + (b.count(name) ? " (changed)" : " (gone)");
-    for (const auto& [name, bytes] : b)
-      if (!a.count(name)) names += " " + name + " (new)";
-    return names;
-  }
-
-  // The command that runs the tool as user nobody, for a test that needs a
-  // permission root would not be refused; empty, with *why, where that
-  // cannot be done.
-  static std::vector<std::string> asnobody(std::string* why) {
-    const std::vector<std::string> command = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
-    std::vector<std::string> probe = command;
-    probe.insert(probe.end(), {"test", "-x", VANTREL_BINARY});
-    if (access("/usr/bin/setpriv", X_OK) != 0)
-      *why = "needs setpriv to drop root's privileges";
-    else if (runprogram(probe, "/").status != 0)
-      *why = std::string("user nobody cannot run ") + VANTREL_BINARY;
-    else
-      return command;
-    return {};
-  }
-
-  // The script up to the transition lines, and after them. The pieces are
-  // checked byte for byte in the script's own tests; here, their assembly.
-  static std::string scriptstart(int slides) {
-    std::ostringstream s;
-    writescriptopening(s, slides);
-    for (int k = 1; k <= slides; ++k) writeclipline(s, k);
-    s << openingeffectline;
-    return s.str();
-  }
-  static std::string scriptend() { return std::string(titleblock) + std::string(endblock); }
-  // The whole script of a run with at most one slide: no transition lines.
-  static std::string script(int slides) { return scriptstart(slides) + scriptend(); }
-  // Whether text is the script of `slides` slides: its pieces in order and
-  // one transition line of the table for every slide from the second on.
-  static ::testing::AssertionResult isscript(const std::string& text, int slides) {
-    const std::string start = scriptstart(slides), end = scriptend();
-    if (text.rfind(start, 0) != 0 || text.size() < start.size() + end.size() ||
-        text.compare(text.size() - end.size(), end.size(), end) != 0)
-      return ::testing::AssertionFailure() << "not the script of " << slides << " slides:\n" << text;
-    const std::vector<std::string> chain = splitlines(text.substr(start.size(), text.size() - start.size() - end.size()));
-    if (chain.size() != static_cast<size_t>(std::max(slides - 1, 0)))
-      return ::testing::AssertionFailure() << chain.size() << " transition lines for " << slides << " slides";
-    for (size_t i = 0; i < chain.size(); ++i) {
-      const std::string n = std::to_string(i + 2);
-      if (std::none_of(transitions.begin(), transitions.end(), [&](const transition& t) {
-            return chain[i] + "\n" == std::string(t.prefix) + n + std::string(t.suffix);
-          }))
-        return ::testing::AssertionFailure() << "not a transition line for slide " << n << ": " << chain[i];
-    }
-    return ::testing::AssertionSuccess();
-  }
-
-  // The console log with the directory listing (whose order the file system
-  // decides) taken out and returned sorted in *listed.
-  static std::vector<std::string> withoutlisting(const std::string& out, std::vector<std::string>* listed) {
-    std::vector<std::string> rest;
-    for (const std::string& line : splitlines(out)) {
-      if (line.rfind("file:", 0) == 0)
-        listed->push_back(line.substr(5));
-      else
-        rest.push_back(line);
-    }
-    std::sort(listed->begin(), listed->end());
-    return rest;
-  }
-
-  tempdir dir;
-};
 
 TEST_F(Run, TurnsStillsIntoNumberedFramesAndAScript) {
   still("DSC0002.JPG", 300, 400, green);       // portrait
@@ -195,7 +63,7 @@ TEST_F(Run, TurnsStillsIntoNumberedFramesAndAScript) {
                                                "anim.avs", "notes.txt"}));
   EXPECT_EQ(r.out.rfind("Vantrel 0.1 alpha\nfile:", 0), 0u);
 
-  EXPECT_TRUE(isscript(readfile(dir / "anim.avs"), 2));
+  EXPECT_TRUE(isscript(readscript(), 2));
 
   const picture one = frame(1), two = frame(2);
   ASSERT_EQ(one.width, 720u);
@@ -216,7 +84,7 @@ TEST_F(Run, ChainsEverySlideButTheFirst) {
   const runresult r = run();
   ASSERT_EQ(r.status, 0) << r.err;
   for (int i = 0; i < 5; ++i) EXPECT_TRUE(near(frame(i + 1).at(360, 288), colours[i])) << i;
-  EXPECT_TRUE(isscript(readfile(dir / "anim.avs"), 5));
+  EXPECT_TRUE(isscript(readscript(), 5));
 }
 
 TEST_F(Run, AnEmptyFolderGivesTheFixedScript) {
@@ -224,7 +92,7 @@ TEST_F(Run, AnEmptyFolderGivesTheFixedScript) {
   const runresult r = run();
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("\nCounter=1\nRun finished..press any key!\n"), std::string::npos);
-  EXPECT_EQ(readfile(dir / "anim.avs"), script(0));
+  EXPECT_EQ(readscript(), script(0));
   EXPECT_EQ(r.err, "vantrel: no camera stills (names beginning \"DSC\" and containing \".JPG\") were found\n");
 }
 
@@ -254,11 +122,11 @@ TEST_F(Run, BadStillsAreReportedAndSkippedWithoutGaps) {
   } bad[] = {
       {"DSC0002.JPG", [](const std::string& p) { writefile(p, "plain text, not a picture"); }, "not a JPEG file"},
       {"DSC0003.JPG", [](const std::string& p) { writefile(p, ""); }, "an empty file"},
-      {"DSC0004.JPG", [](const std::string& p) { mkdir(p.c_str(), 0755); }, "Is a directory"},
+      {"DSC0004.JPG", [](const std::string& p) { fs::create_directory(p); }, "Is a directory"},
       {"DSC0005.JPG", [&](const std::string& p) { writefile(p, whole.substr(0, whole.size() / 4)); }, "cut short"},
-      {"DSC0006.JPG", [](const std::string& p) { mkfifo(p.c_str(), 0644); }, "not a regular file"},
-      {"DSC0007.JPG", [](const std::string& p) { fs::create_symlink("/dev/zero", p); }, "not a regular file"},
-      {"DSC0008.JPG", [](const std::string& p) { fs::create_symlink("nowhere", p); },
+      {"DSC0006.JPG", [](const std::string& p) { makefifo(p); }, "not a regular file"},
+      {"DSC0007.JPG", [](const std::string& p) { linkto("/dev/zero", p); }, "not a regular file"},
+      {"DSC0008.JPG", [](const std::string& p) { linkto("nowhere", p); },
        "could not open file (No such file or directory)"},
       {"DSC0009.JPG", [&](const std::string& p) { writefile(p, claiming(whole, 30000, 40000)); },
        "too large: 30000 \u00d7 40000 pixels"},
@@ -271,7 +139,7 @@ TEST_F(Run, BadStillsAreReportedAndSkippedWithoutGaps) {
       // functions catch the copy first and report, from inside the sandbox:
       // there the preloaded crash of AStillThatCrashesItsWorker... stands in.)
       {"DSC0010.JPG.xpm", [](const std::string& p) { writefile(p, readfile(VANTREL_SOURCE "/testing/crash.xpm")); },
-       "the image library crashed (Segmentation fault)"},
+       "the image library crashed ("},
 #endif
       {"DSC0011.JPG.png",
        [](const std::string& p) {
@@ -280,7 +148,16 @@ TEST_F(Run, BadStillsAreReportedAndSkippedWithoutGaps) {
        },
        "png library error, file read error"},
   };
-  for (const auto& b : bad) b.make(dir / b.name);
+  // What cannot be made here (a FIFO, a link on Windows) is left out.
+  std::vector<size_t> made;
+  for (size_t i = 0; i < std::size(bad); ++i) {
+    bad[i].make(dir / bad[i].name);
+    std::error_code none;
+    if (fs::symlink_status(dir / bad[i].name, none).type() != fs::file_type::not_found)
+      made.push_back(i);
+    else
+      std::cout << "not made here: " << bad[i].name << ", for \"" << bad[i].reason << "\"\n";
+  }
   std::vector<std::string> before;
   for (const auto& e : fs::directory_iterator(dir.path())) before.push_back(e.path().filename().string());
 
@@ -289,12 +166,13 @@ TEST_F(Run, BadStillsAreReportedAndSkippedWithoutGaps) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));  // nothing blocks
   EXPECT_EQ(r.status, 2);
   const std::vector<std::string> errors = splitlines(withoutemulatornotes(r.err));
-  ASSERT_EQ(errors.size(), std::size(bad)) << r.err;
+  ASSERT_EQ(errors.size(), made.size()) << r.err;
   std::vector<std::string> expected = {"Vantrel 0.1 alpha", "processimage:DSC0001.JPG", "ht=60", "wd=80"};
-  for (size_t i = 0; i < std::size(bad); ++i) {
-    const std::string prefix = std::string("vantrel: ") + bad[i].name + ": cannot load: " + bad[i].reason;
-    EXPECT_EQ(errors[i].rfind(prefix, 0), 0u) << errors[i];
-    expected.push_back(std::string("processimage:") + bad[i].name);
+  for (size_t n = 0; n < made.size(); ++n) {
+    const auto& b = bad[made[n]];
+    const std::string prefix = std::string("vantrel: ") + b.name + ": cannot load: " + b.reason;
+    EXPECT_EQ(errors[n].rfind(prefix, 0), 0u) << errors[n];
+    expected.push_back(std::string("processimage:") + b.name);
   }
   EXPECT_EQ(errors.back(), "vantrel: DSC0011.JPG.png: cannot load: png library error, file read error");  // once
   for (const char* line : {"processimage:DSC0099.JPG", "ht=60", "wd=80", "Counter=3", "Run finished..press any key!"})
@@ -303,7 +181,7 @@ TEST_F(Run, BadStillsAreReportedAndSkippedWithoutGaps) {
   EXPECT_EQ(withoutlisting(r.out, &listed), expected);
   EXPECT_TRUE(near(frame(1).at(360, 288), red));
   EXPECT_TRUE(near(frame(2).at(360, 288), blue));
-  EXPECT_TRUE(isscript(readfile(dir / "anim.avs"), 2));
+  EXPECT_TRUE(isscript(readscript(), 2));
   // Nothing else is left in the folder.
   std::vector<std::string> after;
   for (const auto& e : fs::directory_iterator(dir.path())) after.push_back(e.path().filename().string());
@@ -324,7 +202,7 @@ TEST_F(Run, APhotoOfTwentyFourMegapixelsFitsTheBudget) {
 }
 
 TEST_F(Run, OneWorkerAndSeveralMakeTheSameBytes) {
-  if (access("/usr/bin/taskset", X_OK) != 0) GTEST_SKIP() << "needs taskset to pin the run to one CPU";
+  if (!canrun("taskset")) GTEST_SKIP() << "needs taskset to pin the run to one CPU";
   const rgb colours[] = {red, blue, green, yellow};
   for (int i = 0; i < 8; ++i)
     still("DSC000" + std::to_string(i + 1) + ".JPG", 300 + 40 * i, 400 - 30 * i, colours[i % 4], colours[(i + 1) % 4]);
@@ -342,64 +220,6 @@ TEST_F(Run, OneWorkerAndSeveralMakeTheSameBytes) {
   EXPECT_EQ(one, several);
   EXPECT_EQ(several[several.size() - 8].rfind("\xff\xd8", 0), 0u);  // frames, not empty files
   EXPECT_EQ(several.back(), "");                                      // one still failed: seven frames
-}
-
-TEST_F(Run, AnInterruptedRunIsSandboxedAndLeavesAConsistentKit) {
-  manystills();
-  tempdir capture;
-  const std::string tag = "VANTREL_TEST_RUN=" + dir.path();
-  const int pid = startprogram({"env", tag, VANTREL_BINARY}, dir.path(), capture / "out", capture / "err");
-  waitforframe(3);
-  // While it runs, every worker is locked in and holds nothing it could
-  // write a file or list a folder through.
-  const std::string children = readfile("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
-  std::istringstream workers(children);
-  int seen = 0;
-  for (int worker; workers >> worker; ++seen) {
-    const std::string proc = "/proc/" + std::to_string(worker);
-    const std::string status = readfile(proc + "/status");
-#if !defined(VANTREL_TEST_WITHOUT_SANDBOX)
-    EXPECT_NE(status.find("\nSeccomp:\t2\n"), std::string::npos) << status;
-    EXPECT_NE(status.find("\nNoNewPrivs:\t1\n"), std::string::npos) << status;
-#endif
-    std::error_code gone;
-    for (auto it = fs::directory_iterator(proc + "/fd", gone); !gone && it != fs::directory_iterator(); it.increment(gone)) {
-      const fs::directory_entry& fd = *it;
-      std::error_code ec;
-      const fs::file_status target = fs::status(fd.path(), ec);
-      EXPECT_FALSE(fs::is_directory(target)) << fd.path();
-      const std::string info = readfile(proc + "/fdinfo/" + fd.path().filename().string());
-      if (info.find("flags:") == std::string::npos) continue;  // closed since it was listed (a still, mapped)
-      const int flags = std::stoi(info.substr(info.find("flags:") + 6), nullptr, 8);
-      if (fs::is_regular_file(target)) {
-        EXPECT_EQ(flags & O_ACCMODE, O_RDONLY) << fd.path();
-      }
-    }
-  }
-  EXPECT_GE(seen, 1) << "no worker found under " << pid;
-  kill(pid, SIGINT);
-  EXPECT_EQ(finishprogram(pid).status, 128 + SIGINT);  // as if killed by it, so a calling script stops too
-
-  int made = 0;
-  while (fs::exists(dir / slidename(made + 1))) ++made;
-  ASSERT_GE(made, 3);
-  ASSERT_LT(made, 81) << "the run ended before it was interrupted";
-  for (int n = 1; n <= made; ++n) EXPECT_EQ(frame(n).width, 720u) << n;  // every frame whole
-  EXPECT_TRUE(isscript(readfile(dir / "anim.avs"), made));
-  const std::string out = readfile(capture / "out");
-  EXPECT_NE(out.find("\nCounter=" + std::to_string(made + 1) + "\n"), std::string::npos);
-  EXPECT_EQ(out.find("Run finished"), std::string::npos);
-  EXPECT_EQ(readfile(capture / "err"),
-            "vantrel: interrupted (Interrupt): " + std::to_string(made) + " slides made, and anim.avs holds them\n");
-  size_t entries = 0;
-  for (auto it = fs::directory_iterator(dir.path()); it != fs::directory_iterator(); ++it) ++entries;
-  EXPECT_EQ(entries, 81u + static_cast<size_t>(made) + 1u);  // the stills, the frames, the script
-  EXPECT_EQ(processeswith(tag), std::vector<int>{});          // no worker outlives the run
-#if defined(VANTREL_TEST_WITHOUT_SANDBOX)
-  // Everything else was checked: a failure above still fails the test.
-  GTEST_SKIP() << "the workers' seccomp filter was not checked: built with VANTREL_TEST_WITHOUT_SANDBOX "
-                  "(for qemu-user, which has no seccomp)";
-#endif
 }
 
 TEST_F(Run, TurnedStillsComeOutUpright) {
@@ -429,7 +249,8 @@ TEST_F(Run, EveryOrientationOfACameraPhotoGivesOneUprightFrame) {
   const fs::path corpus = fs::path(VANTREL_CORPUS) / "orientation";
   if (!fs::is_directory(corpus)) GTEST_SKIP() << "no orientation stills at " << corpus << " in this checkout";
   for (int o = 1; o <= 8; ++o)
-    fs::create_symlink(corpus / ("landscape_" + std::to_string(o) + ".jpg"), dir / ("DSC000" + std::to_string(o) + ".JPG"));
+    ASSERT_TRUE(linkorcopy((corpus / ("landscape_" + std::to_string(o) + ".jpg")).string(),
+                           dir / ("DSC000" + std::to_string(o) + ".JPG")));
   const runresult r = run();
   ASSERT_EQ(r.status, 0) << r.err;
   const picture upright = frame(1);
@@ -447,16 +268,6 @@ TEST_F(Run, EveryOrientationOfACameraPhotoGivesOneUprightFrame) {
       }
     EXPECT_LT(differ * 100, total) << "orientation " << o << ": " << differ << " of " << total << " samples differ";
   }
-}
-
-TEST_F(Run, ErrorsAppearInOrderWhenBothStreamsShareAFile) {
-  writefile(dir / "DSC0001.JPG", "not a picture");
-  still("DSC0002.JPG", 80, 60, red);
-  const runresult r = runprogram({"sh", "-c", std::string("exec '") + VANTREL_BINARY + "' 2>&1"}, dir.path());
-  EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.out.find("\nprocessimage:DSC0001.JPG\nvantrel: DSC0001.JPG: cannot load: "), std::string::npos)
-      << r.out;
-  EXPECT_NE(r.out.find("\nprocessimage:DSC0002.JPG\nht=60\nwd=80\nCounter=2\n"), std::string::npos) << r.out;
 }
 
 TEST_F(Run, AFrameNameTakenByAFolderStopsTheRun) {
@@ -481,18 +292,24 @@ TEST_F(Run, TheScriptIsReplacedWholeAndNeverThroughALink) {
     std::function<void()> make;
     std::string err;
   } cases[] = {
-      {"a link to a file of the user's", [&] { fs::create_symlink(elsewhere / "bashrc", dir / "anim.avs"); }, ""},
-      {"a link to nowhere", [&] { fs::create_symlink(elsewhere / "nothing", dir / "anim.avs"); }, ""},
-      {"a FIFO, which nobody reads", [&] { mkfifo((dir / "anim.avs").c_str(), 0644); }, ""},
+      {"a link to a file of the user's", [&] { linkto(elsewhere / "bashrc", dir / "anim.avs"); }, ""},
+      {"a link to nowhere", [&] { linkto(elsewhere / "nothing", dir / "anim.avs"); }, ""},
+      {"a FIFO, which nobody reads", [&] { makefifo(dir / "anim.avs"); }, ""},
       {"a draft a killed run left", [&] { writefile(dir / ".anim.avs.new", "half a script"); }, ""},
   };
   for (const auto& c : cases) {
     fs::remove(dir / "anim.avs");
     c.make();
+    std::error_code none;
+    if (fs::symlink_status(dir / "anim.avs", none).type() == fs::file_type::not_found &&
+        !fs::exists(dir / ".anim.avs.new")) {
+      std::cout << "not made here: " << c.what << "\n";
+      continue;
+    }
     const runresult r = run();
     EXPECT_EQ(r.status, 0) << c.what << ": " << r.err;
     EXPECT_FALSE(fs::is_symlink(dir / "anim.avs")) << c.what;
-    EXPECT_EQ(readfile(dir / "anim.avs"), script(1)) << c.what;
+    EXPECT_EQ(readscript(), script(1)) << c.what;
     EXPECT_FALSE(fs::exists(dir / ".anim.avs.new")) << c.what;
     EXPECT_EQ(r.err, c.err) << c.what;
   }
@@ -509,60 +326,6 @@ TEST_F(Run, TheScriptIsReplacedWholeAndNeverThroughALink) {
             "vantrel: anim.avs: cannot create: is a folder; the run stops, and the kit in the folder is as it was\n");
   EXPECT_TRUE(fs::is_directory(dir / "anim.avs"));
   EXPECT_EQ(readfile(dir / "out0001.jpg"), "a frame of an earlier run");
-  EXPECT_FALSE(fs::exists(dir / ".anim.avs.new"));
-}
-
-TEST_F(Run, AKilledRunLeavesTheOldKitAndTheNextRunTidiesUp) {
-  // The kit of an earlier run: four frames and their script.
-  for (int i = 1; i <= 4; ++i) still("DSC000" + std::to_string(i) + ".JPG", 80, 60, blue);
-  ASSERT_EQ(run().status, 0);
-  const std::map<std::string, std::string> before = contents();
-
-  // Killed in the middle of writing its third frame, held there by the hook.
-  for (int i = 1; i <= 6; ++i) still("DSC000" + std::to_string(i) + ".JPG", 80, 60, yellow);
-  tempdir capture;
-  std::vector<std::string> command = preloading(VANTREL_CRASHHOOK);
-  command.insert(command.end(), {"ASAN_OPTIONS=verify_asan_link_order=0", "VANTREL_TEST_HOLD=" + draftframename(3),
-                                 VANTREL_BINARY});
-  const int pid = startprogram(command, dir.path(), capture / "out", capture / "err");
-  waitforframe(3);
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  kill(pid, SIGKILL);
-  EXPECT_EQ(finishprogram(pid).status, 128 + SIGKILL);
-  std::map<std::string, std::string> after = contents();
-  EXPECT_LT(after.at(draftframename(3)).size(), after.at(draftframename(2)).size()) << "not killed mid-write";
-  for (const std::string& left : {draftframename(1), draftframename(2), draftframename(3), std::string(".anim.avs.new")})
-    EXPECT_EQ(after.erase(left), 1u) << left;
-  for (const auto& [name, bytes] : before) {
-    if (name.rfind("DSC", 0) == 0) continue;  // the stills were replaced
-    EXPECT_EQ(after.at(name), bytes) << name << " of the old kit changed";
-  }
-  EXPECT_EQ(after.size(), before.size() + 2);  // two more stills, nothing else
-
-  // The next run clears away what was left, and says nothing of it.
-  const runresult r = run();
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.err, "");
-  EXPECT_TRUE(isscript(readfile(dir / "anim.avs"), 6));
-  EXPECT_TRUE(near(frame(3).at(360, 288), yellow));
-  for (const auto& [name, bytes] : contents()) EXPECT_NE(name[0], '.') << name << " left behind";
-  EXPECT_EQ(r.out.find("file:."), r.out.find("file:.\n")) << "a temporary file was listed";
-}
-
-TEST_F(Run, ABusyFolderIsLeftAlone) {
-  still("DSC0001.JPG", 80, 60, red);
-  writefile(dir / "anim.avs", "the script of the run that holds the folder");
-  // Held as a run holds it.
-  const int held = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  ASSERT_EQ(flock(held, LOCK_EX), 0);
-  const runresult r = run();
-  close(held);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "Vantrel 0.1 alpha\n");
-  EXPECT_EQ(r.err, "vantrel: " + fs::canonical(dir.path()).string() +
-                       ": busy: another vantrel run is working in this folder\n");
-  EXPECT_EQ(readfile(dir / "anim.avs"), "the script of the run that holds the folder");
-  EXPECT_FALSE(fs::exists(dir / "out0001.jpg"));
   EXPECT_FALSE(fs::exists(dir / ".anim.avs.new"));
 }
 
@@ -593,130 +356,44 @@ TEST_F(Run, FramesOfAnEarlierRunDoNotOutliveIt) {
   EXPECT_TRUE(fs::exists(dir / "out0007.jpg"));
 }
 
-TEST_F(Run, AnOldFrameThatCannotBeRemovedIsReported) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs root, to leave a frame that another user's run cannot remove";
-  std::string why;
-  std::vector<std::string> command = asnobody(&why);
-  if (command.empty()) GTEST_SKIP() << why;
-  command.push_back(VANTREL_BINARY);
-  // A shared folder (sticky, as /tmp is) with root's frames of an earlier run.
-  still("DSC0001.JPG", 80, 60, red);
-  writefile(dir / "out0002.jpg", "root's");
-  writefile(dir / "out0003.jpg", "root's");
-  chmod(dir.path().c_str(), 01777);
-  const runresult r = runprogram(command, dir.path());
-  EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "vantrel: cannot remove out0002.jpg, a frame of an earlier run: Operation not permitted\n");
-  EXPECT_EQ(readfile(dir / "anim.avs"), script(1));
-  EXPECT_EQ(readfile(dir / "out0002.jpg"), "root's");
-}
-
 TEST_F(Run, NamesAreShownSafelyOnStandardError) {
-  // Names a downloaded folder may hold: a line of its own, a terminal's
-  // title, and bytes that are not UTF-8.
+  // Names a downloaded folder may hold, and how standard error shows them:
+  // a line of its own, a terminal's title, bytes that are not UTF-8, a
+  // right-to-left override; names outside any one code page stand as they are.
   const std::string forged = "DSC1.JPG\nvantrel: DSC2.JPG: cannot load: forged", title = "DSC3\x1b]0;owned\x07.JPG",
-                    latin = "DSC4\xe9t\xe9.JPG", fine = "DSC5-\xce\xa9mega.JPG";
-  for (const std::string& name : {forged, title, latin, fine}) writefile(dir / name, "not a picture");
+                    fine = "DSC5-\xce\xa9mega-\xe6\x97\xa5\xe6\x9c\xac.JPG";
+  const std::pair<std::string, std::string> names[] = {
+      {forged, "DSC1.JPG\\nvantrel: DSC2.JPG: cannot load: forged"},
+      {title, "DSC3\\033]0;owned\\007.JPG"},
+      {"DSC4\xe9t\xe9.JPG", "DSC4\\xe9t\\xe9.JPG"},
+      {fine, fine},
+      {"DSC6\xe2\x80\xaegpj.JPG", "DSC6\\xe2\\x80\\xaegpj.JPG"},
+  };
+  // (A file system that takes no such name, as Windows takes no control
+  // characters, leaves its row out.)
+  std::vector<std::string> madehere, expected;
+  for (const auto& [name, shown] : names) {
+    const tempdir probe;
+    writefile(probe / name, "");
+    const fs::directory_iterator made(probe.path());
+    if (made == fs::directory_iterator() || made->path().filename().string() != name) {
+      std::cout << "not made here: a file named " << shown << "\n";
+      continue;
+    }
+    writefile(dir / name, "not a picture");
+    madehere.push_back(name);
+    expected.push_back("vantrel: " + shown + ": cannot load: ");
+  }
   const runresult r = run();
   EXPECT_EQ(r.status, 2);
   const std::vector<std::string> lines = splitlines(r.err);
-  ASSERT_EQ(lines.size(), 4u) << r.err;
-  EXPECT_EQ(lines[0].rfind("vantrel: DSC1.JPG\\nvantrel: DSC2.JPG: cannot load: forged: cannot load: ", 0), 0u);
-  EXPECT_EQ(lines[1].rfind("vantrel: DSC3\\033]0;owned\\007.JPG: cannot load: ", 0), 0u);
-  EXPECT_EQ(lines[2].rfind("vantrel: DSC4\\xe9t\\xe9.JPG: cannot load: ", 0), 0u);
-  EXPECT_EQ(lines[3].rfind("vantrel: " + fine + ": cannot load: ", 0), 0u);
+  ASSERT_EQ(lines.size(), expected.size()) << r.err;
+  for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i].rfind(expected[i], 0), 0u) << lines[i];
   // A log that is not a terminal gets the names as they are.
-  EXPECT_NE(r.out.find("\nfile:" + forged + "\n"), std::string::npos);
-  EXPECT_NE(r.out.find("\nprocessimage:" + title + "\n"), std::string::npos);
-}
-
-TEST_F(Run, AStillThatCrashesItsWorkerCostsOnlyItself) {
-  still("DSC0001.JPG", 80, 60, red);
-  writefile(dir / "DSC0002.JPG.crash", "vantrel test: crash here, in the image library");
-  still("DSC0003.JPG", 80, 60, blue);
-  // The crash is injected into the library's type probe, so that it comes
-  // on every run and on every machine. Started with SIGCHLD ignored, as some
-  // launchers leave it, the run must still learn how its worker died.
-  for (const bool childsignalignored : {false, true}) {
-    std::vector<std::string> command = preloading(VANTREL_CRASHHOOK);
-    if (childsignalignored) command.insert(command.begin(), {"env", "--ignore-signal=CHLD"});
-    command.insert(command.end(), {"ASAN_OPTIONS=verify_asan_link_order=0", VANTREL_BINARY});
-    const runresult r = runprogram(command, dir.path());
-    EXPECT_EQ(r.status, 2) << childsignalignored;
-    EXPECT_EQ(withoutemulatornotes(r.err),
-              "vantrel: DSC0002.JPG.crash: crashhook: about to touch address 0\n"
-              "vantrel: DSC0002.JPG.crash: cannot load: the image library crashed (Segmentation fault)\n")
-        << childsignalignored;
-    EXPECT_TRUE(near(frame(1).at(360, 288), red));
-    EXPECT_TRUE(near(frame(2).at(360, 288), blue));
-    EXPECT_TRUE(isscript(readfile(dir / "anim.avs"), 2));
+  for (const std::string& name : madehere) {
+    EXPECT_NE(r.out.find("\nfile:" + name + "\n"), std::string::npos) << name;
+    EXPECT_NE(r.out.find("\nprocessimage:" + name + "\n"), std::string::npos) << name;
   }
-}
-
-// The processes a run has started, and the processor time one has used.
-std::vector<int> childrenof(int pid) {
-  std::istringstream in(readfile("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children"));
-  std::vector<int> children;
-  for (int child; in >> child;) children.push_back(child);
-  return children;
-}
-double cpuseconds(int pid) {
-  const std::string stat = readfile("/proc/" + std::to_string(pid) + "/stat");
-  std::istringstream in(stat.substr(stat.rfind(')') + 2));
-  std::string field;
-  for (int i = 0; i < 11; ++i) in >> field;  // state ... cmajflt
-  long user = 0, system = 0;
-  in >> user >> system;
-  return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
-TEST_F(Run, AWorkerKilledOrAStillChangedUnderItCostsOnlyThatStill) {
-  still("DSC0001.JPG", 80, 60, red);
-  still("DSC0003.JPG", 80, 60, blue);
-  // The hook holds the worker of this still, reading its bytes, until it
-  // is killed or the file is cut under it (a bus error on its mapping).
-  const std::string held = dir / "DSC0002.JPG.hold";
-  const struct {
-    std::function<void(int worker)> act;
-    std::string reason;
-  } cases[] = {
-      {[&](int) { fs::resize_file(held, 0); }, "changed while it was read"},
-      {[](int worker) { kill(worker, SIGKILL); }, "the worker was killed (Killed)"},
-  };
-  for (const auto& c : cases) {
-    writefile(held, "vantrel test: hold here, " + std::string(5000, 'x'));
-    std::vector<std::string> command = preloading(VANTREL_CRASHHOOK);
-    command.insert(command.end(), {"ASAN_OPTIONS=verify_asan_link_order=0", VANTREL_BINARY});
-    tempdir capture;
-    const int pid = startprogram(command, dir.path(), capture / "out", capture / "err");
-    int spinning = 0;
-    const auto start = std::chrono::steady_clock::now();
-    while (spinning == 0 && std::chrono::steady_clock::now() - start < std::chrono::seconds(30)) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      for (int worker : childrenof(pid))
-        if (cpuseconds(worker) > 0.3) spinning = worker;
-    }
-    ASSERT_NE(spinning, 0) << "no worker was held";
-    c.act(spinning);
-    EXPECT_EQ(finishprogram(pid).status, 2);
-    EXPECT_EQ(withoutemulatornotes(readfile(capture / "err")), "vantrel: DSC0002.JPG.hold: cannot load: " + c.reason + "\n");
-    EXPECT_TRUE(near(frame(2).at(360, 288), blue)) << c.reason;
-  }
-}
-
-TEST_F(Run, AWorkerWhoseSetUpRunsOutOfMemoryEndsInTheWorker) {
-  still("DSC0001.JPG", 80, 60, red);
-  still("DSC0002.JPG", 80, 60, blue);
-  // Each worker's image library runs out of memory before its sandbox:
-  // each still says so; no worker takes the driver's way out.
-  std::vector<std::string> command = preloading(VANTREL_CRASHHOOK);
-  command.insert(command.end(), {"ASAN_OPTIONS=verify_asan_link_order=0", "VANTREL_TEST_SETUP_OOM=1", VANTREL_BINARY});
-  const runresult r = runprogram(command, dir.path());
-  EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err,
-            "vantrel: DSC0001.JPG: cannot load: out of memory\n"
-            "vantrel: DSC0002.JPG: cannot load: out of memory\n");
-  EXPECT_EQ(readfile(dir / "anim.avs"), script(0));
 }
 
 TEST_F(Run, AFailureOfTheRunItselfLeavesTheOldKitAsItWas) {
@@ -754,6 +431,10 @@ TEST_F(Run, AFailureOfTheRunItselfLeavesTheOldKitAsItWas) {
       std::cout << "skipped " << c.what << ": " << whynot << "\n";
       continue;
     }
+    if (!c.command.empty() && !canrun(c.command[0])) {
+      std::cout << "skipped " << c.what << ": cannot run " << c.command[0] << " here\n";
+      continue;
+    }
     // The kit of an earlier run, of more slides than the new one.
     for (const auto& e : fs::directory_iterator(dir.path())) fs::remove_all(e.path());
     for (int i = 1; i <= 6; ++i) still("DSC000" + std::to_string(i) + ".JPG", 80, 60, red);
@@ -773,11 +454,12 @@ TEST_F(Run, AFailureOfTheRunItselfLeavesTheOldKitAsItWas) {
   }
 
   // Out of descriptors at any point: the whole new kit, or the old one.
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(VANTREL_TEST_EMULATED)
   // The sanitizers' checks need descriptors of their own: without any,
-  // UndefinedBehaviorSanitizer takes every object for one of a wrong type.
-  std::cout << "not checked here: a run out of descriptors (the sanitizers need some); "
-               "the build without them checks it\n";
+  // UndefinedBehaviorSanitizer takes every object for one of a wrong type;
+  // and an emulator's limit would be the emulator's.
+  std::cout << "not checked here: a run out of descriptors (the sanitizers need some, an emulator's are its "
+               "own); a native build without them checks it\n";
   return;
 #endif
   for (int limit = 4; limit <= 12; ++limit) {
@@ -837,68 +519,6 @@ TEST_F(Run, OutOfMemoryAnywhereLeavesTheOldKit) {
   for (const auto& [name, bytes] : contents()) EXPECT_NE(name[0], '.') << name << " left behind";
 }
 
-TEST_F(Run, StandardInputIsLeftToWhoeverStartedTheRun) {
-  // A loop that feeds folder names to runs: no run may take any of them.
-  for (const char* folder : {"a", "b", "c"}) {
-    fs::create_directory(dir / folder);
-    ASSERT_TRUE(writehalves(dir / folder + "/DSC0001.JPG", 80, 60, red, blue));
-  }
-  const runresult r = runprogram(
-      {"sh", "-c",
-       std::string("printf 'a\\nb\\nc\\n' | while read -r d; do '") + VANTREL_BINARY +
-           "' \"$d\" >/dev/null 2>&1; echo \"$d:$?\"; done"},
-      dir.path());
-  EXPECT_EQ(r.out, "a:0\nb:0\nc:0\n");
-  for (const char* folder : {"a", "b", "c"}) EXPECT_TRUE(isscript(readfile(dir / folder + "/anim.avs"), 1)) << folder;
-}
-
-TEST_F(Run, TheKeyWaitTakesOneKeyOnATerminalAndPutsItBack) {
-  still("DSC0001.JPG", 80, 60, red);
-  for (const bool interrupted : {false, true}) {
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
-    const std::string terminal = ptsname(master);
-    tempdir capture;
-    const pid_t pid = fork();
-    if (pid == 0) {
-      // In a session of its own, with the terminal as its standard input.
-      setsid();
-      const int in = open(terminal.c_str(), O_RDWR);
-      const int out = open((capture / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (in < 0 || out < 0 || ioctl(in, TIOCSCTTY, 0) != 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
-          dup2(out, 2) < 0 || chdir(dir.path().c_str()) != 0)
-        _exit(126);
-      execl(VANTREL_BINARY, VANTREL_BINARY, nullptr);
-      _exit(127);
-    }
-    const int slave = open(terminal.c_str(), O_RDWR | O_NOCTTY);
-    termios before{};
-    ASSERT_EQ(tcgetattr(slave, &before), 0);
-    const auto start = std::chrono::steady_clock::now();
-    while (readfile(capture / "out").find("press any key!") == std::string::npos &&
-           std::chrono::steady_clock::now() - start < std::chrono::seconds(30))
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    termios waiting{};
-    ASSERT_EQ(tcgetattr(slave, &waiting), 0);
-    EXPECT_EQ(waiting.c_lflag & (ICANON | ECHO), 0u) << "the terminal waits for a line";
-    int status = 0;
-    EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0) << "the run did not wait";
-    if (interrupted)
-      kill(pid, SIGTERM);
-    else
-      ASSERT_EQ(write(master, "x", 1), 1);  // one key, no Enter
-    EXPECT_EQ(finishprogram(pid, std::chrono::seconds(10)).status, interrupted ? 128 + SIGTERM : 0);
-    termios after{};
-    ASSERT_EQ(tcgetattr(slave, &after), 0);
-    EXPECT_EQ(after.c_lflag, before.c_lflag) << "the terminal was not put back";
-    close(slave);
-    close(master);
-  }
-}
-
 TEST_F(Run, TheCommandLine) {
   still("DSC0001.JPG", 80, 60, red);
   writefile(dir / "anim.avs", "an earlier script");
@@ -937,38 +557,9 @@ TEST_F(Run, TheCommandLine) {
   tempdir elsewhere;
   const runresult r = runprogram({VANTREL_BINARY, "--", dir.path()}, elsewhere.path());
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(readfile(dir / "anim.avs"), script(1));
+  EXPECT_EQ(readscript(), script(1));
   EXPECT_TRUE(near(frame(1).at(360, 288), red));
   EXPECT_TRUE(fs::is_empty(elsewhere.path()));
-}
-
-TEST_F(Run, ALogNobodyCanReadCostsNothingElse) {
-  still("DSC0001.JPG", 80, 60, red);
-  // A full disk behind standard output, and a pipe whose reader has gone.
-  tempdir capture;
-  spawnresult full = spawn({VANTREL_BINARY}, dir.path(), "/dev/full", capture / "err");
-  EXPECT_EQ(full.status, 2);
-  EXPECT_EQ(readfile(capture / "err"), "vantrel: standard output: cannot write the log: No space left on device\n");
-  EXPECT_EQ(readfile(dir / "anim.avs"), script(1));
-  EXPECT_TRUE(near(frame(1).at(360, 288), red));
-
-  fs::remove(dir / "out0001.jpg");
-  int pipefds[2];
-  ASSERT_EQ(pipe(pipefds), 0);
-  close(pipefds[0]);  // as when `vantrel | head -1` has had its line
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(pipefds[1], 1);
-    const int err = open((capture / "err").c_str(), O_WRONLY | O_TRUNC);
-    const int in = open("/dev/null", O_RDONLY);
-    if (err < 0 || in < 0 || dup2(err, 2) < 0 || dup2(in, 0) < 0 || chdir(dir.path().c_str()) != 0) _exit(126);
-    execl(VANTREL_BINARY, VANTREL_BINARY, nullptr);
-    _exit(127);
-  }
-  close(pipefds[1]);
-  EXPECT_EQ(finishprogram(pid).status, 2);
-  EXPECT_EQ(readfile(capture / "err"), "vantrel: standard output: cannot write the log: Broken pipe\n");
-  EXPECT_TRUE(near(frame(1).at(360, 288), red));
 }
 
 TEST_F(Run, AnOpenPipeForStandardInputIsNotWaitedOn) {
@@ -979,65 +570,33 @@ TEST_F(Run, AnOpenPipeForStandardInputIsNotWaitedOn) {
   const int pid = startprogram({VANTREL_BINARY}, dir.path(), capture / "out", capture / "err", &input);
   EXPECT_EQ(finishprogram(pid, std::chrono::seconds(30)).status, 0);  // the pipe is still open, and empty
   close(input);
-  EXPECT_NE(readfile(capture / "out").find("press any key!\n"), std::string::npos);
-  EXPECT_EQ(readfile(dir / "anim.avs"), script(1));
+  EXPECT_NE(readfile(capture / "out").find("press any key!"), std::string::npos);
+  EXPECT_EQ(readscript(), script(1));
 }
 
-TEST_F(Run, AnInterruptionDuringTheListingIsAnsweredThere) {
-  // Thousands of FIFOs with a still's name: each fails at once, so the run
-  // never waits for a worker; it must look for the interruption itself.
-  for (int i = 0; i < 20000; ++i) mkfifo((dir / ("DSC" + std::to_string(i) + ".JPG")).c_str(), 0644);
-  tempdir capture;
-  const int pid = startprogram({VANTREL_BINARY}, dir.path(), capture / "out", capture / "err");
-  const auto start = std::chrono::steady_clock::now();
-  while (readfile(capture / "out").find("file:") == std::string::npos &&
-         std::chrono::steady_clock::now() - start < std::chrono::seconds(30))
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  kill(pid, SIGINT);
-  EXPECT_EQ(finishprogram(pid).status, 128 + SIGINT);
-  const std::vector<std::string> errors = splitlines(readfile(capture / "err"));
-  EXPECT_LT(errors.size(), 20000u) << "every FIFO was reported before the interruption was";
-  ASSERT_FALSE(errors.empty());
-  EXPECT_EQ(errors.back().rfind("vantrel: interrupted (Interrupt): 0 slides made", 0), 0u) << errors.back();
-}
-
-TEST_F(Run, CtrlBackslashIsAnsweredLikeCtrlCAndLeavesNoCore) {
+TEST_F(Run, AnInterruptionKeepsTheSlidesMadeInAWholeKit) {
   manystills();
+  for (int i = 81; i <= 400; ++i)  // a run of some seconds on a fast machine
+    ASSERT_TRUE(linkorcopy(dir / "DSC0000.JPG", dir / ("DSC" + std::to_string(1000 + i) + ".JPG")));
   tempdir capture;
   const int pid = startprogram({VANTREL_BINARY}, dir.path(), capture / "out", capture / "err");
-  waitforframe(2);
-  kill(pid, SIGQUIT);
-  EXPECT_EQ(finishprogram(pid).status, 128 + SIGQUIT);
+  waitforframe(3);
+  int status = 0;
+  std::string name, why;
+  if (!interruptprogram(pid, &status, &name, &why)) {
+    finishprogram(pid, std::chrono::seconds(0));
+    GTEST_SKIP() << why;
+  }
+  EXPECT_EQ(finishprogram(pid).status, status);
   int made = 0;
   while (fs::exists(dir / slidename(made + 1))) ++made;
-  EXPECT_EQ(withoutemulatornotes(readfile(capture / "err")),
-            "vantrel: interrupted (Quit): " + std::to_string(made) + " slides made, and anim.avs holds them\n");
-  EXPECT_TRUE(isscript(readfile(dir / "anim.avs"), made));
-  for (const auto& e : fs::directory_iterator(dir.path()))
-    EXPECT_EQ(e.path().filename().string().rfind("core", 0), std::string::npos) << e.path();
-}
-
-TEST_F(Run, AnUnreadableFolderStopsBeforeTouchingTheScript) {
-  writefile(dir / "anim.avs", "an earlier script");
-  chmod((dir / "anim.avs").c_str(), 0666);
-  still("DSC0001.JPG", 80, 60, red);
-  // Enterable and writable, but not listable.
-  chmod(dir.path().c_str(), 0333);
-  std::vector<std::string> command;
-  if (geteuid() == 0) {
-    // Root reads any folder; the tool must run as somebody else.
-    std::string why;
-    command = asnobody(&why);
-    if (command.empty()) GTEST_SKIP() << why;
-  }
-  command.push_back(VANTREL_BINARY);
-  const runresult r = runprogram(command, dir.path());
-  chmod(dir.path().c_str(), 0700);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "Vantrel 0.1 alpha\nOpendir failure;terminating");
-  EXPECT_EQ(r.err, "vantrel: cannot open the current directory: Permission denied\n");
-  EXPECT_EQ(readfile(dir / "anim.avs"), "an earlier script");
-  EXPECT_FALSE(fs::exists(dir / "out0001.jpg"));
+  ASSERT_GE(made, 3);
+  ASSERT_LT(made, 401) << "the run ended before it was interrupted";
+  for (int n = 1; n <= made; ++n) EXPECT_EQ(frame(n).width, 720u) << n;  // every frame whole
+  EXPECT_TRUE(isscript(readscript(), made));
+  EXPECT_EQ(readfile(capture / "err"), "vantrel: interrupted (" + name + "): " + std::to_string(made) +
+                                           " slides made, and anim.avs holds them" + textnewline);
+  for (const auto& e : fs::directory_iterator(dir.path())) EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
 }
 
 TEST_F(Run, CameraStillsFromTheCorpus) {
@@ -1054,12 +613,12 @@ TEST_F(Run, CameraStillsFromTheCorpus) {
     char name[32];
     std::snprintf(name, sizeof name, "DSC%04zu.JPG", i + 1);
     names.push_back(name);
-    fs::create_symlink(files[i], dir / name);
+    ASSERT_TRUE(linkorcopy(files[i].string(), dir / name));
   }
   const runresult r = run();
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("\nCounter=" + std::to_string(files.size() + 1) + "\n"), std::string::npos);
-  EXPECT_TRUE(isscript(readfile(dir / "anim.avs"), static_cast<int>(files.size())));
+  EXPECT_TRUE(isscript(readscript(), static_cast<int>(files.size())));
 
   // The corpus names carry the pixel size: name_WxH.jpg.
   const std::regex sized(R"(_(\d+)x(\d+)\.jpg$)");

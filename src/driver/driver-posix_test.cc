@@ -1,0 +1,395 @@
+// The tool end to end where it needs POSIX: signals, FIFOs, libraries
+// preloaded to make faults happen, a terminal, resource limits, other users.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include "driver/driver_test.h"
+
+namespace {
+
+TEST_F(Run, AnInterruptedRunIsSandboxedAndLeavesAConsistentKit) {
+  manystills();
+  tempdir capture;
+  const std::string tag = "VANTREL_TEST_RUN=" + dir.path();
+  const int pid = startprogram({"env", tag, VANTREL_BINARY}, dir.path(), capture / "out", capture / "err");
+  waitforframe(3);
+  // While it runs, every worker is locked in and holds nothing it could
+  // write a file or list a folder through.
+  const std::string children = readfile("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+  std::istringstream workers(children);
+  int seen = 0;
+  for (int worker; workers >> worker; ++seen) {
+    const std::string proc = "/proc/" + std::to_string(worker);
+    const std::string status = readfile(proc + "/status");
+#if !defined(VANTREL_TEST_WITHOUT_SANDBOX)
+    EXPECT_NE(status.find("\nSeccomp:\t2\n"), std::string::npos) << status;
+    EXPECT_NE(status.find("\nNoNewPrivs:\t1\n"), std::string::npos) << status;
+#endif
+    std::error_code gone;
+    for (auto it = fs::directory_iterator(proc + "/fd", gone); !gone && it != fs::directory_iterator(); it.increment(gone)) {
+      const fs::directory_entry& fd = *it;
+      std::error_code ec;
+      const fs::file_status target = fs::status(fd.path(), ec);
+      EXPECT_FALSE(fs::is_directory(target)) << fd.path();
+      const std::string info = readfile(proc + "/fdinfo/" + fd.path().filename().string());
+      if (info.find("flags:") == std::string::npos) continue;  // closed since it was listed (a still, mapped)
+      const int flags = std::stoi(info.substr(info.find("flags:") + 6), nullptr, 8);
+      if (fs::is_regular_file(target)) {
+        EXPECT_EQ(flags & O_ACCMODE, O_RDONLY) << fd.path();
+      }
+    }
+  }
+  EXPECT_GE(seen, 1) << "no worker found under " << pid;
+  kill(pid, SIGINT);
+  EXPECT_EQ(finishprogram(pid).status, 128 + SIGINT);  // as if killed by it, so a calling script stops too
+
+  int made = 0;
+  while (fs::exists(dir / slidename(made + 1))) ++made;
+  ASSERT_GE(made, 3);
+  ASSERT_LT(made, 81) << "the run ended before it was interrupted";
+  for (int n = 1; n <= made; ++n) EXPECT_EQ(frame(n).width, 720u) << n;  // every frame whole
+  EXPECT_TRUE(isscript(readfile(dir / "anim.avs"), made));
+  const std::string out = readfile(capture / "out");
+  EXPECT_NE(out.find("\nCounter=" + std::to_string(made + 1) + "\n"), std::string::npos);
+  EXPECT_EQ(out.find("Run finished"), std::string::npos);
+  EXPECT_EQ(readfile(capture / "err"),
+            "vantrel: interrupted (Interrupt): " + std::to_string(made) + " slides made, and anim.avs holds them\n");
+  size_t entries = 0;
+  for (auto it = fs::directory_iterator(dir.path()); it != fs::directory_iterator(); ++it) ++entries;
+  EXPECT_EQ(entries, 81u + static_cast<size_t>(made) + 1u);  // the stills, the frames, the script
+  EXPECT_EQ(processeswith(tag), std::vector<int>{});          // no worker outlives the run
+#if defined(VANTREL_TEST_WITHOUT_SANDBOX)
+  // Everything else was checked: a failure above still fails the test.
+  GTEST_SKIP() << "the workers' seccomp filter was not checked: built with VANTREL_TEST_WITHOUT_SANDBOX "
+                  "(for qemu-user, which has no seccomp)";
+#endif
+}
+
+TEST_F(Run, ErrorsAppearInOrderWhenBothStreamsShareAFile) {
+  writefile(dir / "DSC0001.JPG", "not a picture");
+  still("DSC0002.JPG", 80, 60, red);
+  const runresult r = runprogram({"sh", "-c", std::string("exec '") + VANTREL_BINARY + "' 2>&1"}, dir.path());
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.out.find("\nprocessimage:DSC0001.JPG\nvantrel: DSC0001.JPG: cannot load: "), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("\nprocessimage:DSC0002.JPG\nht=60\nwd=80\nCounter=2\n"), std::string::npos) << r.out;
+}
+
+TEST_F(Run, AKilledRunLeavesTheOldKitAndTheNextRunTidiesUp) {
+  // The kit of an earlier run: four frames and their script.
+  for (int i = 1; i <= 4; ++i) still("DSC000" + std::to_string(i) + ".JPG", 80, 60, blue);
+  ASSERT_EQ(run().status, 0);
+  const std::map<std::string, std::string> before = contents();
+
+  // Killed in the middle of writing its third frame, held there by the hook.
+  for (int i = 1; i <= 6; ++i) still("DSC000" + std::to_string(i) + ".JPG", 80, 60, yellow);
+  tempdir capture;
+  std::vector<std::string> command = preloading(VANTREL_CRASHHOOK);
+  command.insert(command.end(), {"ASAN_OPTIONS=verify_asan_link_order=0", "VANTREL_TEST_HOLD=" + draftframename(3),
+                                 VANTREL_BINARY});
+  const int pid = startprogram(command, dir.path(), capture / "out", capture / "err");
+  waitforframe(3);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  kill(pid, SIGKILL);
+  EXPECT_EQ(finishprogram(pid).status, 128 + SIGKILL);
+  std::map<std::string, std::string> after = contents();
+  EXPECT_LT(after.at(draftframename(3)).size(), after.at(draftframename(2)).size()) << "not killed mid-write";
+  for (const std::string& left : {draftframename(1), draftframename(2), draftframename(3), std::string(".anim.avs.new")})
+    EXPECT_EQ(after.erase(left), 1u) << left;
+  for (const auto& [name, bytes] : before) {
+    if (name.rfind("DSC", 0) == 0) continue;  // the stills were replaced
+    EXPECT_EQ(after.at(name), bytes) << name << " of the old kit changed";
+  }
+  EXPECT_EQ(after.size(), before.size() + 2);  // two more stills, nothing else
+
+  // The next run clears away what was left, and says nothing of it.
+  const runresult r = run();
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(isscript(readfile(dir / "anim.avs"), 6));
+  EXPECT_TRUE(near(frame(3).at(360, 288), yellow));
+  for (const auto& [name, bytes] : contents()) EXPECT_NE(name[0], '.') << name << " left behind";
+  EXPECT_EQ(r.out.find("file:."), r.out.find("file:.\n")) << "a temporary file was listed";
+}
+
+TEST_F(Run, ABusyFolderIsLeftAlone) {
+  still("DSC0001.JPG", 80, 60, red);
+  writefile(dir / "anim.avs", "the script of the run that holds the folder");
+  // Held as a run holds it.
+  const int held = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  const runresult r = run();
+  close(held);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "Vantrel 0.1 alpha\n");
+  EXPECT_EQ(r.err, "vantrel: " + fs::canonical(dir.path()).string() +
+                       ": busy: another vantrel run is working in this folder\n");
+  EXPECT_EQ(readfile(dir / "anim.avs"), "the script of the run that holds the folder");
+  EXPECT_FALSE(fs::exists(dir / "out0001.jpg"));
+  EXPECT_FALSE(fs::exists(dir / ".anim.avs.new"));
+}
+
+TEST_F(Run, AnOldFrameThatCannotBeRemovedIsReported) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, to leave a frame that another user's run cannot remove";
+  std::string why;
+  std::vector<std::string> command = asnobody(&why);
+  if (command.empty()) GTEST_SKIP() << why;
+  command.push_back(VANTREL_BINARY);
+  // A shared folder (sticky, as /tmp is) with root's frames of an earlier run.
+  still("DSC0001.JPG", 80, 60, red);
+  writefile(dir / "out0002.jpg", "root's");
+  writefile(dir / "out0003.jpg", "root's");
+  chmod(dir.path().c_str(), 01777);
+  const runresult r = runprogram(command, dir.path());
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "vantrel: cannot remove out0002.jpg, a frame of an earlier run: Operation not permitted\n");
+  EXPECT_EQ(readfile(dir / "anim.avs"), script(1));
+  EXPECT_EQ(readfile(dir / "out0002.jpg"), "root's");
+}
+
+TEST_F(Run, AStillThatCrashesItsWorkerCostsOnlyItself) {
+  still("DSC0001.JPG", 80, 60, red);
+  writefile(dir / "DSC0002.JPG.crash", "vantrel test: crash here, in the image library");
+  still("DSC0003.JPG", 80, 60, blue);
+  // The crash is injected into the library's type probe, so that it comes
+  // on every run and on every machine. Started with SIGCHLD ignored, as some
+  // launchers leave it, the run must still learn how its worker died.
+  for (const bool childsignalignored : {false, true}) {
+    std::vector<std::string> command = preloading(VANTREL_CRASHHOOK);
+    if (childsignalignored) command.insert(command.begin(), {"env", "--ignore-signal=CHLD"});
+    command.insert(command.end(), {"ASAN_OPTIONS=verify_asan_link_order=0", VANTREL_BINARY});
+    const runresult r = runprogram(command, dir.path());
+    EXPECT_EQ(r.status, 2) << childsignalignored;
+    EXPECT_EQ(withoutemulatornotes(r.err),
+              "vantrel: DSC0002.JPG.crash: crashhook: about to touch address 0\n"
+              "vantrel: DSC0002.JPG.crash: cannot load: the image library crashed (Segmentation fault)\n")
+        << childsignalignored;
+    EXPECT_TRUE(near(frame(1).at(360, 288), red));
+    EXPECT_TRUE(near(frame(2).at(360, 288), blue));
+    EXPECT_TRUE(isscript(readfile(dir / "anim.avs"), 2));
+  }
+}
+
+// The processes a run has started, and the processor time one has used.
+std::vector<int> childrenof(int pid) {
+  std::istringstream in(readfile("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children"));
+  std::vector<int> children;
+  for (int child; in >> child;) children.push_back(child);
+  return children;
+}
+
+double cpuseconds(int pid) {
+  const std::string stat = readfile("/proc/" + std::to_string(pid) + "/stat");
+  std::istringstream in(stat.substr(stat.rfind(')') + 2));
+  std::string field;
+  for (int i = 0; i < 11; ++i) in >> field;  // state ... cmajflt
+  long user = 0, system = 0;
+  in >> user >> system;
+  return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+TEST_F(Run, AWorkerKilledOrAStillChangedUnderItCostsOnlyThatStill) {
+  still("DSC0001.JPG", 80, 60, red);
+  still("DSC0003.JPG", 80, 60, blue);
+  // The hook holds the worker of this still, reading its bytes, until it
+  // is killed or the file is cut under it (a bus error on its mapping).
+  const std::string held = dir / "DSC0002.JPG.hold";
+  const struct {
+    std::function<void(int worker)> act;
+    std::string reason;
+  } cases[] = {
+      {[&](int) { fs::resize_file(held, 0); }, "changed while it was read"},
+      {[](int worker) { kill(worker, SIGKILL); }, "the worker was killed (Killed)"},
+  };
+  for (const auto& c : cases) {
+    writefile(held, "vantrel test: hold here, " + std::string(5000, 'x'));
+    std::vector<std::string> command = preloading(VANTREL_CRASHHOOK);
+    command.insert(command.end(), {"ASAN_OPTIONS=verify_asan_link_order=0", VANTREL_BINARY});
+    tempdir capture;
+    const int pid = startprogram(command, dir.path(), capture / "out", capture / "err");
+    int spinning = 0;
+    const auto start = std::chrono::steady_clock::now();
+    while (spinning == 0 && std::chrono::steady_clock::now() - start < std::chrono::seconds(30)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      for (int worker : childrenof(pid))
+        if (cpuseconds(worker) > 0.3) spinning = worker;
+    }
+    ASSERT_NE(spinning, 0) << "no worker was held";
+    c.act(spinning);
+    EXPECT_EQ(finishprogram(pid).status, 2);
+    EXPECT_EQ(withoutemulatornotes(readfile(capture / "err")), "vantrel: DSC0002.JPG.hold: cannot load: " + c.reason + "\n");
+    EXPECT_TRUE(near(frame(2).at(360, 288), blue)) << c.reason;
+  }
+}
+
+TEST_F(Run, AWorkerWhoseSetUpRunsOutOfMemoryEndsInTheWorker) {
+  still("DSC0001.JPG", 80, 60, red);
+  still("DSC0002.JPG", 80, 60, blue);
+  // Each worker's image library runs out of memory before its sandbox:
+  // each still says so; no worker takes the driver's way out.
+  std::vector<std::string> command = preloading(VANTREL_CRASHHOOK);
+  command.insert(command.end(), {"ASAN_OPTIONS=verify_asan_link_order=0", "VANTREL_TEST_SETUP_OOM=1", VANTREL_BINARY});
+  const runresult r = runprogram(command, dir.path());
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err,
+            "vantrel: DSC0001.JPG: cannot load: out of memory\n"
+            "vantrel: DSC0002.JPG: cannot load: out of memory\n");
+  EXPECT_EQ(readfile(dir / "anim.avs"), script(0));
+}
+
+TEST_F(Run, StandardInputIsLeftToWhoeverStartedTheRun) {
+  // A loop that feeds folder names to runs: no run may take any of them.
+  for (const char* folder : {"a", "b", "c"}) {
+    fs::create_directory(dir / folder);
+    ASSERT_TRUE(writehalves(dir / folder + "/DSC0001.JPG", 80, 60, red, blue));
+  }
+  const runresult r = runprogram(
+      {"sh", "-c",
+       std::string("printf 'a\\nb\\nc\\n' | while read -r d; do '") + VANTREL_BINARY +
+           "' \"$d\" >/dev/null 2>&1; echo \"$d:$?\"; done"},
+      dir.path());
+  EXPECT_EQ(r.out, "a:0\nb:0\nc:0\n");
+  for (const char* folder : {"a", "b", "c"}) EXPECT_TRUE(isscript(readfile(dir / folder + "/anim.avs"), 1)) << folder;
+}
+
+TEST_F(Run, TheKeyWaitTakesOneKeyOnATerminalAndPutsItBack) {
+  still("DSC0001.JPG", 80, 60, red);
+  for (const bool interrupted : {false, true}) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string terminal = ptsname(master);
+    tempdir capture;
+    const pid_t pid = fork();
+    if (pid == 0) {
+      // In a session of its own, with the terminal as its standard input.
+      setsid();
+      const int in = open(terminal.c_str(), O_RDWR);
+      const int out = open((capture / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (in < 0 || out < 0 || ioctl(in, TIOCSCTTY, 0) != 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
+          dup2(out, 2) < 0 || chdir(dir.path().c_str()) != 0)
+        _exit(126);
+      execl(VANTREL_BINARY, VANTREL_BINARY, nullptr);
+      _exit(127);
+    }
+    const int slave = open(terminal.c_str(), O_RDWR | O_NOCTTY);
+    termios before{};
+    ASSERT_EQ(tcgetattr(slave, &before), 0);
+    const auto start = std::chrono::steady_clock::now();
+    while (readfile(capture / "out").find("press any key!") == std::string::npos &&
+           std::chrono::steady_clock::now() - start < std::chrono::seconds(30))
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    termios waiting{};
+    ASSERT_EQ(tcgetattr(slave, &waiting), 0);
+    EXPECT_EQ(waiting.c_lflag & (ICANON | ECHO), 0u) << "the terminal waits for a line";
+    int status = 0;
+    EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0) << "the run did not wait";
+    if (interrupted)
+      kill(pid, SIGTERM);
+    else
+      ASSERT_EQ(write(master, "x", 1), 1);  // one key, no Enter
+    EXPECT_EQ(finishprogram(pid, std::chrono::seconds(10)).status, interrupted ? 128 + SIGTERM : 0);
+    termios after{};
+    ASSERT_EQ(tcgetattr(slave, &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag) << "the terminal was not put back";
+    close(slave);
+    close(master);
+  }
+}
+
+TEST_F(Run, ALogNobodyCanReadCostsNothingElse) {
+  still("DSC0001.JPG", 80, 60, red);
+  // A full disk behind standard output, and a pipe whose reader has gone.
+  tempdir capture;
+  spawnresult full = spawn({VANTREL_BINARY}, dir.path(), "/dev/full", capture / "err");
+  EXPECT_EQ(full.status, 2);
+  EXPECT_EQ(readfile(capture / "err"), "vantrel: standard output: cannot write the log: No space left on device\n");
+  EXPECT_EQ(readfile(dir / "anim.avs"), script(1));
+  EXPECT_TRUE(near(frame(1).at(360, 288), red));
+
+  fs::remove(dir / "out0001.jpg");
+  int pipefds[2];
+  ASSERT_EQ(pipe(pipefds), 0);
+  close(pipefds[0]);  // as when `vantrel | head -1` has had its line
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(pipefds[1], 1);
+    const int err = open((capture / "err").c_str(), O_WRONLY | O_TRUNC);
+    const int in = open("/dev/null", O_RDONLY);
+    if (err < 0 || in < 0 || dup2(err, 2) < 0 || dup2(in, 0) < 0 || chdir(dir.path().c_str()) != 0) _exit(126);
+    execl(VANTREL_BINARY, VANTREL_BINARY, nullptr);
+    _exit(127);
+  }
+  close(pipefds[1]);
+  EXPECT_EQ(finishprogram(pid).status, 2);
+  EXPECT_EQ(readfile(capture / "err"), "vantrel: standard output: cannot write the log: Broken pipe\n");
+  EXPECT_TRUE(near(frame(1).at(360, 288), red));
+}
+
+TEST_F(Run, AnInterruptionDuringTheListingIsAnsweredThere) {
+  // Thousands of FIFOs with a still's name: each fails at once, so the run
+  // never waits for a worker; it must look for the interruption itself.
+  for (int i = 0; i < 20000; ++i) mkfifo((dir / ("DSC" + std::to_string(i) + ".JPG")).c_str(), 0644);
+  tempdir capture;
+  const int pid = startprogram({VANTREL_BINARY}, dir.path(), capture / "out", capture / "err");
+  const auto start = std::chrono::steady_clock::now();
+  while (readfile(capture / "out").find("file:") == std::string::npos &&
+         std::chrono::steady_clock::now() - start < std::chrono::seconds(30))
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  kill(pid, SIGINT);
+  EXPECT_EQ(finishprogram(pid).status, 128 + SIGINT);
+  const std::vector<std::string> errors = splitlines(readfile(capture / "err"));
+  EXPECT_LT(errors.size(), 20000u) << "every FIFO was reported before the interruption was";
+  ASSERT_FALSE(errors.empty());
+  EXPECT_EQ(errors.back().rfind("vantrel: interrupted (Interrupt): 0 slides made", 0), 0u) << errors.back();
+}
+
+TEST_F(Run, CtrlBackslashIsAnsweredLikeCtrlCAndLeavesNoCore) {
+  manystills();
+  tempdir capture;
+  const int pid = startprogram({VANTREL_BINARY}, dir.path(), capture / "out", capture / "err");
+  waitforframe(2);
+  kill(pid, SIGQUIT);
+  EXPECT_EQ(finishprogram(pid).status, 128 + SIGQUIT);
+  int made = 0;
+  while (fs::exists(dir / slidename(made + 1))) ++made;
+  EXPECT_EQ(withoutemulatornotes(readfile(capture / "err")),
+            "vantrel: interrupted (Quit): " + std::to_string(made) + " slides made, and anim.avs holds them\n");
+  EXPECT_TRUE(isscript(readfile(dir / "anim.avs"), made));
+  for (const auto& e : fs::directory_iterator(dir.path()))
+    EXPECT_EQ(e.path().filename().string().rfind("core", 0), std::string::npos) << e.path();
+}
+
+TEST_F(Run, AnUnreadableFolderStopsBeforeTouchingTheScript) {
+  writefile(dir / "anim.avs", "an earlier script");
+  chmod((dir / "anim.avs").c_str(), 0666);
+  still("DSC0001.JPG", 80, 60, red);
+  // Enterable and writable, but not listable.
+  chmod(dir.path().c_str(), 0333);
+  std::vector<std::string> command;
+  if (geteuid() == 0) {
+    // Root reads any folder; the tool must run as somebody else.
+    std::string why;
+    command = asnobody(&why);
+    if (command.empty()) GTEST_SKIP() << why;
+  }
+  command.push_back(VANTREL_BINARY);
+  const runresult r = runprogram(command, dir.path());
+  chmod(dir.path().c_str(), 0700);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "Vantrel 0.1 alpha\nOpendir failure;terminating");
+  EXPECT_EQ(r.err, "vantrel: cannot open the current directory: Permission denied\n");
+  EXPECT_EQ(readfile(dir / "anim.avs"), "an earlier script");
+  EXPECT_FALSE(fs::exists(dir / "out0001.jpg"));
+}
+
+}  // namespace
