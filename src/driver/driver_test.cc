@@ -553,12 +553,21 @@ TEST_F(Run, TheCommandLine) {
   EXPECT_EQ(readfile(dir / "anim.avs"), "an earlier script");
   EXPECT_FALSE(fs::exists(dir / "out0001.jpg"));
 
-  // A folder named on the line is the one worked in, wherever the run starts.
+  // A folder named on the line is the one worked in, wherever the run
+  // starts, also with a separator at its end (as a shell completes it) and
+  // a name outside any one code page.
   tempdir elsewhere;
-  const runresult r = runprogram({VANTREL_BINARY, "--", dir.path()}, elsewhere.path());
-  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string named = dir / "Ωmega 日本";
+  fs::create_directory(fs::u8path(named));
+  ASSERT_TRUE(writehalves(named + "/DSC0001.JPG", 80, 60, green, green));
+  for (const std::string& folder : {dir.path(), named + std::string(1, fs::path::preferred_separator)}) {
+    const runresult r = runprogram({VANTREL_BINARY, "--", folder}, elsewhere.path());
+    EXPECT_EQ(r.status, 0) << folder << ": " << r.err;
+    EXPECT_TRUE(near(readpicture((fs::u8path(folder) / "out0001.jpg").u8string()).at(360, 288),
+                     folder == dir.path() ? red : green))
+        << folder;
+  }
   EXPECT_EQ(readscript(), script(1));
-  EXPECT_TRUE(near(frame(1).at(360, 288), red));
   EXPECT_TRUE(fs::is_empty(elsewhere.path()));
 }
 
