@@ -19,12 +19,6 @@ const char textnewline[] = "\n";
 
 bool makefifo(const std::string& path) { return mkfifo(path.c_str(), 0644) == 0; }
 
-bool interruptprogram(int pid, int* status, std::string* name, std::string*) {
-  *status = 128 + SIGINT;
-  *name = "Interrupt";
-  return kill(pid, SIGINT) == 0;
-}
-
 bool canrun(const std::string& command) {
   for (const char* folder : {"/usr/bin/", "/bin/", "/usr/sbin/", "/sbin/"})
     if (access((folder + command).c_str(), X_OK) == 0) return true;

@@ -60,18 +60,6 @@ bool makefifo(const std::string&) { return false; }
 
 bool canrun(const std::string&) { return false; }
 
-bool interruptprogram(int pid, int* status, std::string* name, std::string* why) {
-  // To the program's own process group, on the console they share.
-  if (!GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, static_cast<DWORD>(pid))) {
-    *why = "no console is shared with the program here (Windows error " + std::to_string(GetLastError()) +
-           "): under wine, only a program it started from a terminal gets a Ctrl-C";
-    return false;
-  }
-  *status = static_cast<int>(0xC000013AU);  // what a process ended by Ctrl-C or Ctrl-Break ends with
-  *name = "Break";
-  return true;
-}
-
 int startprogram(const std::vector<std::string>& argv, const std::string& dir, const std::string& outpath,
                  const std::string& errpath, int* input) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -92,11 +80,8 @@ int startprogram(const std::vector<std::string>& argv, const std::string& dir, c
   start.hStdOutput = out;
   start.hStdError = err;
   PROCESS_INFORMATION made{};
-  // A process group of its own, which interruptprogram() can interrupt, on
-  // the console of the test where there is one.
-  const DWORD console = GetConsoleWindow() ? 0 : CREATE_NO_WINDOW;
-  const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
-                                      CREATE_NEW_PROCESS_GROUP | console, nullptr, wide(dir).c_str(), &start, &made);
+  const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                      wide(dir).c_str(), &start, &made);
   CloseHandle(in);
   CloseHandle(out);
   CloseHandle(err);

@@ -37,12 +37,6 @@ int startprogram(const std::vector<std::string>& argv, const std::string& dir, c
 // and counted as hung.
 spawnresult finishprogram(int pid, std::chrono::seconds patience = std::chrono::seconds(120));
 
-// Interrupts a program that startprogram started, as Ctrl-C (Ctrl-Break on
-// Windows) at its terminal would, and says what status it then ends with
-// and what the program calls the interruption. False, with *why, where that
-// cannot be done (on Windows, where the test shares no console with it).
-bool interruptprogram(int pid, int* status, std::string* name, std::string* why);
-
 // The processes whose environment holds the entry ("NAME=value"), so that a
 // test can tag a run and find whatever it left running.
 std::vector<int> processeswith(const std::string& entry);

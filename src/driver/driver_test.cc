@@ -583,31 +583,6 @@ TEST_F(Run, AnOpenPipeForStandardInputIsNotWaitedOn) {
   EXPECT_EQ(readscript(), script(1));
 }
 
-TEST_F(Run, AnInterruptionKeepsTheSlidesMadeInAWholeKit) {
-  manystills();
-  for (int i = 81; i <= 400; ++i)  // a run of some seconds on a fast machine
-    ASSERT_TRUE(linkorcopy(dir / "DSC0000.JPG", dir / ("DSC" + std::to_string(1000 + i) + ".JPG")));
-  tempdir capture;
-  const int pid = startprogram({VANTREL_BINARY}, dir.path(), capture / "out", capture / "err");
-  waitforframe(3);
-  int status = 0;
-  std::string name, why;
-  if (!interruptprogram(pid, &status, &name, &why)) {
-    finishprogram(pid, std::chrono::seconds(0));
-    GTEST_SKIP() << why;
-  }
-  EXPECT_EQ(finishprogram(pid).status, status);
-  int made = 0;
-  while (fs::exists(dir / slidename(made + 1))) ++made;
-  ASSERT_GE(made, 3);
-  ASSERT_LT(made, 401) << "the run ended before it was interrupted";
-  for (int n = 1; n <= made; ++n) EXPECT_EQ(frame(n).width, 720u) << n;  // every frame whole
-  EXPECT_TRUE(isscript(readscript(), made));
-  EXPECT_EQ(readfile(capture / "err"), "vantrel: interrupted (" + name + "): " + std::to_string(made) +
-                                           " slides made, and anim.avs holds them" + textnewline);
-  for (const auto& e : fs::directory_iterator(dir.path())) EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
-}
-
 TEST_F(Run, CameraStillsFromTheCorpus) {
   const fs::path corpus = VANTREL_CORPUS;
   if (!fs::is_directory(corpus)) GTEST_SKIP() << "no camera stills at " << corpus << " in this checkout";

@@ -153,23 +153,4 @@ TEST(Frame, WhatTheLibraryDecodesAndEncodesIsAFrame) {
   EXPECT_EQ(r.state, slidestate::framed) << r.reason;
 }
 
-TEST(Frame, TheJpegReadersFaultsAreSaidPlainly) {
-  tempdir dir;
-  ASSERT_TRUE(writehalves(dir / "still.jpg", 80, 60, red, blue));
-  ASSERT_TRUE(writehalves(dir / "still.png", 80, 60, red, blue));
-  const std::string jpeg = readfile(dir / "still.jpg");
-  const std::pair<std::string, std::string> cases[] = {
-      {"", "an empty file"},
-      {"plain text, not a picture", "not a JPEG file"},
-      {readfile(dir / "still.png"), "not a JPEG file"},  // the name says JPEG
-      {jpeg.substr(0, jpeg.size() / 3), "cut short"},
-      {jpeg.substr(0, 2), "not a JPEG file"},
-  };
-  for (const auto& [bytes, reason] : cases) {
-    const slideresult r = makeframe("DSC0001.JPG", bytes.data(), bytes.size());
-    EXPECT_EQ(r.state, slidestate::unloadable) << reason;
-    EXPECT_EQ(r.reason, reason);
-  }
-}
-
 }  // namespace
