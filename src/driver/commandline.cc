@@ -11,14 +11,15 @@ const char helptext[] =
     "Turns the camera stills in FOLDER (the current folder if none is given),\n"
     "the files whose names begin with DSC and contain .JPG, into 720 x 576\n"
     "frames out0001.jpg, out0002.jpg ... and the slide show script anim.avs,\n"
-    "all written in that folder. At the end it waits for a key.\n"
+    "all written in that folder. At the end, on a terminal, it waits for a key.\n"
     "\n"
     "  -h, --help   show this help and exit\n"
     "  --version    show the version and exit\n"
     "\n"
     "Exit status: 0 every still became a slide; 1 a mistake on the command line,\n"
-    "a folder that cannot be opened or that another run is busy with; 2 a still,\n"
-    "the script or the log could not be made. See vantrel(1).\n";
+    "a folder that cannot be opened or that another run is busy with; 2 a still\n"
+    "or the log could not be made, or the run failed and left the folder's frames\n"
+    "and script as they were. See vantrel(1).\n";
 
 commandline parsecommandline(const std::vector<std::string>& args) {
   commandline line;

@@ -1,22 +1,22 @@
 #include "driver/driver.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <exception>
-#include <cerrno>
 #include <cstring>
+#include <exception>
 #include <iostream>
 #include <memory>
 #include <new>
 #include <optional>
 #include <utility>
 
+#include "base/output.h"
 #include "driver/commandline.h"
 #include "driver/commit.h"
 #include "driver/console.h"
 #include "driver/kit.h"
-#include "base/output.h"
 #include "driver/report.h"
 #include "driver/version.h"
 #include "script/script.h"

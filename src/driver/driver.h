@@ -6,16 +6,17 @@
 // driver alone opens the stills and writes the frames and the script
 // (folder.h), committing the slides strictly in list order (commit.h).
 //
-// The folder holds one kit: a run holds the folder against a second run
-// from before it writes anything, writes the new script "anim.avs" beside
-// the old one and puts it in place whole at the end, and then removes the
-// frames of an earlier run numbered beyond its last slide. A run that dies
-// leaves the old script as it was.
+// The folder holds one kit (kit.h): a run holds the folder against a second
+// run from before it writes anything, writes the new frames and script
+// beside the old kit and puts them in place whole at the end, and then
+// removes the frames of an earlier run numbered beyond its last slide. A
+// run that dies, or fails for a reason of its own (the script or a frame
+// cannot be written, no worker can start, no descriptors or memory are
+// left), leaves the old kit as it was.
 //
 // An interruption (interrupt.h) ends a run early between two steps: no
-// more stills are handed out, the workers are ended, the script is
-// finished for the slides made so far and put in place, and the process
-// then ends by that signal.
+// more stills are handed out, the workers are ended, the kit of the slides
+// made so far is put in place, and the process then ends by that signal.
 #pragma once
 
 #include <functional>
@@ -29,7 +30,7 @@
 // Exit statuses of a run.
 constexpr int runcomplete = 0;     // every still became a slide, the script was written
 constexpr int runnodirectory = 1;  // a mistake on the command line, a folder that cannot be opened or is busy
-constexpr int runincomplete = 2;   // the run ended, but a still, the script or the log failed
+constexpr int runincomplete = 2;   // a still or the log failed, or the run failed and left the kit as it was
 
 bool isstill(std::string_view name);
 
