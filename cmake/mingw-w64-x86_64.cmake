@@ -21,7 +21,7 @@ set(CMAKE_SYSTEM_PROCESSOR AMD64)
 set(VANTREL_MINGW_TRIPLET x86_64-w64-mingw32)
 
 set(VANTREL_WINDOWS_DEPS "${CMAKE_CURRENT_LIST_DIR}/../build/windows/deps"
-  CACHE PATH "Prefix holding the cross-built Windows libraries (tools/windows.sh deps)")
+  CACHE PATH "Prefix holding the cross-built Windows libraries (cmake/windows-deps)")
 get_filename_component(VANTREL_WINDOWS_DEPS "${VANTREL_WINDOWS_DEPS}" ABSOLUTE)
 # try_compile projects read this file again; hand them the same prefix.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES VANTREL_WINDOWS_DEPS)
