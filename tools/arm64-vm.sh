@@ -11,7 +11,7 @@
 set -euo pipefail
 fail() { echo "arm64-vm.sh: FAILED: $*" >&2; exit 1; }
 [ $# = 1 ] || [ $# = 2 ] || fail "usage: tools/arm64-vm.sh BUILD [TESTBUILD]"
-build=$(realpath "$1")
+build=$(realpath "$1") testbuild=${2:+$(realpath "$2")}
 bin=$build/vantrel
 tools=$(dirname "$(realpath "$0")")
 cached() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
@@ -59,8 +59,8 @@ timeout --foreground -k 10 "${VANTREL_VM_TIMEOUT:-300}" qemu-system-aarch64 -mac
   -cpu cortex-a57 -smp 2 -m 2048 -nographic -no-reboot -nic none -kernel "$kernel" -initrd "$vm/initramfs.cpio.gz" \
   -append "console=ttyAMA0 rdinit=/init panic=-1 loglevel=4" </dev/null 2>&1 | tee "$log" || true
 tr -d '\r' <"$log" | grep -qx 'vantrel-vm: PASS' || fail "the VM did not say PASS (console in $log)"
-if [ $# = 2 ]; then
-  (cd "$vm/qemu-user" && "$(realpath "$2")/vantrel-launched" </dev/null >log 2>err) || fail "qemu-user: $(cat "$vm/qemu-user/err")"
+if [ -n "$testbuild" ]; then
+  (cd "$vm/qemu-user" && "$testbuild/vantrel-launched" </dev/null >log 2>err) || fail "qemu-user: $(cat "$vm/qemu-user/err")"
   diff <(tr -d '\r' <"$log" | sed -n 's/^vantrel-vm: md5 //p') <(cd "$vm/qemu-user" && md5sum out*.jpg) ||
     fail "the VM's frames differ from those made under qemu-user"
   echo "arm64-vm.sh: the VM's $n frames are byte for byte those made under qemu-user"
