@@ -285,10 +285,12 @@ bool encodejpeg(size_t limit, std::string* jpeg, std::string* reason) {
     return false;
   }
   const std::string said = takeerrors(syserr);
-  const bool whole = jpeg->size() >= 4 && jpeg->compare(0, 2, "\xff\xd8") == 0 &&
-                     jpeg->compare(jpeg->size() - 2, 2, "\xff\xd9") == 0;
-  if (whole) return true;
+  if (wholejpeg(jpeg->data(), jpeg->size())) return true;
   *reason = said.empty() ? "the JPEG writer made no whole frame" : said;
   jpeg->clear();
   return false;
+}
+
+bool wholejpeg(const char* jpeg, size_t size) {
+  return size >= 4 && std::memcmp(jpeg, "\xff\xd8", 2) == 0 && std::memcmp(jpeg + size - 2, "\xff\xd9", 2) == 0;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/text.h"
+#include "slide/image.h"
 #include "worker/sandbox.h"
 
 namespace {
@@ -20,10 +21,6 @@ constexpr bool numberedinorder() {
 static_assert(numberedinorder(), "a reply's state is a slidestate's number");
 constexpr uint32_t statecount = std::size(wirestates);
 static_assert(forbiddenstate >= statecount, "the sandbox's note must not look like a slidestate");
-
-bool wholejpeg(const char* jpeg, size_t size) {
-  return size >= 4 && std::memcmp(jpeg, "\xff\xd8", 2) == 0 && std::memcmp(jpeg + size - 2, "\xff\xd9", 2) == 0;
-}
 
 }  // namespace
 
