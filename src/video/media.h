@@ -1,0 +1,11 @@
+// The media library (libavcodec, libavformat, libavfilter, libswscale,
+// libswresample, libavutil): the only module that calls it. It renders the
+// show the script describes into a video file.
+#pragma once
+
+#include <string>
+
+// Whether this build's media library has what a video needs: the H.264
+// (libx264), MPEG-2, AAC and MP2 encoders and the xfade filter. If not,
+// *why names what is missing.
+bool canrender(std::string* why);
