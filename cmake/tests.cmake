@@ -13,7 +13,7 @@ include(GoogleTest)
 set(tests
   testing/testmain.cc testing/workerrun.cc
   src/script/script_test.cc src/slide/slide_test.cc src/worker/wire_test.cc src/worker/pool_test.cc
-  src/driver/report_test.cc src/driver/commit_test.cc src/driver/kit_test.cc src/driver/driver_test.cc)
+  src/driver/report_test.cc src/driver/commit_test.cc src/driver/avi_test.cc src/driver/kit_test.cc src/driver/driver_test.cc)
 if(WIN32)
   list(APPEND tests src/worker/subprocess-win32_test.cc)
 else()
@@ -27,6 +27,10 @@ if(WIN32)
 endif()
 add_executable(vantrel_tests ${tests})
 target_link_libraries(vantrel_tests PRIVATE vantrel_driver vantrel_fixtures GTest::gtest)
+if(VANTREL_VIDEO)
+  # The tests read videos back with the media library.
+  target_link_libraries(vantrel_tests PRIVATE PkgConfig::MEDIA)
+endif()
 # Paths of this machine, as the tests see them: under wine, on drive Z:.
 set(here "")
 if(WIN32 AND CMAKE_CROSSCOMPILING)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 // Writes all of data to the descriptor fd (a socket, a pipe or a file),
 // going on after partial writes and interruptions. Returns 0, or the errno
@@ -11,6 +12,10 @@
 int writeall(int fd, const void* data, size_t size);
 // Reads exactly size bytes; false at an error or the end of input.
 bool readall(int fd, void* data, size_t size);
+
+// Moves fd's offset to `offset` bytes from the file's start (io-posix.cc,
+// io-win32.cc); 0, or the errno of the failure.
+int seekto(int fd, uint64_t offset);
 
 // Writes what a descriptor holds through to the disk (io-posix.cc,
 // io-win32.cc), and closes it; 0, or the errno of the failure.
