@@ -9,10 +9,17 @@
 //   (the image library's initialisation throws std::bad_alloc);
 // - with VANTREL_TEST_HOLD=NAME, a write to the file NAME writes half of
 //   what it was given and then never returns, so that the test can kill the
-//   run in the middle of writing that file.
+//   run in the middle of writing that file;
+// - with VANTREL_TEST_STEP=N and VANTREL_TEST_DO=kill, fail or interrupt,
+//   the Nth step of a commit (renames, and the removals after the first
+//   rename) is killed before it happens (SIGKILL), fails (EIO), or has a
+//   Ctrl-C arrive just before it.
 // Everything else goes to the libraries as usual.
 #include <dlfcn.h>
+#include <signal.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdio>
 #include <cstdlib>
@@ -27,11 +34,29 @@ constexpr char holdmarker[] = "vantrel test: hold here";
 using probe = unsigned (*)(const void*, unsigned);
 using writer = ssize_t (*)(int, const void*, size_t);
 using initialiser = void (*)();
+using renamer = int (*)(const char*, const char*);
+using remover = int (*)(const char*);
 // Looked up when the library is loaded, before any worker locks itself in.
 const probe realprobe = reinterpret_cast<probe>(dlsym(RTLD_NEXT, "ilDetermineTypeL"));
 const writer realwrite = reinterpret_cast<writer>(dlsym(RTLD_NEXT, "write"));
 const initialiser realinit = reinterpret_cast<initialiser>(dlsym(RTLD_NEXT, "ilInit"));
 const char* const held = std::getenv("VANTREL_TEST_HOLD");
+const renamer realrename = reinterpret_cast<renamer>(dlsym(RTLD_NEXT, "rename"));
+const remover realunlink = reinterpret_cast<remover>(dlsym(RTLD_NEXT, "unlink"));
+const char* const step = std::getenv("VANTREL_TEST_STEP");
+const char* const action = std::getenv("VANTREL_TEST_DO");
+int steps = 0;
+bool committing = false;  // from the first rename on
+
+// Counts a step of the commit; false if this one is to fail.
+bool takestep() {
+  if (!step || !action || ++steps != std::atoi(step)) return true;
+  if (std::strcmp(action, "kill") == 0) kill(getpid(), SIGKILL);
+  if (std::strcmp(action, "interrupt") == 0) kill(getpid(), SIGINT);
+  if (std::strcmp(action, "fail") != 0) return true;
+  errno = EIO;
+  return false;
+}
 
 // Whether fd is open on a file named `name` (its last component).
 bool writesto(int fd, const char* name) {
@@ -68,4 +93,14 @@ extern "C" ssize_t write(int fd, const void* data, size_t size) {
     for (;;) pause();
   }
   return realwrite(fd, data, size);
+}
+
+extern "C" int rename(const char* from, const char* to) {
+  committing = true;
+  return takestep() ? realrename(from, to) : -1;
+}
+
+extern "C" int unlink(const char* name) {
+  if (committing && !takestep()) return -1;
+  return realunlink(name);
 }

@@ -2,6 +2,7 @@
 
 #include "driver/folder.h"
 #include "driver/report.h"
+#include "worker/wire.h"
 
 commitment processimage(int& counter, const std::string& name, const slideresult& made,
                         const std::string& diagnostics, const slidestreams& out, kit& frames,
@@ -12,7 +13,17 @@ commitment processimage(int& counter, const std::string& name, const slideresult
     out.err << workerlines(name, diagnostics);
     out.err.flush();
   }
+  // Out of memory on a still whose picture the library's budget holds is
+  // no fault of the still's: the run was given less memory than the budget
+  // (a limit set below it), and every other still would fare the same.
+  const bool runoutofmemory =
+      made.reason == outofmemory &&
+      uint64_t{made.width} * made.height * 4 <= librarybudget;
   auto fail = [&](const std::string& what) {
+    if (runoutofmemory) {
+      *failure = escapedname(name) + ": " + what;
+      return commitment::stopped;
+    }
     reportfailure(out.log, out.err, escapedname(name) + ": " + what);
     return commitment::skipped;
   };

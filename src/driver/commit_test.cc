@@ -135,8 +135,8 @@ TEST_F(ProcessImage, ReplacesAnOldFrameWhenTheKitIsPutInPlace) {
   ASSERT_TRUE(frames.begin(&why)) << why;
   ASSERT_TRUE(process("DSC0001.JPG"));
   EXPECT_EQ(readfile("out0001.jpg"), "left over from an earlier run");
-  bool replaced = false;
-  ASSERT_TRUE(frames.commit(&why, &replaced)) << why;
+  kit::tidied after;
+  ASSERT_TRUE(frames.commit(&why, &after)) << why;
   EXPECT_EQ(readpicture("out0001.jpg").width, 720u);
 }
 

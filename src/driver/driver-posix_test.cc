@@ -63,7 +63,7 @@ TEST_F(Run, AnInterruptedRunIsSandboxedAndLeavesAConsistentKit) {
             "vantrel: interrupted (Interrupt): " + std::to_string(made) + " slides made, and anim.avs holds them\n");
   size_t entries = 0;
   for (auto it = fs::directory_iterator(dir.path()); it != fs::directory_iterator(); ++it) ++entries;
-  EXPECT_EQ(entries, 81u + static_cast<size_t>(made) + 1u);  // the stills, the frames, the script
+  EXPECT_EQ(entries, 81u + static_cast<size_t>(made) + 2u);  // the stills, the frames, the video, the script
   EXPECT_EQ(processeswith(tag), std::vector<int>{});          // no worker outlives the run
 #if defined(VANTREL_TEST_WITHOUT_SANDBOX)
   // Everything else was checked: a failure above still fails the test.
@@ -101,7 +101,8 @@ TEST_F(Run, AKilledRunLeavesTheOldKitAndTheNextRunTidiesUp) {
   EXPECT_EQ(finishprogram(pid).status, 128 + SIGKILL);
   std::map<std::string, std::string> after = contents();
   EXPECT_LT(after.at(draftframename(3)).size(), after.at(draftframename(2)).size()) << "not killed mid-write";
-  for (const std::string& left : {draftframename(1), draftframename(2), draftframename(3), std::string(".anim.avs.new")})
+  for (const std::string& left : {draftframename(1), draftframename(2), draftframename(3), std::string(draftname),
+                                  std::string(draftvideoname)})
     EXPECT_EQ(after.erase(left), 1u) << left;
   for (const auto& [name, bytes] : before) {
     if (name.rfind("DSC", 0) == 0) continue;  // the stills were replaced
@@ -237,16 +238,93 @@ TEST_F(Run, AWorkerKilledOrAStillChangedUnderItCostsOnlyThatStill) {
 TEST_F(Run, AWorkerWhoseSetUpRunsOutOfMemoryEndsInTheWorker) {
   still("DSC0001.JPG", 80, 60, red);
   still("DSC0002.JPG", 80, 60, blue);
-  // Each worker's image library runs out of memory before its sandbox:
-  // each still says so; no worker takes the driver's way out.
+  ASSERT_EQ(run().status, 0);
+  const folderfiles before = contents();
+  // Each worker's image library runs out of memory before its sandbox: no
+  // worker takes the driver's way out, and since no still could fare
+  // better, the run stops there and the kit of the earlier run stays.
   std::vector<std::string> command = preloading(VANTREL_CRASHHOOK);
   command.insert(command.end(), {"ASAN_OPTIONS=verify_asan_link_order=0", "VANTREL_TEST_SETUP_OOM=1", VANTREL_BINARY});
   const runresult r = runprogram(command, dir.path());
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err,
-            "vantrel: DSC0001.JPG: cannot load: out of memory\n"
-            "vantrel: DSC0002.JPG: cannot load: out of memory\n");
-  EXPECT_EQ(readfile(dir / "anim.avs"), script(0));
+            "vantrel: DSC0001.JPG: cannot load: out of memory; the run stops, and the kit in the folder is as it was\n");
+  EXPECT_EQ(differences(before, contents()), "");
+}
+
+TEST_F(Run, ACommitCutShortAtAnyStepEndsInOneWholeKit) {
+  // The kit of an earlier run, of three slides, and a new run of two: its
+  // commit moves out0001.jpg, out0002.jpg and outhuffy.avi aside and puts
+  // each new one in place (steps 1-6), puts the script in place (7, the
+  // commit point), then removes the three moved aside, the stale out0003.jpg
+  // and the journal (8-12).
+  auto stillsof = [&](int n, rgb colour) {
+    for (const auto& e : fs::directory_iterator(dir.path())) fs::remove_all(e.path());
+    for (int i = 1; i <= n; ++i) still("DSC000" + std::to_string(i) + ".JPG", 80, 60, colour);
+  };
+  auto kitof = [&] {
+    folderfiles kit = contents();
+    for (auto it = kit.begin(); it != kit.end();) it = it->first.rfind("DSC", 0) == 0 ? kit.erase(it) : std::next(it);
+    return kit;
+  };
+  stillsof(2, blue);
+  ASSERT_EQ(run().status, 0);
+  folderfiles newkit = kitof();
+  stillsof(3, red);
+  ASSERT_EQ(run().status, 0);
+  const folderfiles oldkit = kitof();
+  const struct {
+    const char* action;
+    int from, to;  // steps
+  } cases[] = {{"kill", 1, 12}, {"fail", 1, 8}, {"interrupt", 7, 8}};
+  for (const auto& c : cases) {
+    for (int step = c.from; step <= c.to; ++step) {
+      const std::string what = std::string(c.action) + " at step " + std::to_string(step);
+      stillsof(2, blue);
+      for (const auto& [name, bytes] : oldkit) writefile(dir / name, bytes);
+      std::vector<std::string> command = preloading(VANTREL_CRASHHOOK);
+      command.insert(command.end(), {"ASAN_OPTIONS=verify_asan_link_order=0", "VANTREL_TEST_DO=" + std::string(c.action),
+                                     "VANTREL_TEST_STEP=" + std::to_string(step), VANTREL_BINARY});
+      const runresult cut = runprogram(command, dir.path());
+      const bool old = step <= 7 && std::string(c.action) != "interrupt";
+      const std::string action = c.action;
+      if (action == "kill") {
+        EXPECT_EQ(cut.status, 128 + SIGKILL) << what;
+      } else if (action == "fail") {
+        EXPECT_EQ(cut.status, 2) << what;
+        EXPECT_EQ(cut.err.find(": cannot replace: Input/output error; the run stops, and the kit in the folder is as "
+                               "it was\n") != std::string::npos, old)
+            << what << ": " << cut.err;
+      } else {
+        EXPECT_EQ(cut.status, 128 + SIGINT) << what;
+        EXPECT_EQ(cut.out.find("Run finished"), std::string::npos) << what;
+        EXPECT_NE(cut.err.find("vantrel: interrupted (Interrupt): 2 slides made, and anim.avs holds them\n"),
+                  std::string::npos) << what << ": " << cut.err;
+      }
+      // The next run fails for a reason of its own (its workers run out of
+      // memory), after it has finished what the cut one left.
+      command = preloading(VANTREL_CRASHHOOK);
+      command.insert(command.end(), {"ASAN_OPTIONS=verify_asan_link_order=0", "VANTREL_TEST_SETUP_OOM=1", VANTREL_BINARY});
+      const runresult next = runprogram(command, dir.path());
+      EXPECT_EQ(next.status, 2) << what;
+      if (action == "kill") {
+        EXPECT_EQ(next.err.rfind(old ? "vantrel: an earlier run was cut short in its commit: rolled back"
+                                     : "vantrel: an earlier run was cut short in its commit: finished",
+                                 0),
+                  0u)
+            << what << ": " << next.err;
+      }
+      folderfiles now = kitof();
+      if (old) {
+        EXPECT_EQ(differences(oldkit, now), "") << what;
+      } else {
+        EXPECT_TRUE(isscript(readscript(), 2)) << what;
+        now.erase("anim.avs");
+        newkit.erase("anim.avs");
+        EXPECT_EQ(differences(newkit, now), "") << what;
+      }
+    }
+  }
 }
 
 TEST_F(Run, StandardInputIsLeftToWhoeverStartedTheRun) {

@@ -92,33 +92,9 @@ slidesmade makeslides(const std::vector<std::string>& stills, int& counter, cons
   return made;
 }
 
-// Removes the frames of an earlier run numbered from `first` on, as long as
-// they follow each other, and says which went, in one line. False if one
-// of them could not be removed.
-bool removeoldframes(int first, std::ostream& log, std::ostream& err) {
-  int last = first;
-  bool removable = true;
-  while (lookup(slidename(last)) == entrykind::file && (removable = removefile(slidename(last)))) ++last;
-  const std::string whynot = removable ? "" : std::strerror(errno);
-  const int removed = last - first;
-  const std::string from = slidename(first), to = slidename(last - 1);
-  if (removed > 0)
-    reportfailure(log, err,
-                  removed == 1   ? "removed " + from + ", a frame of an earlier run"
-                  : removed == 2 ? "removed " + from + " and " + to + ", frames of an earlier run"
-                                 : "removed " + from + " ... " + to + ", " + std::to_string(removed) +
-                                       " frames of an earlier run");
-  if (!removable)
-    reportfailure(log, err, "cannot remove " + slidename(last) + ", a frame of an earlier run: " + whynot);
-  return removable;
-}
-
 // How a failure of the run itself is reported: what failed, and what it
 // means for the folder.
-std::string stopped(const std::string& why, bool replaced) {
-  return why + (replaced ? "; the run stops, and the kit in the folder is partly replaced"
-                         : "; the run stops, and the kit in the folder is as it was");
-}
+std::string stopped(const std::string& why) { return why + "; the run stops, and the kit in the folder is as it was"; }
 
 // The run in its folder, held and listed as far as the folder's opening.
 int runinfolder(std::unique_ptr<folderlisting> folder, const std::string& which, const runoptions& options,
@@ -153,16 +129,22 @@ int runinfolder(std::unique_ptr<folderlisting> folder, const std::string& which,
 
   log << "Counter=" << counter << '\n';
   log.flush();
-  bool replaced = false;
-  if (failure.empty() && made.commit(&failure, &replaced)) {
-    complete &= removeoldframes(counter, log, err);
+  kit::tidied after;
+  if (failure.empty() && made.commit(&failure, &after)) {
+    for (const std::string& line : after.removed) reportfailure(log, err, line);
+    if (!after.failed.empty()) {
+      reportfailure(log, err, after.failed);
+      complete = false;
+    }
   } else {
     made.abandon();
-    reportfailure(log, err, stopped(failure, replaced));
+    reportfailure(log, err, after.failed.empty() ? stopped(failure)
+                                                 : failure + "; the run stops, and " + after.failed);
     complete = false;
   }
 
-  if (guard.signal() != 0) {
+  // An interruption held back while the kit was committed is answered now.
+  if (guard.pending()) {
     reportfailure(log, err,
                   "interrupted (" + guard.name() + "): " + std::to_string(counter - 1) +
                       (counter == 2 ? " slide" : " slides") + " made" +
@@ -190,7 +172,7 @@ std::vector<std::string> liststills(folderlisting& folder, std::ostream& log, st
     if (!options.draft.empty() && name == options.draft) {
       if (options.draftshownas.empty()) continue;
       name = options.draftshownas;
-    } else if (isdraftframe(name)) {
+    } else if (isdraft(name)) {
       // Left by a run that died before it could put its kit in place.
       removefile(name);
       continue;
@@ -228,7 +210,23 @@ int runslideshow(const runoptions& options, std::ostream& log, std::ostream& err
       reportfailure(log, err, escapedname(currentfolder()) + ": busy: another vantrel run is working in this folder");
       return runnodirectory;
     case folderlock::outcome::failed:
-      reportfailure(log, err, stopped("cannot hold " + which + ": " + reason, false));
+      reportfailure(log, err, stopped("cannot hold " + which + ": " + reason));
+      return runincomplete;
+  }
+  // A commit that an earlier run began and never ended is finished first,
+  // whatever this run then does.
+  switch (finishcommit(&reason)) {
+    case finished::nothing: break;
+    case finished::rolledback:
+      reportfailure(log, err, "an earlier run was cut short in its commit: rolled back, the kit is as it was before it");
+      break;
+    case finished::rolledforward:
+      reportfailure(log, err, "an earlier run was cut short in its commit: finished, the kit is the one it made");
+      break;
+    case finished::failed:
+      reportfailure(log, err,
+                    "cannot finish the commit of an earlier run that was cut short: " + escapedname(reason) +
+                        "; the run stops, and the next run tries again");
       return runincomplete;
   }
   return runinfolder(std::move(folder), which, options, guard, log, err);

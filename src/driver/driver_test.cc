@@ -185,7 +185,7 @@ TEST_F(Run, BadStillsAreReportedAndSkippedWithoutGaps) {
   // Nothing else is left in the folder.
   std::vector<std::string> after;
   for (const auto& e : fs::directory_iterator(dir.path())) after.push_back(e.path().filename().string());
-  before.insert(before.end(), {"anim.avs", "out0001.jpg", "out0002.jpg"});
+  before.insert(before.end(), {"anim.avs", "out0001.jpg", "out0002.jpg", "outhuffy.avi"});
   std::sort(before.begin(), before.end());
   std::sort(after.begin(), after.end());
   EXPECT_EQ(after, before);

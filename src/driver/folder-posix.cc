@@ -88,3 +88,14 @@ bool replacefile(const std::string& from, const std::string& to, std::string* re
 
 bool removefile(const char* name) { return unlink(name) == 0; }
 
+bool syncfolder(std::string* reason) {
+  const int fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int error = fd < 0 ? errno : fsync(fd) == 0 ? 0 : errno;
+  if (fd >= 0) close(fd);
+  // Some file systems cannot flush a folder (EINVAL); their renames are
+  // what they are.
+  if (error == 0 || error == EINVAL || error == ENOTSUP) return true;
+  *reason = std::strerror(error);
+  return false;
+}
+

@@ -107,6 +107,7 @@ bool writeframe(const std::string& name, const std::string& jpeg, std::string* r
     return false;
   }
   int error = writeall(fd, jpeg.data(), jpeg.size());
+  if (error == 0) error = syncfile(fd);
   const int closed = closefile(fd);
   if (error == 0) error = closed;
   if (error == 0) return true;
@@ -116,11 +117,35 @@ bool writeframe(const std::string& name, const std::string& jpeg, std::string* r
   return false;
 }
 
-int createtext(const std::string& name, std::string* reason) {
+int createfile(const std::string& name, bool text, std::string* reason) {
   const int blocked = makeway(name);
-  const int fd = createnew(name, true);
+  const int fd = createnew(name, text);
   if (fd < 0) *reason = whynotcreated(errno, blocked);
   return fd;
+}
+
+bool readsmallfile(const std::string& name, size_t limit, std::string* text, std::string* reason) {
+  // Not through a link: only a file of the folder's own.
+  if (lookup(name) != entrykind::file) {
+    *reason = "not a regular file";
+    return false;
+  }
+  stillstamp seen;
+  const int fd = openforreading(name);
+  if (fd < 0) {
+    *reason = std::strerror(errno);
+    return false;
+  }
+  bool ok = examine(fd, &seen) == entrykind::file && seen.size <= limit;
+  if (ok) {
+    text->resize(static_cast<size_t>(seen.size));
+    ok = readall(fd, text->data(), text->size());
+    *reason = ok ? "" : "cannot read it whole";
+  } else {
+    *reason = "not a regular file of at most " + std::to_string(limit >> 20) + " MiB";
+  }
+  closefile(fd);
+  return ok;
 }
 
 bool removefile(const std::string& name) { return removefile(name.c_str()); }

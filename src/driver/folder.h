@@ -80,12 +80,22 @@ int openstill(const std::string& name, stillstamp* stamp, std::string* reason);
 bool stillchanged(const std::string& name, const stillstamp& stamp);
 
 // Writes a frame under name, replacing an older file (or a link) of that
-// name. A frame that cannot be written whole leaves nothing under the name.
+// name, and flushes it to the disk. A frame that cannot be written whole
+// leaves nothing under the name.
 bool writeframe(const std::string& name, const std::string& jpeg, std::string* reason);
 
-// Creates name afresh for writing text (a file or a link left under the
-// name goes first). Returns the descriptor, or -1 with *reason.
-int createtext(const std::string& name, std::string* reason);
+// Creates name afresh for writing, as text (with the platform's line
+// breaks) or bytes (a file or a link left under the name goes first).
+// Returns the descriptor, or -1 with *reason.
+int createfile(const std::string& name, bool text, std::string* reason);
+// Reads the whole of a file of at most limit bytes into *text. False, with
+// *reason, if it cannot be (or is larger).
+bool readsmallfile(const std::string& name, size_t limit, std::string* text, std::string* reason);
+// Flushes the current folder's entries (names made, renamed, removed) to
+// the disk: fsync on the folder where POSIX allows it; on Windows each
+// rename writes through already. A file system that cannot flush a folder
+// is no failure. False, with *reason, if the flush failed.
+bool syncfolder(std::string* reason);
 // Puts the file from in the place of to in one step, replacing whatever
 // file or link was there.
 bool replacefile(const std::string& from, const std::string& to, std::string* reason);

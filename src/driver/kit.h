@@ -1,27 +1,53 @@
 // The kit a run leaves in its folder: the frames out0001.jpg, out0002.jpg
-// ... and the script "anim.avs" that shows them. It is replaced whole or
-// not at all: a run writes the new frames and the script under temporary
-// names beside the old kit, which stays as it is until the run commits.
-// Then the frames and the script are put in place, and frames of an
-// earlier run numbered beyond the new ones may go (removeoldframes). A run
-// that does not commit removes what it wrote; one that dies leaves it
-// behind, and the next run removes it while it lists the folder.
+// ..., the video outhuffy.avi that holds them (avi.h) and the script
+// "anim.avs" that shows them. It is replaced whole or not at all.
+//
+// A run writes the new frames, the video and the script under temporary
+// names beside the old kit, which stays as it is, and flushes each to the
+// disk. The commit is then a journaled transaction: a journal in the folder
+// says what it will do and is flushed with the folder; each old file that
+// will be replaced is moved aside; the new files are put in place, the
+// script last (the commit point); the folder is flushed; and only then do
+// the moved-aside files, the frames of an earlier run numbered beyond the
+// new ones (and its video, where the new kit has none) and the journal go.
+// A failure before the commit point rolls back in the same run. A run that
+// is killed, or a machine that loses power, at any moment leaves a journal
+// that the next run finishes (finishcommit) before anything else: rolled
+// back if the commit point was not reached, forward if it was. So the
+// folder always comes to hold one whole kit, old or new.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/output.h"
 
-// The script's temporary name until the run commits, and a frame's.
-extern const char draftname[];  // ".anim.avs.new"
+class aviwriter;
+
+// The temporary names: the script's and a frame's until the run commits,
+// the video's, an old file's while it is moved aside, and the journal's.
+extern const char draftname[];       // ".anim.avs.new"
+extern const char draftvideoname[];  // ".outhuffy.avi.new"
+extern const char journalname[];     // ".vantrel.journal"
 std::string draftframename(int slide);
-// Whether name is a frame's temporary name, as a run leaves it.
+std::string asidename(const std::string& name);  // "." + name + ".old"
+// Whether name is a frame's or the video's temporary name, as a run that
+// died before its commit leaves them.
 bool isdraftframe(std::string_view name);
+bool isdraft(std::string_view name);
+
+// What finishcommit found and did.
+enum class finished { nothing, rolledback, rolledforward, failed };
+// Finishes the commit of an earlier run that a journal in the current
+// folder shows was cut short. On failed, *why says which file and why.
+finished finishcommit(std::string* why);
 
 class kit {
  public:
-  kit() = default;
+  kit();
   // Removes what was written, unless the kit was committed.
   ~kit();
   kit(const kit&) = delete;
@@ -32,19 +58,34 @@ class kit {
   // that cannot be written).
   bool begin(std::string* why);
   // Saves the frame of slide `slide` (1, 2 ... in order) under its
-  // temporary name. False, with *why, if it cannot be.
+  // temporary name, flushed to the disk, and adds it to the video. False,
+  // with *why, if it cannot be.
   bool addframe(int slide, const std::string& jpeg, std::string* why);
-  // Writes the script of the frames added and puts the kit in place: the
-  // frames, then the script. False, with *why, if that fails; *replaced
-  // then says whether any frame of the old kit had been replaced already.
-  bool commit(std::string* why, bool* replaced);
-  // Removes the draft and every frame saved, and what is left of them;
-  // allocates nothing, so that it can run when memory has run out.
+
+  // What the commit did after its commit point, in lines for the user
+  // (what it removed); `failed` lines say what could not be removed.
+  struct tidied {
+    std::vector<std::string> removed;
+    std::string failed;
+  };
+  // Writes the script of the frames added and commits the kit. False, with
+  // *why, if the kit could not be put in place: the old kit is then as it
+  // was.
+  bool commit(std::string* why, tidied* after);
+  // Removes the drafts of every file saved; allocates nothing, so that it
+  // can run when memory has run out.
   void abandon() noexcept;
+
+  // The most bytes one RIFF of the video may take (avi.h), for tests.
+  void setrifflimit(uint64_t limit) { rifflimit_ = limit; }
 
  private:
   outputfile script_;
   bool open_ = false;
   bool committed_ = false;
+  bool journalleft_ = false;  // a commit that could not be rolled back: the next run finishes it
   int frames_ = 0;
+  int videofd_ = -1;
+  std::unique_ptr<aviwriter> video_;
+  uint64_t rifflimit_;
 };

@@ -20,9 +20,9 @@ TEST(Kit, TheDraftIsMadeAfreshAndNeverWrittenThroughALink) {
   if (cannot) GTEST_SKIP() << "needs a symbolic link, which cannot be made here: " << cannot.message();
   kit made;
   std::string why;
-  bool replaced = false;
+  kit::tidied after;
   ASSERT_TRUE(made.begin(&why)) << why;
-  ASSERT_TRUE(made.commit(&why, &replaced)) << why;
+  ASSERT_TRUE(made.commit(&why, &after)) << why;
   EXPECT_FALSE(fs::is_symlink("anim.avs"));
   EXPECT_EQ(readfile(elsewhere / "target"), "the user's own file");
 }

@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr char nomemory[] = "out of memory";
-
 // The reply to a still, from the worker's state and the still's own work.
 std::string answer(const workersettings& settings, const std::string& unsafe, const std::string& name,
                    const char* data, size_t size, const std::string& error) {
@@ -25,7 +23,7 @@ std::string answer(const workersettings& settings, const std::string& unsafe, co
     return encodereply(result);
   } catch (const std::bad_alloc&) {
     slideresult failed;
-    failed.reason = nomemory;
+    failed.reason = outofmemory;
     return encodereply(failed);
   }
 }
@@ -42,7 +40,7 @@ void serveworker(workerchannel& channel, const workersettings& settings) noexcep
     try {
       if (settings.setup) settings.setup();
     } catch (const std::bad_alloc&) {
-      unsafe = nomemory;
+      unsafe = outofmemory;
     }
 #if defined(VANTREL_TEST_WITHOUT_SANDBOX)
     // Only a test build for qemu-user, which has no seccomp (CMakeLists.txt).

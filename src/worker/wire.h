@@ -38,6 +38,9 @@
 // The bounds of the wire, in one place.
 constexpr size_t stillfilelimit = size_t{256} << 20;
 constexpr size_t namelimit = 4096;
+
+// The reason a worker gives for a still when memory ran out on it.
+constexpr char outofmemory[] = "out of memory";
 constexpr size_t reasonlimit = 1024;
 
 constexpr uint32_t replymagic = 0x76616e74;  // "vant"
