@@ -95,12 +95,15 @@ pixels resample(const pixels& src, double extentx, double extenty, unsigned widt
   for (unsigned y = 0; y < height; ++y) {
     const int32_t* row = middle.data() + y * inrow;
     unsigned char* to = out.data.data() + y * outrow;
-    for (unsigned x = 0; x < width; ++x)
-      for (size_t c = 0; c < n; ++c) {
-        int32_t s = 1 << (shift - 1);
-        for (size_t k = across.first[x]; k < across.first[x + 1]; ++k) s += across.weight[k] * row[across.index[k] * n + c];
-        to[x * n + c] = static_cast<unsigned char>(std::clamp(s >> shift, 0, 255));
+    for (unsigned x = 0; x < width; ++x) {
+      // All channels of a pixel in one walk over its taps.
+      int32_t s[4] = {1 << (shift - 1), 1 << (shift - 1), 1 << (shift - 1), 1 << (shift - 1)};
+      for (size_t k = across.first[x]; k < across.first[x + 1]; ++k) {
+        const int32_t w = across.weight[k], *p = row + across.index[k] * n;
+        for (size_t c = 0; c < n && c < 4; ++c) s[c] += w * p[c];
       }
+      for (size_t c = 0; c < n && c < 4; ++c) to[x * n + c] = static_cast<unsigned char>(std::clamp(s[c] >> shift, 0, 255));
+    }
   }
   return out;
 }
