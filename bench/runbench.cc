@@ -4,6 +4,11 @@
 // vantrel's cost grows with the folder.
 //
 //   runbench --bin DIR [--corpus DIR] [--stills N] [--runs N] [--smoke]
+//   runbench --bin DIR --fit [--megapixels M] [--corpus DIR] [--stills N] [--runs N]
+//
+// --fit times vantrel --fit against vantrel in back-to-back rounds, on the
+// corpus stills of at least M megapixels (12 unless given; the corpus names
+// carry their sizes, name_WxH.jpg).
 //
 // DIR holds vantrel, floor and makestills. Contenders run alternately, one
 // warm-up each, then --runs timed rounds (7 unless given); the table gives
@@ -101,14 +106,25 @@ std::string machine() {
   return text;
 }
 
+// The megapixels a corpus name claims (name_WxH.jpg); 0 if it claims none.
+double namedmegapixels(const fs::path& file) {
+  unsigned w = 0, h = 0;
+  const std::string name = file.stem().string();
+  const size_t at = name.rfind('_');
+  if (at == std::string::npos || std::sscanf(name.c_str() + at, "_%ux%u", &w, &h) != 2) return 0;
+  return static_cast<double>(w) * h / 1e6;
+}
+
 // Fills dir with count stills named DSC...JPG: links to the corpus
-// stills in turn, or, without a corpus, camera-sized stills made here.
-std::string makestillsfolder(const fs::path& dir, size_t count, const fs::path& corpus, const fs::path& bin) {
+// stills of at least minmegapixels in turn, or, without a corpus,
+// camera-sized stills made here.
+std::string makestillsfolder(const fs::path& dir, size_t count, const fs::path& corpus, const fs::path& bin,
+                             double minmegapixels = 0) {
   fs::create_directories(dir);
   std::vector<fs::path> files;
   if (!corpus.empty() && fs::is_directory(corpus))
     for (const auto& e : fs::directory_iterator(corpus))
-      if (e.path().extension() == ".jpg") files.push_back(e.path());
+      if (e.path().extension() == ".jpg" && namedmegapixels(e.path()) >= minmegapixels) files.push_back(e.path());
   std::sort(files.begin(), files.end());
   if (!files.empty()) {
     for (size_t i = 0; i < count; ++i) fs::create_symlink(files[i % files.size()], dir / stillname(i + 1));
@@ -127,13 +143,43 @@ std::string makestillsfolder(const fs::path& dir, size_t count, const fs::path& 
          " stills synthesized by makestills (no corpus found): 4000x3000, 3000x4000, 4608x1976, 3264x2448";
 }
 
+// vantrel --fit against vantrel, alternating, on the same stills.
+int benchfit(const fs::path& bin, const fs::path& corpus, size_t stills, int runs, double megapixels) {
+  char pattern[] = "/tmp/vantrel-bench-XXXXXX";
+  const fs::path work = mkdtemp(pattern), stilldir = work / "stills";
+  std::cout << "vantrel --fit benchmark on " << machine() << "\n";
+  std::cout << "input: " << makestillsfolder(stilldir, stills, corpus, bin, megapixels) << " (at least "
+            << megapixels << " megapixels)\n";
+  contender plain{"vantrel", {(bin / "vantrel").string()}, stilldir, stilldir, "out", {}};
+  contender fit{"vantrel --fit", {(bin / "vantrel").string(), "--fit"}, stilldir, stilldir, "out", {}};
+  runcontender(plain, stills);
+  runcontender(fit, stills);
+  std::vector<double> ratios, plainms, fitms;
+  for (int r = 0; r < runs; ++r) {
+    // Alternate which goes first.
+    const double a = r % 2 ? runcontender(fit, stills).seconds : runcontender(plain, stills).seconds;
+    const double b = r % 2 ? runcontender(plain, stills).seconds : runcontender(fit, stills).seconds;
+    const double p = r % 2 ? b : a, f = r % 2 ? a : b;
+    plainms.push_back(p * 1000 / static_cast<double>(stills));
+    fitms.push_back(f * 1000 / static_cast<double>(stills));
+    ratios.push_back(f / p);
+  }
+  std::printf("%d rounds: vantrel %.1f ms a still, vantrel --fit %.1f ms (medians); --fit / default: median %.3f "
+              "(min %.3f, max %.3f)\n",
+              runs, median(plainms), median(fitms), median(ratios), *std::min_element(ratios.begin(), ratios.end()),
+              *std::max_element(ratios.begin(), ratios.end()));
+  fs::remove_all(work);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   fs::path bin, corpus = VANTREL_CORPUS;  // the build's, unless given
   size_t stills = 60;
   int runs = 7;
-  bool smoke = false;
+  bool smoke = false, fit = false;
+  double megapixels = 12;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     const bool hasvalue = i + 1 < argc;
@@ -142,11 +188,15 @@ int main(int argc, char** argv) {
     else if (a == "--stills" && hasvalue) stills = std::stoul(argv[++i]);
     else if (a == "--runs" && hasvalue) runs = std::stoi(argv[++i]);
     else if (a == "--smoke") smoke = true;
+    else if (a == "--fit") fit = true;
+    else if (a == "--megapixels" && hasvalue) megapixels = std::stod(argv[++i]);
     else {
-      std::cerr << "usage: runbench --bin DIR [--corpus DIR] [--stills N] [--runs N] [--smoke]\n";
+      std::cerr << "usage: runbench --bin DIR [--corpus DIR] [--stills N] [--runs N] [--smoke]\n"
+                   "       runbench --bin DIR --fit [--megapixels M] [--corpus DIR] [--stills N] [--runs N]\n";
       return 2;
     }
   }
+  if (fit) return benchfit(bin, corpus, smoke ? 3 : stills, smoke ? 1 : std::max(runs, 1), megapixels);
   if (smoke) {
     stills = 3;
     runs = 1;

@@ -4,16 +4,18 @@
 
 const char versiontext[] = "vantrel " VANTREL_VERSION "\n";
 
-const char usageline[] = "usage: vantrel [--help] [--version] [FOLDER]\n";
+const char usageline[] = "usage: vantrel [--help] [--version] [--fit] [FOLDER]\n";
 
 const char helptext[] =
-    "usage: vantrel [FOLDER]\n"
+    "usage: vantrel [--fit] [FOLDER]\n"
     "Turns the camera stills in FOLDER (the current folder if none is given),\n"
     "the files whose names begin with DSC and contain .JPG, into 720 x 576\n"
     "frames out0001.jpg, out0002.jpg ..., the video outhuffy.avi that holds\n"
     "them and the slide show script anim.avs, all written in that folder.\n"
     "At the end, on a terminal, it waits for a key.\n"
     "\n"
+    "  --fit        show each photo whole in its true shape, upright and centred\n"
+    "               on black, as a 4:3 screen shows the frame\n"
     "  -h, --help   show this help and exit\n"
     "  --version    show the version and exit\n"
     "\n"
@@ -31,6 +33,8 @@ commandline parsecommandline(const std::vector<std::string>& args) {
       options = false;
     } else if (options && (a == "--help" || a == "-h")) {
       if (line.what == commandline::action::run) line.what = commandline::action::help;
+    } else if (options && a == "--fit") {
+      line.fit = true;
     } else if (options && a == "--version") {
       if (line.what == commandline::action::run) line.what = commandline::action::version;
     } else if (options && a.size() > 1 && a[0] == '-') {

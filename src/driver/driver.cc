@@ -29,19 +29,33 @@
 namespace {
 
 // What the run's workers do: the image work of a still.
+workersettings imageworker(const char* name, slideresult (*work)(const char*, const void*, size_t)) {
+  workersettings worker;
+  worker.name = name;
+  worker.setup = [] {
+    initimagelibrary(librarybudget);
+    warmupimagelibrary();
+  };
+  worker.work = work;
+  worker.memorylimit = librarybudget + stillfilelimit + (uint64_t{1} << 30);
+  return worker;
+}
+
 const workersettings& frameworker() {
-  static const workersettings settings = [] {
-    workersettings worker;
-    worker.name = "frame";
-    worker.setup = [] {
-      initimagelibrary(librarybudget);
-      warmupimagelibrary();
-    };
-    worker.work = makeframe;
-    worker.memorylimit = librarybudget + stillfilelimit + (uint64_t{1} << 30);
-    return worker;
-  }();
+  static const workersettings settings = imageworker("frame", makeframe);
   return settings;
+}
+
+// The same, for frames with each photo whole in its true shape (--fit).
+const workersettings& fitframeworker() {
+  static const workersettings settings = imageworker("fitframe", makefitframe);
+  return settings;
+}
+
+const workersettings* findworker(const std::string& name) {
+  for (const workersettings* w : {&frameworker(), &fitframeworker()})
+    if (name == w->name) return w;
+  return nullptr;
 }
 
 // How the making of the slides ended.
@@ -53,10 +67,10 @@ struct slidesmade {
 // Hands the stills to the workers and commits what they make strictly in
 // list order, the frames into the kit.
 slidesmade makeslides(const std::vector<std::string>& stills, int& counter, const slidestreams& streams, kit& frames,
-                      interruptguard& guard) {
+                      interruptguard& guard, bool fit) {
   slidesmade made;
   if (stills.empty()) return made;
-  const auto processes = makesubprocessset(frameworker(), guard, [&] { streams.log.flush(); });
+  const auto processes = makesubprocessset(fit ? fitframeworker() : frameworker(), guard, [&] { streams.log.flush(); });
   poolsettings settings;
   settings.workers = workercount(usablecpus(), stills.size(), physicalmemory());
   workerpool pool(std::move(settings), *processes, guard);
@@ -122,7 +136,7 @@ int runinfolder(std::unique_ptr<folderlisting> folder, const std::string& which,
 
   int counter = 1;
   if (begun && !guard.pending()) {
-    const slidesmade slides = makeslides(stills, counter, slidestreams{log, err, options.escapelog}, made, guard);
+    const slidesmade slides = makeslides(stills, counter, slidestreams{log, err, options.escapelog}, made, guard, options.fit);
     complete &= slides.complete;
     failure = slides.failure;
   }
@@ -233,7 +247,7 @@ int runslideshow(const runoptions& options, std::ostream& log, std::ostream& err
 }
 
 int runcommand(const std::vector<std::string>& args) {
-  serveifworker(args, [](const std::string& name) { return name == frameworker().name ? &frameworker() : nullptr; });
+  serveifworker(args, findworker);
   setupprocess();
   const commandline line = parsecommandline(args);
   std::string mistake = line.mistake, reason;
@@ -249,7 +263,7 @@ int runcommand(const std::vector<std::string>& args) {
       status = runnodirectory;
     } else {
       outputfile log(1);
-      status = runslideshow({line.folder, logisterminal()}, log.stream(), std::cerr);
+      status = runslideshow({line.folder, logisterminal(), line.fit}, log.stream(), std::cerr);
       if (!log.close()) {
         std::cerr << "vantrel: standard output: cannot write the log: " << log.error() << std::endl;
         status = std::max(status, runincomplete);

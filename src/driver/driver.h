@@ -57,6 +57,9 @@ struct runoptions {
   std::string folder;
   // Whether the log is a terminal, where names are shown escaped.
   bool escapelog = false;
+  // Whether the frames show each photo whole in its true shape (slide.h's
+  // makefitframe) rather than stretched to the frame.
+  bool fit = false;
 };
 
 // Runs and returns the exit status; an interrupted run ends the process.

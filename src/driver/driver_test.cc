@@ -519,19 +519,55 @@ TEST_F(Run, OutOfMemoryAnywhereLeavesTheOldKit) {
   for (const auto& [name, bytes] : contents()) EXPECT_NE(name[0], '.') << name << " left behind";
 }
 
+TEST_F(Run, EveryOrientationOfACameraPhotoFittedAndAStillOfEachShape) {
+  // --fit: the log and the script as without it, each picture whole in its
+  // true shape. The corpus photo is 4:3 upright: it fills the frame.
+  const fs::path corpus = fs::path(VANTREL_CORPUS) / "orientation";
+  if (!fs::is_directory(corpus)) GTEST_SKIP() << "no orientation stills at " << corpus << " in this checkout";
+  for (int o = 1; o <= 8; ++o)
+    ASSERT_TRUE(linkorcopy((corpus / ("landscape_" + std::to_string(o) + ".jpg")).string(),
+                           dir / ("DSC000" + std::to_string(o) + ".JPG")));
+  still("DSC0009.JPG", 1920, 1080, red, blue);
+  const runresult r = runprogram({VANTREL_BINARY, "--fit"}, dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(isscript(readscript(), 9));
+  EXPECT_NE(r.out.find("processimage:DSC0009.JPG\nht=1080\nwd=1920\n"), std::string::npos);
+  const picture upright = frame(1);
+  for (int o = 1; o <= 8; ++o) {
+    EXPECT_NE(r.out.find("processimage:DSC000" + std::to_string(o) + ".JPG\nht=450\nwd=600\n"), std::string::npos);
+    const picture f = frame(o);
+    ASSERT_EQ(f.width, 720u);
+    long differ = 0, total = 0;
+    for (unsigned y = 0; y < 576; y += 4)
+      for (unsigned x = 0; x < 720; x += 4) {
+        if (x > 280 && x < 440 && y > 200 && y < 380) continue;  // the photo's number
+        ++total;
+        differ += !near(f.at(x, y), upright.at(x, y), 40);
+      }
+    EXPECT_LT(differ * 100, total) << "orientation " << o << ": " << differ << " of " << total << " samples differ";
+  }
+  EXPECT_FALSE(near(upright.at(2, 2), black, 30));  // no bars on a 4:3 photo
+  // 16:9: 720 x 432, 72 rows of black above and below.
+  const picture wide = frame(9);
+  EXPECT_TRUE(near(wide.at(360, 68), black, 8));
+  EXPECT_TRUE(near(wide.at(360, 78), red));
+  EXPECT_TRUE(near(wide.at(360, 498), blue));
+  EXPECT_TRUE(near(wide.at(360, 508), black, 8));
+}
+
 TEST_F(Run, TheCommandLine) {
   still("DSC0001.JPG", 80, 60, red);
   writefile(dir / "anim.avs", "an earlier script");
   writefile(dir / "notes.txt", "a file");
-  const std::string usage = "usage: vantrel [--help] [--version] [FOLDER]\n";
+  const std::string usage = "usage: vantrel [--help] [--version] [--fit] [FOLDER]\n";
   const struct {
     std::vector<std::string> args;
     int status;
     std::string out;  // the start of it
     std::string err;
   } cases[] = {
-      {{"--help"}, 0, "usage: vantrel [FOLDER]\n", ""},
-      {{"-h"}, 0, "usage: vantrel [FOLDER]\n", ""},
+      {{"--help"}, 0, "usage: vantrel [--fit] [FOLDER]\n", ""},
+      {{"-h"}, 0, "usage: vantrel [--fit] [FOLDER]\n", ""},
       {{"--version"}, 0, "vantrel 0.1 alpha\n", ""},
       {{"--frames"}, 1, "", "vantrel: unknown option '--frames'\n" + usage},
       {{"-x", "--help"}, 1, "", "vantrel: unknown option '-x'\n" + usage},

@@ -1,5 +1,6 @@
 #include "slide/image.h"
 
+#include "slide/jpeg.h"
 #include "slide/orientation.h"
 
 #include <IL/il.h>
@@ -160,6 +161,12 @@ bool checked(Call call, std::string* reason) {
   return false;
 }
 
+// As a load by name picks its loader: the extension first, then the content.
+ILenum loadertype(const char* name, const void* data, size_t size) {
+  const ILenum type = ilTypeFromExt(name);
+  return type != IL_TYPE_UNKNOWN ? type : ilDetermineTypeL(data, static_cast<ILuint>(size));
+}
+
 }  // namespace
 
 void initimagelibrary(size_t limit) {
@@ -180,6 +187,8 @@ void warmupimagelibrary() {
   std::string jpeg, png, reason;
   encodejpeg(1 << 20, &jpeg, &reason);
   loadimage("warmup.jpg", jpeg.data(), jpeg.size(), &reason);
+  pixels reduced;
+  decodejpeg(jpeg.data(), jpeg.size(), 2, 0, &reduced);
   exiforientation(jpeg.data(), jpeg.size());
   ilTexImage(8, 8, 1, 3, IL_RGB, IL_UNSIGNED_BYTE, nullptr);
   png.resize(64 << 10);
@@ -198,9 +207,7 @@ loadstatus loadimage(const char* name, const void* data, size_t size, std::strin
     return loadstatus::failed;
   };
   if (size == 0) return fail("an empty file");
-  // As a load by name picks its loader: the extension first, then the content.
-  ILenum type = ilTypeFromExt(name);
-  if (type == IL_TYPE_UNKNOWN) type = ilDetermineTypeL(data, static_cast<ILuint>(size));
+  const ILenum type = loadertype(name, data, size);
   if (type == IL_TYPE_UNKNOWN) return fail(iluErrorString(IL_INVALID_EXTENSION));
   const bool jpeg = type == IL_JPG;
   // The JPEG reader's own words are codes ("jpeg library error"): its
@@ -231,6 +238,57 @@ loadstatus loadimage(const char* name, const void* data, size_t size, std::strin
 imagesize currentimagesize() {
   return {static_cast<unsigned>(ilGetInteger(IL_IMAGE_WIDTH)),
           static_cast<unsigned>(ilGetInteger(IL_IMAGE_HEIGHT))};
+}
+
+size_t imagebudget() { return budget; }
+
+bool loadsasjpeg(const char* name, const void* data, size_t size) {
+  return size >= 3 && loadertype(name, data, size) == IL_JPG && std::memcmp(data, "\xff\xd8\xff", 3) == 0;
+}
+
+bool takepixels(pixels* out, std::string* reason) {
+  const ILint format = ilGetInteger(IL_IMAGE_FORMAT);
+  const ILenum plain = format == IL_LUMINANCE || format == IL_ALPHA ? IL_LUMINANCE
+                       : format == IL_LUMINANCE_ALPHA                ? IL_LUMINANCE_ALPHA
+                       : format == IL_RGBA || format == IL_BGRA      ? IL_RGBA
+                                                                     : IL_RGB;
+  if ((static_cast<ILenum>(format) != plain || ilGetInteger(IL_IMAGE_TYPE) != IL_UNSIGNED_BYTE) &&
+      !checked([&] { return ilConvertImage(plain, IL_UNSIGNED_BYTE); }, reason))
+    return false;
+  const imagesize size = currentimagesize();
+  out->width = size.width;
+  out->height = size.height;
+  out->channels = static_cast<unsigned>(ilGetInteger(IL_IMAGE_BYTES_PER_PIXEL));
+  const size_t row = static_cast<size_t>(size.width) * out->channels;
+  const unsigned char* data = ilGetData();
+  if (!data) {
+    if (reason) *reason = "the image library holds no pixels";
+    return false;
+  }
+  out->data.resize(row * size.height);
+  const bool bottomup = ilGetInteger(IL_IMAGE_ORIGIN) == IL_ORIGIN_LOWER_LEFT;
+  for (unsigned y = 0; y < size.height; ++y)
+    std::memcpy(out->data.data() + (bottomup ? size.height - 1 - y : y) * row, data + y * row, row);
+  ilTexImage(1, 1, 1, 1, IL_LUMINANCE, IL_UNSIGNED_BYTE, nullptr);
+  clearerrors();
+  return true;
+}
+
+bool putpixels(const pixels& p, std::string* reason) {
+  static const ILenum formats[] = {IL_LUMINANCE, IL_LUMINANCE_ALPHA, IL_RGB, IL_RGBA};
+  if (p.channels < 1 || p.channels > 4) {
+    if (reason) *reason = "pixels of " + std::to_string(p.channels) + " channels";
+    return false;
+  }
+  if (!checked(
+          [&] {
+            return ilTexImage(p.width, p.height, 1, static_cast<ILubyte>(p.channels), formats[p.channels - 1],
+                              IL_UNSIGNED_BYTE, const_cast<unsigned char*>(p.data.data()));
+          },
+          reason))
+    return false;
+  ilRegisterOrigin(IL_ORIGIN_UPPER_LEFT);
+  return true;
 }
 
 bool scaleimage(unsigned width, unsigned height, std::string* reason) {

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+#include "slide/resample.h"
+
 // Once per process, before any other call. budget is the most memory, in
 // bytes, the library may hold at once; 0 means no limit.
 void initimagelibrary(size_t budget = 0);
@@ -33,6 +35,20 @@ enum class loadstatus { loaded, failed, toolarge };
 // claims; the next load starts afresh.
 loadstatus loadimage(const char* name, const void* data, size_t size, std::string* reason);
 imagesize currentimagesize();
+
+// The most memory the library may hold at once (initimagelibrary); 0: no limit.
+size_t imagebudget();
+
+// Whether a load of these bytes under this name would read them as a JPEG.
+bool loadsasjpeg(const char* name, const void* data, size_t size);
+
+// Moves the current image's pixels out, at 8 bits a channel, rows top to
+// bottom: grey, grey and alpha, RGB or RGBA (BGR comes out as RGB). The
+// library's image is left empty.
+bool takepixels(pixels* out, std::string* reason);
+
+// Makes the current image of p: 1 channel grey, 2 grey and alpha, 3 RGB, 4 RGBA.
+bool putpixels(const pixels& p, std::string* reason);
 
 // Bilinear scaling of the current image to exactly width x height.
 bool scaleimage(unsigned width, unsigned height, std::string* reason);

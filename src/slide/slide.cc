@@ -6,7 +6,9 @@
 #include <utility>
 
 #include "slide/image.h"
+#include "slide/jpeg.h"
 #include "slide/orientation.h"
+#include "slide/resample.h"
 
 namespace {
 
@@ -30,6 +32,15 @@ unsigned portraitwidth(unsigned width, unsigned height) {
   uint64_t w = scaled / height;
   if (scaled % height == 0 && std::binary_search(std::begin(shortwidths), std::end(shortwidths), w)) --w;
   return w < 1 ? 1u : static_cast<unsigned>(w);
+}
+
+picturesize fitpicture(unsigned width, unsigned height) {
+  const uint64_t w = std::max(width, 1u), h = std::max(height, 1u);
+  // a >= 4/3: as wide as the frame, 768 "square" pixels across (720 at
+  // 16:15), so 768 h / w high; else as high, 576 * (4/3) / (16/15) = 540
+  // a wide. Halves round up.
+  if (3 * w >= 4 * h) return {framewidth, static_cast<unsigned>(std::max<uint64_t>(1, (2 * 768 * h + w) / (2 * w)))};
+  return {static_cast<unsigned>(std::max<uint64_t>(1, (2 * 540 * w + h) / (2 * h))), frameheight};
 }
 
 std::string slidename(int slide) {
@@ -61,6 +72,83 @@ slideresult makeframe(const char* name, const void* data, size_t size) {
                       turnimage(orientation, &r.reason) &&
                       (!portrait || centreoncanvas(framewidth, frameheight, &r.reason));
   if (!scaled) {
+    r.state = slidestate::unscalable;
+    return r;
+  }
+  r.state = encodejpeg(framelimit, &r.jpeg, &r.reason) ? slidestate::framed : slidestate::unencodable;
+  return r;
+}
+
+namespace {
+
+// The still's pixels, decoded as small as its fitted picture allows: at
+// 1/8, 1/4 or 1/2 by the JPEG library where that leaves at least the
+// picture's size, else whole by the image library. extentx and extenty are
+// the still's size in the decoded pixels (resample.h).
+struct decoded {
+  pixels still;
+  double extentx = 0, extenty = 0;
+};
+
+bool decodesmall(const void* data, size_t size, int orientation, decoded* d, slideresult* r) {
+  jpegheader header;
+  if (!readjpegheader(data, size, &header)) return false;
+  // What the image library would refuse as too large it refuses itself.
+  const size_t budget = imagebudget();
+  if (budget != 0 && uint64_t{header.width} * header.height * header.channels > budget) return false;
+  const bool across = turnsacross(orientation);
+  const picturesize upright = across ? fitpicture(header.height, header.width) : fitpicture(header.width, header.height);
+  const unsigned width = across ? upright.height : upright.width, height = across ? upright.width : upright.height;
+  for (unsigned denominator : {8u, 4u, 2u}) {
+    if ((header.width + denominator - 1) / denominator < width || (header.height + denominator - 1) / denominator < height)
+      continue;
+    if (!decodejpeg(data, size, denominator, budget, &d->still)) return false;
+    d->extentx = static_cast<double>(header.width) / denominator;
+    d->extenty = static_cast<double>(header.height) / denominator;
+    r->width = header.width;
+    r->height = header.height;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+slideresult makefitframe(const char* name, const void* data, size_t size) {
+  slideresult r;
+  const int orientation = exiforientation(data, size);
+  decoded d;
+  if (!loadsasjpeg(name, data, size) || !decodesmall(data, size, orientation, &d, &r)) {
+    // Whole, by the image library: as makeframe loads, and fails.
+    const loadstatus loaded = loadimage(name, data, size, &r.reason);
+    const imagesize stored = currentimagesize();
+    r.width = stored.width;
+    r.height = stored.height;
+    if (loaded != loadstatus::loaded) {
+      r.state = loaded == loadstatus::toolarge ? slidestate::toolarge : slidestate::unloadable;
+      return r;
+    }
+    if (!takepixels(&d.still, &r.reason)) {
+      r.state = slidestate::unscalable;
+      return r;
+    }
+    d.extentx = d.still.width;
+    d.extenty = d.still.height;
+  }
+
+  // Reduced as stored, to the turned size of the picture; only the small
+  // result is turned.
+  const bool across = turnsacross(orientation);
+  if (across) std::swap(r.width, r.height);
+  const picturesize fit = fitpicture(r.width, r.height);
+  const pixels small = resample(d.still, d.extentx, d.extenty, across ? fit.height : fit.width,
+                                across ? fit.width : fit.height);
+  d.still = pixels();
+  pixels upright = small;
+  upright.width = fit.width;
+  upright.height = fit.height;
+  turnpixels(small.data.data(), small.width, small.height, small.channels, orientation, false, upright.data.data());
+  if (!putpixels(upright, &r.reason) || !centreoncanvas(framewidth, frameheight, &r.reason)) {
     r.state = slidestate::unscalable;
     return r;
   }

@@ -7,6 +7,11 @@
 //
 // A portrait still (taller than wide) is scaled to portraitwidth() x 576 and
 // centred on black; anything else is stretched to 720 x 576.
+//
+// makefitframe frames the still in its true shape instead: the whole
+// upright picture at fitpicture()'s size, centred on black, reduced by an
+// antialiasing filter (resample.h), from a reduced decode (jpeg.h) where
+// the still is a JPEG large enough for one.
 #pragma once
 
 #include <cstddef>
@@ -31,6 +36,17 @@ constexpr size_t framelimit = size_t{4} << 20;
 // empty image. The same on every machine: it is computed in integers.
 unsigned portraitwidth(unsigned width, unsigned height);
 
+// The size of the picture in a fitted frame, for an upright photo of
+// width x height. The frame shows a 4:3 screen in 720 x 576 pixels (each
+// 16:15 as wide as high), so with a = width / height the picture is
+// 720 x round(576 * (4/3) / a) where a >= 4/3, and round(540 * a) x 576
+// otherwise; never 0 wide or high. Computed in integers.
+struct picturesize {
+  unsigned width;
+  unsigned height;
+};
+picturesize fitpicture(unsigned width, unsigned height);
+
 // "out" + the slide number padded with zeros to four digits + ".jpg".
 std::string slidename(int slide);
 
@@ -48,3 +64,7 @@ struct slideresult {
 // The image work for the still `name` (the name picks the loader, as for a
 // file) whose bytes are data[0, size).
 slideresult makeframe(const char* name, const void* data, size_t size);
+
+// The same for a fitted frame (see above). Loading, its failures and the
+// sizes reported are as makeframe's.
+slideresult makefitframe(const char* name, const void* data, size_t size);

@@ -3,13 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
+#include <iostream>
 #include <sstream>
 
 #include "fixtures.h"
 #include "slide/image.h"
 #include "slide/orientation.h"
+#include "slide/resample.h"
 #include "testdir.h"
 
 namespace {
@@ -53,6 +56,25 @@ TEST(PortraitWidth, NeverAsksForAnEmptyImage) {
   EXPECT_EQ(portraitwidth(1, 641), 1u);
   EXPECT_EQ(portraitwidth(1, 100000), 1u);
   EXPECT_EQ(portraitwidth(0, 10), 1u);
+}
+
+TEST(FitPicture, KeepsTheTrueShapeOnAFourByThreeScreen) {
+  const struct {
+    unsigned width, height, expectedwidth, expectedheight;
+  } cases[] = {
+      {4000, 3000, 720, 576}, {6000, 4000, 720, 512}, {1920, 1080, 720, 432}, {3000, 4000, 405, 576},
+      {1080, 1920, 304, 576}, {4608, 1976, 720, 329}, {100, 68, 720, 522}, {1000, 1000, 540, 576},
+      // A panorama, a sliver each way, and what rounds to nothing.
+      {12000, 1000, 720, 64}, {1, 1000, 1, 576}, {1000, 1, 720, 1}, {1, 1, 540, 576}, {100000, 1, 720, 1},
+      // Just either side of 4:3, and sizes whose products need 64 bits.
+      {1334, 1000, 720, 576}, {1333, 1000, 720, 576}, {4000000000u, 3000000000u, 720, 576},
+      {3000000000u, 4000000000u, 405, 576}, {0, 0, 540, 576},
+  };
+  for (const auto& c : cases) {
+    const picturesize p = fitpicture(c.width, c.height);
+    EXPECT_EQ(p.width, c.expectedwidth) << c.width << " x " << c.height;
+    EXPECT_EQ(p.height, c.expectedheight) << c.width << " x " << c.height;
+  }
 }
 
 TEST(SlideName, PadsToFourDigits) {
@@ -151,6 +173,137 @@ TEST(Frame, WhatTheLibraryDecodesAndEncodesIsAFrame) {
   const std::string warned = withbadhuffmancode(readfile(dir / "noise.jpg"));
   const slideresult r = makeframe("DSC0002.JPG", warned.data(), warned.size());
   EXPECT_EQ(r.state, slidestate::framed) << r.reason;
+}
+
+// The bounds of what is not black across the middle of a frame: the fitted picture.
+struct bounds {
+  unsigned left = 720, top = 576, right = 0, bottom = 0;  // right and bottom one past
+};
+bounds picturebounds(const picture& f) {
+  bounds b;
+  for (unsigned x = 0; x < f.width; ++x)
+    if (!near(f.at(x, f.height / 2), black, 40)) b.left = std::min(b.left, x), b.right = std::max(b.right, x + 1);
+  const unsigned middle = b.right > b.left ? (b.left + b.right) / 2 : f.width / 2;
+  for (unsigned y = 0; y < f.height; ++y)
+    if (!near(f.at(middle, y), black, 40)) b.top = std::min(b.top, y), b.bottom = std::max(b.bottom, y + 1);
+  return b;
+}
+
+picture framepicture(const std::string& jpeg) {
+  tempdir dir;
+  writefile(dir / "frame.jpg", jpeg);
+  return readpicture(dir / "frame.jpg");
+}
+
+TEST(FitFrame, EveryOrientationShowsTheWholeUprightPictureInItsTrueShape) {
+  // Upright: red top left, green top right, blue below. Stored as each
+  // orientation leaves it, small (decoded whole) and large (decoded reduced;
+  // the turns and one mirror of each kind, which is slower).
+  tempdir dir;
+  for (const unsigned w : {300u, 1560u})
+    for (int o = 1; o <= 8; ++o) {
+      if (w > 300 && (o == 3 || o == 5 || o == 7)) continue;
+      const unsigned h = w * 2 / 3;
+      pixels upright;
+      upright.width = w, upright.height = h, upright.channels = 3;
+      for (unsigned y = 0; y < h; ++y)
+        for (unsigned x = 0; x < w; ++x) {
+          const rgb c = y >= h / 2 ? blue : x < w / 2 ? red : green;
+          upright.data.insert(upright.data.end(), {c.r, c.g, c.b});
+        }
+      // Orientations 6 and 8 undo each other; the others undo themselves.
+      const bool across = turnsacross(o);
+      std::vector<unsigned char> stored(upright.data.size());
+      turnpixels(upright.data.data(), w, h, 3, o == 6 ? 8 : o == 8 ? 6 : o, false, stored.data());
+      const std::string path = dir / "still.jpg";
+      ASSERT_TRUE(writepicture(path, across ? h : w, across ? w : h, [&](unsigned x, unsigned y) {
+        const unsigned char* p = &stored[(size_t{y} * (across ? h : w) + x) * 3];
+        return rgb{p[0], p[1], p[2]};
+      }));
+      const std::string jpeg = withorientation(readfile(path), o);
+      const slideresult r = makefitframe("DSC0001.JPG", jpeg.data(), jpeg.size());
+      ASSERT_EQ(r.state, slidestate::framed) << o << ": " << r.reason;
+      EXPECT_EQ(r.width, w) << o;  // upright, as the log shows it
+      const picture f = framepicture(r.jpeg);
+      ASSERT_EQ(f.width, 720u);
+      ASSERT_EQ(f.height, 576u);
+      // 3:2 on the 4:3 screen: 720 x 512, 32 rows of black above and below.
+      const bounds b = picturebounds(f);
+      EXPECT_EQ(b.left, 0u) << o;
+      EXPECT_EQ(b.right, 720u) << o;
+      EXPECT_NEAR(b.top, 32, 1) << o;
+      EXPECT_NEAR(b.bottom, 544, 1) << o;
+      EXPECT_TRUE(near(f.at(180, 160), red)) << o << ", " << w;
+      EXPECT_TRUE(near(f.at(540, 160), green)) << o << ", " << w;
+      EXPECT_TRUE(near(f.at(360, 420), blue)) << o << ", " << w;
+    }
+}
+
+TEST(FitFrame, APortraitAndASliverArePillarboxed) {
+  tempdir dir;
+  const struct {
+    unsigned width, height, left, right;
+  } cases[] = {{1500, 2000, 157, 562}, {1, 1000, 359, 360}};
+  for (const auto& c : cases) {
+    ASSERT_TRUE(writehalves(dir / "still.jpg", c.width, c.height, green, green));
+    const std::string jpeg = readfile(dir / "still.jpg");
+    const slideresult r = makefitframe("DSC0001.JPG", jpeg.data(), jpeg.size());
+    ASSERT_EQ(r.state, slidestate::framed) << r.reason;
+    const bounds b = picturebounds(framepicture(r.jpeg));
+    EXPECT_NEAR(b.left, c.left, 1) << c.width;
+    EXPECT_NEAR(b.right, c.right, 1) << c.width;
+    EXPECT_EQ(b.top, 0u);
+    EXPECT_EQ(b.bottom, 576u);
+  }
+}
+
+// A zone plate: rings whose frequency grows from nothing at the centre to
+// the still's Nyquist limit in its corners, grey 128 +- 100.
+constexpr double platewidth = 6000, plateheight = 4000, platereach = 3605.55;  // half the diagonal
+double zoneplate(double x, double y) {
+  const double dx = x - platewidth / 2, dy = y - plateheight / 2;
+  return 128 + 100 * std::cos(3.14159265358979 * (dx * dx + dy * dy) / (2 * platereach));
+}
+
+// The error of the frame's picture, at (left, top) and width x height,
+// against the plate reduced ideally to that size: each pixel the plate's
+// value at its centre where the rings are coarse enough for the picture to
+// show, in both directions, and plain grey where they are not. In dB.
+double zoneplatepsnr(const picture& f, unsigned left, unsigned top, unsigned width, unsigned height) {
+  double squares = 0;
+  for (unsigned y = 0; y < height; ++y)
+    for (unsigned x = 0; x < width; ++x) {
+      const double sx = (x + 0.5) * platewidth / width, sy = (y + 0.5) * plateheight / height;
+      // The rings' local frequency, in cycles per still pixel, against
+      // half the picture's pixels per still pixel.
+      const bool shown = std::fabs(sx - platewidth / 2) / (2 * platereach) < 0.5 * width / platewidth &&
+                         std::fabs(sy - plateheight / 2) / (2 * platereach) < 0.5 * height / plateheight;
+      const double ideal = shown ? zoneplate(sx, sy) : 128;
+      const double d = f.at(left + x, top + y).g - ideal;
+      squares += d * d;
+    }
+  return 10 * std::log10(255.0 * 255.0 / (squares / (static_cast<double>(width) * height)));
+}
+
+TEST(FitFrame, AZonePlateShowsNoFalseRings) {
+  tempdir dir;
+  ASSERT_TRUE(writepicture(dir / "plate.jpg", static_cast<unsigned>(platewidth), static_cast<unsigned>(plateheight),
+                           [](unsigned x, unsigned y) {
+                             const auto v = static_cast<unsigned char>(std::lround(zoneplate(x + 0.5, y + 0.5)));
+                             return rgb{v, v, v};
+                           }));
+  const std::string jpeg = readfile(dir / "plate.jpg");
+  const slideresult fit = makefitframe("DSC0001.JPG", jpeg.data(), jpeg.size());
+  ASSERT_EQ(fit.state, slidestate::framed) << fit.reason;
+  const double fitted = zoneplatepsnr(framepicture(fit.jpeg), 0, 32, 720, 512);
+  // The stretched frame, by the same measure, is what the filter is for.
+  const slideresult stretched = makeframe("DSC0001.JPG", jpeg.data(), jpeg.size());
+  ASSERT_EQ(stretched.state, slidestate::framed) << stretched.reason;
+  const double plain = zoneplatepsnr(framepicture(stretched.jpeg), 0, 0, 720, 576);
+  EXPECT_GE(fitted, 30) << "stretched: " << plain;
+  EXPECT_LT(plain, 15);
+  std::cout << "zone plate " << platewidth << " x " << plateheight << ": fitted " << fitted << " dB, stretched "
+            << plain << " dB\n";
 }
 
 }  // namespace
