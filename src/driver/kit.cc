@@ -73,7 +73,8 @@ bool kit::addframe(int slide, const std::string& jpeg, std::string* why) {
 
 bool kit::commit(std::string* why, bool* replaced) {
   *replaced = false;
-  writescript(script_.stream(), frames_);
+  rows_ = drawrowsnow(frames_);
+  writescript(script_.stream(), frames_, rows_, options_);
   if (!script_.close()) {
     *why = std::string(scriptname) + ": cannot write: " + script_.error();
     return false;

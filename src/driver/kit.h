@@ -10,8 +10,11 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "base/output.h"
+#include "script/script.h"
 
 // The script's temporary name until the run commits, and a frame's.
 extern const char draftname[];  // ".anim.avs.new"
@@ -21,7 +24,8 @@ bool isdraftframe(std::string_view name);
 
 class kit {
  public:
-  kit() = default;
+  // The script's title and music (script.h); none: its placeholders.
+  explicit kit(scriptoptions options = {}) : options_(std::move(options)) {}
   // Removes what was written, unless the kit was committed.
   ~kit();
   kit(const kit&) = delete;
@@ -42,7 +46,14 @@ class kit {
   // allocates nothing, so that it can run when memory has run out.
   void abandon() noexcept;
 
+  // The transition rows the committed script draws, drawn once, for
+  // whatever else shows the same show.
+  const std::vector<int>& rows() const { return rows_; }
+  int frames() const { return frames_; }
+
  private:
+  scriptoptions options_;
+  std::vector<int> rows_;
   outputfile script_;
   bool open_ = false;
   bool committed_ = false;
