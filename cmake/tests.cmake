@@ -25,8 +25,17 @@ if(WIN32)
   # makes reach the files whole.
   list(APPEND tests "${PROJECT_BINARY_DIR}/generated/vantrel.rc")
 endif()
+if(VANTREL_VIDEO)
+  # The video read back with the media library.
+  list(APPEND tests src/script/timeline_test.cc src/video/render_test.cc)
+else()
+  list(APPEND tests src/script/timeline_test.cc)
+endif()
 add_executable(vantrel_tests ${tests})
 target_link_libraries(vantrel_tests PRIVATE vantrel_driver vantrel_fixtures GTest::gtest)
+if(VANTREL_VIDEO)
+  target_link_libraries(vantrel_tests PRIVATE PkgConfig::MEDIA)
+endif()
 # Paths of this machine, as the tests see them: under wine, on drive Z:.
 set(here "")
 if(WIN32 AND CMAKE_CROSSCOMPILING)
