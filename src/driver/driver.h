@@ -26,6 +26,8 @@
 #include <vector>
 
 #include "driver/folder.h"
+#include "driver/showvideo.h"
+#include "script/script.h"
 
 // Exit statuses of a run.
 constexpr int runcomplete = 0;     // every still became a slide, the script was written
@@ -57,6 +59,9 @@ struct runoptions {
   std::string folder;
   // Whether the log is a terminal, where names are shown escaped.
   bool escapelog = false;
+  // The show as a video too, and what the script's card and music say.
+  videooptions video;
+  scriptoptions script;
 };
 
 // Runs and returns the exit status; an interrupted run ends the process.
