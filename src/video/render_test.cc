@@ -3,15 +3,20 @@
 // transition), against the timeline the script describes.
 #include "video/render.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <cstring>
 #include <cmath>
 #include <cstdio>
 
 #include "fixtures.h"
+#include "script/script.h"
 #include "testdir.h"
 #include "testprocess.h"
 
@@ -22,6 +27,17 @@ extern "C" {
 }
 
 namespace {
+
+std::vector<std::string> listfolder(const std::string& path) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(path.c_str())) {
+    while (dirent* e = readdir(d))
+      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 // A picture by the mean colour of the middle of each of 4 x 3 blocks.
 constexpr unsigned columns = 4, rows = 3;
@@ -71,6 +87,7 @@ struct video {
 };
 
 video readvideo(const std::string& path) {
+  av_log_set_level(AV_LOG_ERROR);
   video v;
   AVFormatContext* in = nullptr;
   if (avformat_open_input(&in, path.c_str(), nullptr, nullptr) < 0 || avformat_find_stream_info(in, nullptr) < 0) {
@@ -114,6 +131,9 @@ video readvideo(const std::string& path) {
           for (int k = 0; k < frame->nb_samples; ++k) level += std::fabs(reinterpret_cast<float*>(frame->data[c])[k]);
         for (int k = 0; k < frame->nb_samples * 2 && frame->format == AV_SAMPLE_FMT_S16; ++k)
           level += std::fabs(reinterpret_cast<int16_t*>(frame->data[0])[k] / 32768.0);
+        for (int c = 0; c < frame->ch_layout.nb_channels && frame->format == AV_SAMPLE_FMT_S16P; ++c)
+          for (int k = 0; k < frame->nb_samples; ++k)
+            level += std::fabs(reinterpret_cast<int16_t*>(frame->data[c])[k] / 32768.0);
         continue;
       }
       if (frame->key_frame || frame->pict_type == AV_PICTURE_TYPE_I) sincekey = 0;
@@ -144,6 +164,8 @@ video readvideo(const std::string& path) {
   }
   for (int i = 0; i < 2; ++i)
     if (dec[i]) avcodec_send_packet(dec[i], nullptr), drain(i);
+  // MPEG-2 carries its rate in the sequence header, which the decoder reads.
+  if (dec[0] && v.bitrate == 0) v.bitrate = std::max(dec[0]->bit_rate, dec[0]->rc_max_rate);
   v.videoseconds = v.fps.num ? v.frames.size() * av_q2d(av_inv_q(v.fps)) : 0;
   if (v.audiorate) v.audioseconds = double(audiosamples) / v.audiorate;
   if (audiosamples) v.audiolevel = level / audiosamples / 2;
@@ -184,7 +206,12 @@ void checkframes(const video& v, const timeline& show, const std::vector<unsigne
     }
     if (alone && !sparks) {
       if (nearest != lastalone) {
-        ASSERT_EQ(nearest, lastalone + 1) << "frame " << f << ": out of order";
+        // A slide between two transitions of 75 frames is never alone.
+        for (int skipped = lastalone + 1; skipped < nearest; ++skipped)
+          ASSERT_LE(show.hold(skipped), show.overlapafter(skipped - 1) + show.overlapafter(skipped))
+              << "frame " << f << ": out of order, after part " << lastalone;
+        ASSERT_GT(nearest, lastalone) << "frame " << f << ": out of order";
+        EXPECT_EQ(seen[static_cast<size_t>(nearest)], 0) << "frame " << f << ": part " << nearest << " again";
         if (lastalone >= 0) {
           EXPECT_TRUE(between) << "frame " << f << ": a cut into part " << nearest;
         }
@@ -246,6 +273,132 @@ TEST(Render, EveryRowAsATransitionBetweenTwoSlides) {
   EXPECT_EQ(v.videocodec, "h264");
   EXPECT_EQ(v.audiocodec, "");
   checkframes(v, job.show, kit.numbers);
+}
+
+// The rows of a script's transition lines, in order.
+std::vector<int> scriptrows(const std::string& script) {
+  std::vector<int> found;
+  for (const std::string& line : splitlines(script))
+    for (int r = 1; r <= 23; ++r) {
+      const transition& t = transitions[static_cast<size_t>(r - 1)];
+      const std::string suffix(t.suffix.substr(0, t.suffix.size() - 1));
+      if (line.compare(0, t.prefix.size(), t.prefix) == 0 && line.size() > suffix.size() &&
+          line.compare(line.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+          line.find_first_not_of("0123456789", t.prefix.size()) == line.size() - suffix.size()) {
+        found.push_back(r);
+        break;
+      }
+    }
+  return found;
+}
+
+// A tone of `seconds` at 44.1 kHz, mono, as a WAV file.
+void writetone(const std::string& path, double seconds) {
+  const uint32_t rate = 44100, samples = static_cast<uint32_t>(rate * seconds);
+  std::string wav = "RIFF";
+  auto u32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) wav += static_cast<char>(v >> (8 * i)); };
+  auto u16 = [&](uint16_t v) { wav += static_cast<char>(v & 0xff), wav += static_cast<char>(v >> 8); };
+  u32(36 + samples * 2);
+  wav += "WAVEfmt ";
+  u32(16), u16(1), u16(1), u32(rate), u32(rate * 2), u16(2), u16(16);
+  wav += "data";
+  u32(samples * 2);
+  for (uint32_t i = 0; i < samples; ++i) u16(static_cast<uint16_t>(static_cast<int16_t>(12000 * std::sin(i * 2 * M_PI * 440 / rate))));
+  writefile(path, wav);
+}
+
+// vantrel --video on a folder of n distinct stills, read back.
+TEST(Video, TheShowAsTheScriptDescribesIt) {
+  struct {
+    int stills;
+    std::string file, music, title;
+    int status;
+  } cases[] = {
+      {1, "show.mp4", "", "", 0},
+      {2, "show.mkv", "tone.wav", "", 0},
+      {5, "made/show.mp4", "", "Say \"hi\" \\ \xc3\xa9t\xc3\xa9 \xe2\x80\x94 to everyone in the family, twice", 0},
+      {12, "show.mp4", "", "", 0},
+      {2, "show.mpg", "", "", 0},
+      {3, "show.mpg", "tone.wav", "", 0},
+      {2, "show.mp4", "notaudio.mp3", "", 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file + " of " + std::to_string(c.stills) + " stills" + (c.music.empty() ? "" : " with " + c.music));
+    const tempdir top;
+    const std::string dir = top / "stills";
+    ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir((top / "made").c_str(), 0755), 0);
+    std::vector<unsigned> numbers;
+    for (int i = 1; i <= c.stills; ++i) {
+      char name[32];
+      std::snprintf(name, sizeof name, "DSC%04d.JPG", i);
+      ASSERT_TRUE(patternstill(dir + "/" + name, static_cast<unsigned>(i + 100), 360, 288));
+      numbers.push_back(static_cast<unsigned>(i + 100));
+    }
+    writetone(top / "tone.wav", 2.5);
+    writefile(top / "notaudio.mp3", std::string(5000, 'x'));
+    // Files named relative to where vantrel starts, the folder after them.
+    std::vector<std::string> command = {VANTREL_BINARY, "--video", c.file};
+    if (!c.music.empty()) command.insert(command.end(), {"--music", c.music});
+    if (!c.title.empty()) command.insert(command.end(), {"--title", c.title});
+    command.push_back("stills");
+    const runresult run = runprogram(command, top.path());
+    EXPECT_EQ(run.status, c.status) << run.err;
+    const std::string script = readfile(dir + "/anim.avs");
+    const std::vector<int> rows = scriptrows(script);
+    ASSERT_EQ(rows.size(), static_cast<size_t>(c.stills - 1)) << script;
+    const timeline show(c.stills, rows);
+    const video v = readvideo(top / c.file);
+    ASSERT_EQ(v.error, "");
+    EXPECT_EQ(v.width, 720);
+    EXPECT_EQ(v.height, 576);
+    EXPECT_EQ(v.sar.num * 15, v.sar.den * 16) << "4:3 on screen";
+    EXPECT_EQ(v.fps.num, 25 * v.fps.den);
+    checkframes(v, show, numbers);
+    const bool mpeg2 = c.file.find(".mpg") != std::string::npos;
+    EXPECT_EQ(v.videocodec, mpeg2 ? "mpeg2video" : "h264");
+    if (mpeg2) {
+      EXPECT_LE(v.gop, 15);
+      EXPECT_GT(v.bitrate, 0);
+      EXPECT_LE(v.bitrate, 9800000);
+    }
+    // Music that cannot be used leaves the sound track silent.
+    const bool sound = mpeg2 || !c.music.empty();
+    EXPECT_EQ(v.audiocodec, !sound ? "" : mpeg2 ? "mp2" : "aac");
+    if (sound) {
+      EXPECT_EQ(v.audiorate, 48000);
+      EXPECT_EQ(v.audiochannels, 2);
+      EXPECT_NEAR(v.audioseconds, v.videoseconds, 0.1);
+      if (c.music.empty() || c.status != 0) {
+        EXPECT_EQ(v.audiolevel, 0) << "silence";
+      } else {
+        EXPECT_GT(v.audiolevel, 0.05) << "the tone, looped";
+      }
+    }
+    if (c.status == 2) {
+      EXPECT_NE(run.err.find(c.music + ": "), std::string::npos) << run.err;
+    }
+    if (!c.music.empty()) {
+      EXPECT_NE(script.find("mpasource(\"" + top / c.music + "\")"), std::string::npos) << "the music's absolute path";
+    }
+    if (!c.title.empty()) {
+      EXPECT_NE(script.find("\"Say \" + Chr(34) + \"hi\" + Chr(34)"), std::string::npos) << script;
+    }
+    // Nothing left beside the video.
+    for (const std::string& folder : {top.path(), top / "made"})
+      for (const std::string& name : listfolder(folder)) EXPECT_NE(name[0], '.') << folder << "/" << name;
+  }
+}
+
+TEST(Video, NoFormNoVideo) {
+  for (const std::string file : {"show.avi", "show", "show.mp4.part"}) {
+    const tempdir dir;
+    ASSERT_TRUE(patternstill(dir / "DSC0001.JPG", 1, 360, 288));
+    const runresult run = runprogram({VANTREL_BINARY, "--video", file}, dir.path());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(file + ": a video is .mp4, .mkv"), std::string::npos) << run.err;
+    EXPECT_EQ(listfolder(dir.path()), std::vector<std::string>{"DSC0001.JPG"}) << "nothing written";
+  }
 }
 
 }  // namespace
