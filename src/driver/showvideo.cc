@@ -1,6 +1,8 @@
 #include "driver/showvideo.h"
 
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 
 #include "driver/folder.h"
 #include "driver/report.h"
