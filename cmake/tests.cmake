@@ -25,6 +25,12 @@ if(WIN32)
   # makes reach the files whole.
   list(APPEND tests "${PROJECT_BINARY_DIR}/generated/vantrel.rc")
 endif()
+if(VANTREL_VIDEO)
+  # The video read back with the media library.
+  list(APPEND tests src/script/timeline_test.cc src/video/render_test.cc)
+else()
+  list(APPEND tests src/script/timeline_test.cc)
+endif()
 add_executable(vantrel_tests ${tests})
 target_link_libraries(vantrel_tests PRIVATE vantrel_driver vantrel_fixtures GTest::gtest)
 if(VANTREL_VIDEO)

@@ -115,7 +115,7 @@ int runinfolder(std::unique_ptr<folderlisting> folder, const std::string& which,
                 interruptguard& guard, std::ostream& log, std::ostream& err) {
   // The new kit is written beside the old one, which stays as it is until
   // the new one is complete.
-  kit made;
+  kit made(options.script);
   std::string failure;
   const bool oldscript = lookup(scriptname) != entrykind::none;
   const bool begun = made.begin(&failure);
@@ -150,6 +150,8 @@ int runinfolder(std::unique_ptr<folderlisting> folder, const std::string& which,
       reportfailure(log, err, after.failed);
       complete = false;
     }
+    if (!options.video.file.empty() && !guard.pending())
+      complete &= makevideo(options.video, made.frames(), made.rows(), guard, log, err);
   } else {
     made.abandon();
     reportfailure(log, err, after.failed.empty() ? stopped(failure)
@@ -258,12 +260,22 @@ int runcommand(const std::vector<std::string>& args) {
   } else {
     if (line.what == commandline::action::run && !line.folder.empty() && !isfolder(line.folder, &reason))
       mistake = line.folder + ": " + reason;
+    if (line.what == commandline::action::run && mistake.empty() && !line.video.empty() &&
+        !(reason = videoproblem(line.video)).empty())
+      mistake = "--video " + line.video + ": " + reason;
     if (!mistake.empty()) {
       std::cerr << "vantrel: " << escapedname(mistake) << '\n' << usageline << std::flush;
       status = runnodirectory;
     } else {
       outputfile log(1);
-      status = runslideshow({line.folder, logisterminal(), line.fit}, log.stream(), std::cerr);
+      runoptions run{line.folder, logisterminal(), line.fit, {}, {}};
+      // Files named on the command line are where the run started; it
+      // runs in the folder.
+      const std::string here = currentfolder();
+      auto absolute = [&](const std::string& file) { return file.empty() || file[0] == '/' ? file : here + "/" + file; };
+      run.video = {absolute(line.video), line.video, line.title, absolute(line.music)};
+      run.script = {line.title, absolute(line.music)};
+      status = runslideshow(run, log.stream(), std::cerr);
       if (!log.close()) {
         std::cerr << "vantrel: standard output: cannot write the log: " << log.error() << std::endl;
         status = std::max(status, runincomplete);

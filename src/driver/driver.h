@@ -26,6 +26,8 @@
 #include <vector>
 
 #include "driver/folder.h"
+#include "driver/showvideo.h"
+#include "script/script.h"
 
 // Exit statuses of a run.
 constexpr int runcomplete = 0;     // every still became a slide, the script was written
@@ -60,6 +62,9 @@ struct runoptions {
   // Whether the frames show each photo whole in its true shape (slide.h's
   // makefitframe) rather than stretched to the frame.
   bool fit = false;
+  // The show as a video too, and what the script's card and music say.
+  videooptions video;
+  scriptoptions script;
 };
 
 // Runs and returns the exit status; an interrupted run ends the process.

@@ -559,15 +559,26 @@ TEST_F(Run, TheCommandLine) {
   still("DSC0001.JPG", 80, 60, red);
   writefile(dir / "anim.avs", "an earlier script");
   writefile(dir / "notes.txt", "a file");
-  const std::string usage = "usage: vantrel [--help] [--version] [--fit] [FOLDER]\n";
+  const std::string usage =
+      "usage: vantrel [--help] [--version] [--fit] [--video FILE [--music FILE] [--title TEXT]] [FOLDER]\n";
+#if defined(VANTREL_VIDEO)
+  const std::string videorefusal = "a video is .mp4, .mkv (H.264) or .mpg (MPEG-2 for a DVD)";
+#else
+  const std::string videorefusal =
+      "this build cannot render video; the script anim.avs, run by AviSynth, is the road to one";
+#endif
   const struct {
     std::vector<std::string> args;
     int status;
     std::string out;  // the start of it
     std::string err;
   } cases[] = {
-      {{"--help"}, 0, "usage: vantrel [--fit] [FOLDER]\n", ""},
-      {{"-h"}, 0, "usage: vantrel [--fit] [FOLDER]\n", ""},
+      {{"--help"}, 0, "usage: vantrel [--fit] [--video FILE [--music FILE] [--title TEXT]] [FOLDER]\n", ""},
+      {{"-h"}, 0, "usage: vantrel [--fit] [--video FILE [--music FILE] [--title TEXT]] [FOLDER]\n", ""},
+      {{"--video"}, 1, "", "vantrel: option '--video' needs a value\n" + usage},
+      {{"--music=", "."}, 1, "", "vantrel: option '--music': an empty file name\n" + usage},
+      {{"--title", "t", "--video", "show.gif"}, 1, "",
+       "vantrel: --video show.gif: " + videorefusal + "\n" + usage},
       {{"--version"}, 0, "vantrel 0.1 alpha\n", ""},
       {{"--frames"}, 1, "", "vantrel: unknown option '--frames'\n" + usage},
       {{"-x", "--help"}, 1, "", "vantrel: unknown option '-x'\n" + usage},

@@ -256,7 +256,7 @@ finished finishcommit(std::string* why) {
   return finished::rolledback;
 }
 
-kit::kit() : rifflimit_(avirifflimit) {}
+kit::kit(scriptoptions options) : options_(std::move(options)), rifflimit_(avirifflimit) {}
 
 kit::~kit() {
   if (!committed_) abandon();
@@ -308,7 +308,8 @@ bool kit::addframe(int slide, const std::string& jpeg, std::string* why) {
 }
 
 bool kit::commit(std::string* why, tidied* after) {
-  writescript(script_.stream(), frames_);
+  rows_ = drawrowsnow(frames_);
+  writescript(script_.stream(), frames_, rows_, options_);
   if (!script_.close()) {
     *why = std::string(scriptname) + ": cannot write: " + script_.error();
     return false;
@@ -398,7 +399,6 @@ bool kit::commit(std::string* why, tidied* after) {
   }
   committed_ = true;
   open_ = false;
-  frames_ = 0;
   video_.reset();
 
   // Past the commit point: the new kit is the folder's.

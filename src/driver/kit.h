@@ -21,9 +21,11 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/output.h"
+#include "script/script.h"
 
 class aviwriter;
 
@@ -47,7 +49,8 @@ finished finishcommit(std::string* why);
 
 class kit {
  public:
-  kit();
+  // The script's title and music (script.h); none: its placeholders.
+  explicit kit(scriptoptions options = {});
   // Removes what was written, unless the kit was committed.
   ~kit();
   kit(const kit&) = delete;
@@ -78,8 +81,14 @@ class kit {
 
   // The most bytes one RIFF of the video may take (avi.h), for tests.
   void setrifflimit(uint64_t limit) { rifflimit_ = limit; }
+  // The transition rows the committed script draws, drawn once, for
+  // whatever else shows the same show, and the number of its slides.
+  const std::vector<int>& rows() const { return rows_; }
+  int frames() const { return frames_; }
 
  private:
+  scriptoptions options_;
+  std::vector<int> rows_;
   outputfile script_;
   bool open_ = false;
   bool committed_ = false;

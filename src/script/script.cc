@@ -4,6 +4,8 @@
 #include <ctime>
 #include <string>
 
+#include "script/timeline.h"
+
 using namespace std::string_view_literals;
 
 const char scriptname[] = "anim.avs";
@@ -37,22 +39,29 @@ constexpr std::string_view sourcestart =
     " video=video.AssumeFPS(framerate).converttoyv12(interlaced=false)\n"
     " video=video.trim(0,exposition*"sv;
 // Here stands the number of slides: the video is cut after the last one.
+constexpr std::string_view sourcemusic = ")\n audio=mpasource("sv;
+// Here stands the music's path.
+constexpr std::string_view musicplaceholder = "\"c:\\path\\toyourmusic\\x.mp3\""sv;
 constexpr std::string_view sourceend =
     ")\n"
-    " audio=mpasource(\"c:\\path\\toyourmusic\\x.mp3\")\n"
     " video=audiodub(video,audio)\n"
     " video=video.assumetff() # assume TFF video\n"
     " \n"sv;
 
-const std::string_view titleblock =
-    "\n"
-    "credstart=BlankClip(video.trim(0,100)).Subtitle( \\ \n"
+constexpr std::string_view titlestart = "\ncredstart=BlankClip(video.trim(0,100)).Subtitle( \\ \n"sv;
+// Here stand the card's lines, then its settings.
+constexpr std::string_view titleplaceholder =
     "   \"\\n\\n\\n\\n            Put your clip introduction\\n\"+ \\ \n"
     "   \"                here\\n\" + \\ \n"
     "   \"\\n                            \\n\" + \\ \n"
     "   \"\\n           Website: vantrel.example.org\", \\ \n"
-    "          lsp=10, halo_color=$ff000000, size=32) \n"
+    "          "sv;
+constexpr std::string_view titleend =
+    "lsp=10, halo_color=$ff000000, size=32) \n"
     " video=Dissolve(credstart,video,10)\n"sv;
+
+const std::string titleblockwhole = std::string(titlestart) + std::string(titleplaceholder) + std::string(titleend);
+const std::string_view titleblock = titleblockwhole;
 
 const std::string_view endblock =
     "\n"
@@ -109,8 +118,41 @@ std::string headerblock(int slides) {
   return std::string(headerstart) + slidecount(slides, "50") + std::string(headerend);
 }
 
-std::string sourceblock(int slides) {
-  return std::string(sourcestart) + slidecount(slides, "89") + std::string(sourceend);
+std::string sourceblock(int slides) { return sourceblock(slides, {}); }
+
+std::string sourceblock(int slides, const scriptoptions& options) {
+  return std::string(sourcestart) + slidecount(slides, "89") + std::string(sourcemusic) +
+         (options.music.empty() ? std::string(musicplaceholder) : avisynthstring(options.music)) +
+         std::string(sourceend);
+}
+
+std::string avisynthstring(std::string_view text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"') {
+      out += "\" + Chr(34) + \"";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else {
+      out += c;
+    }
+  }
+  out += '"';
+  // An expression that begins or ends with an empty piece says the same without it.
+  if (out.compare(0, 5, "\"\" + ") == 0) out.erase(0, 5);
+  if (out.size() >= 5 && out.compare(out.size() - 5, 5, " + \"\"") == 0) out.erase(out.size() - 5);
+  return out;
+}
+
+std::string titlecardblock(const scriptoptions& options) {
+  if (options.title.empty()) return std::string(titleblock);
+  std::string text;
+  for (const std::string& line : titlelines(options.title)) text += (text.empty() ? "" : "\n") + line;
+  bool wide = false;
+  for (const char c : text) wide |= static_cast<unsigned char>(c) >= 0x80;
+  // Centred in the card; UTF-8 read as such where it is more than ASCII.
+  return std::string(titlestart) + "   " + avisynthstring(text) + ", \\ \n" + "          align=5, " +
+         (wide ? "utf8=true, " : "") + std::string(titleend);
 }
 
 void writescriptopening(std::ostream& out, int slides) { out << headerblock(slides) << sourceblock(slides); }
@@ -121,23 +163,33 @@ void writeclipline(std::ostream& out, int slide) {
 }
 
 void writetransitionchain(std::ostream& out, int count, const std::function<int()>& draw) {
+  writetransitionchain(out, drawrows(count - 1, draw));
+}
+
+void writetransitionchain(std::ostream& out, const std::vector<int>& rows) {
   out << openingeffectline;
-  for (int i = 2; i < count; ++i) {
-    const transition& row = transitions[static_cast<size_t>(draw() % 23)];
-    out << row.prefix << i << row.suffix;
+  for (size_t j = 0; j < rows.size(); ++j) {
+    const transition& row = transitions.at(static_cast<size_t>(rows[j] - 1));
+    out << row.prefix << j + 2 << row.suffix;
   }
 }
 
 void writescriptclosing(std::ostream& out) { out << titleblock << endblock; }
 
 void writescript(std::ostream& out, int slides, const std::function<int()>& draw) {
-  writescriptopening(out, slides);
-  for (int k = 1; k <= slides; ++k) writeclipline(out, k);
-  writetransitionchain(out, slides + 1, draw);
-  writescriptclosing(out);
+  writescript(out, slides, drawrows(slides, draw));
 }
 
-void writescript(std::ostream& out, int slides) {
-  std::srand(static_cast<unsigned>(std::time(nullptr)));
-  writescript(out, slides, [] { return std::rand(); });
+void writescript(std::ostream& out, int slides, const std::vector<int>& rows, const scriptoptions& options) {
+  out << headerblock(slides) << sourceblock(slides, options);
+  for (int k = 1; k <= slides; ++k) writeclipline(out, k);
+  writetransitionchain(out, rows);
+  out << titlecardblock(options) << endblock;
 }
+
+std::vector<int> drawrowsnow(int slides) {
+  std::srand(static_cast<unsigned>(std::time(nullptr)));
+  return drawrows(slides, [] { return std::rand(); });
+}
+
+void writescript(std::ostream& out, int slides) { writescript(out, slides, drawrowsnow(slides)); }

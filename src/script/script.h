@@ -18,6 +18,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 extern const char scriptname[];  // "anim.avs"
 
@@ -52,10 +53,33 @@ void writeclipline(std::ostream& out, int slide);
 // draw must return non-negative values, as rand() does.
 void writetransitionchain(std::ostream& out, int count, const std::function<int()>& draw);
 
+// The same with the rows given: rows[j] is the row of the line for slide j + 2.
+void writetransitionchain(std::ostream& out, const std::vector<int>& rows);
+
 // Title card block, then end block.
 void writescriptclosing(std::ostream& out);
 
+// What a run may put in the script in place of its placeholders: the
+// title card's text (its lines as titlelines() wraps them) and the music
+// file's path. Empty: the placeholder, as the blocks above have it.
+struct scriptoptions {
+  std::string title;
+  std::string music;
+};
+
+// The text as one AviSynth string expression: quoted pieces, a double
+// quote as Chr(34) between them, and line breaks as Subtitle's \n.
+std::string avisynthstring(std::string_view text);
+// The source block and the title card block with the options in place.
+std::string sourceblock(int slides, const scriptoptions& options);
+std::string titlecardblock(const scriptoptions& options);
+
 // The whole script of `slides` slides, its rows drawn with draw.
 void writescript(std::ostream& out, int slides, const std::function<int()>& draw);
-// The same, with rand() seeded with the current time once.
+// The whole script with the rows given (drawrows) and the options.
+void writescript(std::ostream& out, int slides, const std::vector<int>& rows, const scriptoptions& options = {});
+// The rows of a script of `slides` slides, drawn with rand() seeded with
+// the current time, once a run.
+std::vector<int> drawrowsnow(int slides);
+// The whole script, its rows drawn with drawrowsnow.
 void writescript(std::ostream& out, int slides);

@@ -14,6 +14,12 @@
 // refuses; the caller must then not go on.
 bool lockdown(std::string* reason);
 
+// The render's sandbox (a process of its own for one long job, job.h):
+// threads allowed, but no open, no network, no new programs. A forbidden
+// call ends the process by SIGSYS after the line "forbidden NAME\n" on
+// report. False, with the reason, if the system refuses.
+bool lockdownrender(int report, std::string* reason);
+
 // The name of a system call of this machine's architecture ("openat"), or
 // "" for a number that names none.
 std::string syscallname(long number);

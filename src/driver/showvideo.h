@@ -1,0 +1,34 @@
+// The show as a video (--video FILE): after the kit is committed, its
+// frames are rendered into FILE by a process of its own (worker/job.h),
+// locked in (lockdownrender), that is handed descriptors for the frames,
+// the music and the output. The video is written under no name, or a
+// temporary one beside FILE, and put in place only when whole: a failure,
+// an interruption or a kill leaves nothing under FILE. On a terminal, one
+// progress line on standard error, rewritten in place.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+class interruptguard;
+
+struct videooptions {
+  std::string file;   // where the video goes, absolute; empty: no video
+  std::string shown;  // its name as the user gave it, for messages
+  std::string title;  // the title card's text; empty: the folder's name
+  std::string music;  // the music file, absolute; empty: none
+};
+
+// Why FILE cannot be a video ("" if it can): a build that cannot render
+// video, or an extension that names no form.
+std::string videoproblem(const std::string& file);
+
+// Renders the show of the kit's frames (1 ... slides, joined by rows) into
+// options.file. False, with the reasons reported on err, if the video
+// could not be made or was made without its music.
+bool makevideo(const videooptions& options, int slides, const std::vector<int>& rows, interruptguard& guard,
+               std::ostream& log, std::ostream& err);
+
+// "4,512 of 16,230 frames (27 %), 0:41 left" and the like.
+std::string progressline(const std::string& name, int done, int total, double secondsleft);

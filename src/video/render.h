@@ -1,0 +1,68 @@
+// The show rendered as a video: the frames of the kit, the script's
+// timeline (timeline.h), the title card and the music, encoded into one
+// file.
+//
+// Each frame of the kit is decoded once; a held frame goes to the encoder
+// as the same picture, and only the transitions (the media library's xfade
+// filter) and slide 1's opening sparks make pictures of their own. The
+// title card is drawn once, in DejaVu Sans.
+//
+// Everything that opens a file (the font, the encoders) happens in
+// prepare(); render() reads and writes only the descriptors it was handed,
+// so that it can run locked in (sandbox.h's lockdownrender).
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "script/timeline.h"
+
+// The forms a video may take, by its file's extension.
+enum class videoform { mp4, mkv, mpg, none };
+videoform videoformof(std::string_view file);
+// The forms, in words, for a usage message.
+extern const char videoforms[];  // ".mp4, .mkv (H.264) or .mpg (MPEG-2 for a DVD)"
+
+// The font of the title card.
+extern const char titlefont[];  // /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
+
+// The name of the transition of the media library's xfade filter that
+// renders row 1 ... 23 of the script's table.
+const char* xfadename(int row);
+
+struct renderjob {
+  timeline show{0, {}};
+  // The frames out0001.jpg ... as open descriptors, one a slide, in order.
+  std::vector<int> frames;
+  // The music, or -1; its name for messages.
+  int music = -1;
+  std::string musicname;
+  // Where the video goes: a new, empty, seekable file.
+  int output = -1;
+  videoform form = videoform::mp4;
+  std::string title;
+  // The encoder's threads.
+  int threads = 1;
+};
+
+class renderer {
+ public:
+  explicit renderer(renderjob job);
+  ~renderer();
+  renderer(const renderer&) = delete;
+  renderer& operator=(const renderer&) = delete;
+
+  // The title card, the encoders and the file's header. False, with *why.
+  bool prepare(std::string* why);
+  // Every frame and the sound; progress(frames done) now and then. False,
+  // with *why, if the video cannot be made. Music that cannot be used
+  // leaves the video silent and says why in *musicproblem.
+  bool render(const std::function<void(int done)>& progress, std::string* why, std::string* musicproblem);
+
+ private:
+  struct state;
+  std::unique_ptr<state> s_;
+};

@@ -1,0 +1,404 @@
+// The show as a video, read back with the media library: its streams, and
+// every frame classified as the title card, one slide, or neither (a
+// transition), against the timeline the script describes.
+#include "video/render.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <cmath>
+#include <cstdio>
+
+#include "fixtures.h"
+#include "script/script.h"
+#include "testdir.h"
+#include "testprocess.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libswscale/swscale.h>
+}
+
+namespace {
+
+std::vector<std::string> listfolder(const std::string& path) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(path.c_str())) {
+    while (dirent* e = readdir(d))
+      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A picture by the mean colour of the middle of each of 4 x 3 blocks.
+constexpr unsigned columns = 4, rows = 3;
+using signature = std::array<double, columns * rows * 3>;
+
+double rms(const signature& a, const signature& b) {
+  double sum = 0;
+  for (size_t i = 0; i < a.size(); ++i) sum += (a[i] - b[i]) * (a[i] - b[i]);
+  return std::sqrt(sum / a.size());
+}
+
+// The colours of the blocks of still `number`, each its own.
+std::array<rgb, columns * rows> patterncolours(unsigned number) {
+  unsigned state = number * 2654435761u + 12345u;
+  std::array<rgb, columns * rows> colours;
+  for (rgb& c : colours) {
+    auto next = [&] { return state = state * 1103515245u + 12345u, static_cast<unsigned char>(40 + (state >> 16) % 176); };
+    c = {next(), next(), next()};
+  }
+  return colours;
+}
+
+bool patternstill(const std::string& path, unsigned number, unsigned w, unsigned h) {
+  const auto colours = patterncolours(number);
+  return writepicture(path, w, h, [&](unsigned x, unsigned y) { return colours[y * rows / h * columns + x * columns / w]; });
+}
+
+signature patternsignature(unsigned number) {
+  signature s;
+  const auto colours = patterncolours(number);
+  for (size_t b = 0; b < colours.size(); ++b) s[3 * b] = colours[b].r, s[3 * b + 1] = colours[b].g, s[3 * b + 2] = colours[b].b;
+  return s;
+}
+
+// What a video file holds, as the media library reads it.
+struct video {
+  std::string error;
+  std::string videocodec, audiocodec, format;
+  int width = 0, height = 0;
+  AVRational sar{0, 1}, fps{0, 1};
+  int64_t bitrate = 0, maxrate = 0;
+  double videoseconds = 0, audioseconds = 0;
+  int audiorate = 0, audiochannels = 0;
+  double audiolevel = 0;  // the mean absolute sample, 0 ... 1
+  std::vector<signature> frames;
+  int gop = 0;  // the longest run from one key frame to the next
+};
+
+video readvideo(const std::string& path) {
+  av_log_set_level(AV_LOG_ERROR);
+  video v;
+  AVFormatContext* in = nullptr;
+  if (avformat_open_input(&in, path.c_str(), nullptr, nullptr) < 0 || avformat_find_stream_info(in, nullptr) < 0) {
+    v.error = "cannot open " + path;
+    avformat_close_input(&in);
+    return v;
+  }
+  v.format = in->iformat->name;
+  const int vs = av_find_best_stream(in, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  const int as = av_find_best_stream(in, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+  AVCodecContext* dec[2] = {nullptr, nullptr};
+  for (int i = 0; i < 2; ++i) {
+    const int s = i == 0 ? vs : as;
+    if (s < 0) continue;
+    const AVCodecParameters* p = in->streams[s]->codecpar;
+    const AVCodec* codec = avcodec_find_decoder(p->codec_id);
+    dec[i] = avcodec_alloc_context3(codec);
+    avcodec_parameters_to_context(dec[i], p);
+    avcodec_open2(dec[i], codec, nullptr);
+    (i == 0 ? v.videocodec : v.audiocodec) = codec->name;
+  }
+  if (vs >= 0) {
+    const AVCodecParameters* p = in->streams[vs]->codecpar;
+    v.width = p->width, v.height = p->height, v.sar = p->sample_aspect_ratio;
+    v.fps = in->streams[vs]->avg_frame_rate;
+    v.bitrate = p->bit_rate;
+  }
+  if (as >= 0) v.audiorate = in->streams[as]->codecpar->sample_rate, v.audiochannels = in->streams[as]->codecpar->ch_layout.nb_channels;
+  AVPacket* packet = av_packet_alloc();
+  AVFrame* frame = av_frame_alloc();
+  std::vector<unsigned char> rgbdata(720 * 576 * 3);
+  SwsContext* sws = nullptr;
+  int64_t audiosamples = 0;
+  double level = 0;
+  int sincekey = 0;
+  auto drain = [&](int i) {
+    while (avcodec_receive_frame(dec[i], frame) >= 0) {
+      if (i == 1) {
+        audiosamples += frame->nb_samples;
+        for (int c = 0; c < frame->ch_layout.nb_channels && frame->format == AV_SAMPLE_FMT_FLTP; ++c)
+          for (int k = 0; k < frame->nb_samples; ++k) level += std::fabs(reinterpret_cast<float*>(frame->data[c])[k]);
+        for (int k = 0; k < frame->nb_samples * 2 && frame->format == AV_SAMPLE_FMT_S16; ++k)
+          level += std::fabs(reinterpret_cast<int16_t*>(frame->data[0])[k] / 32768.0);
+        for (int c = 0; c < frame->ch_layout.nb_channels && frame->format == AV_SAMPLE_FMT_S16P; ++c)
+          for (int k = 0; k < frame->nb_samples; ++k)
+            level += std::fabs(reinterpret_cast<int16_t*>(frame->data[c])[k] / 32768.0);
+        continue;
+      }
+      if (frame->key_frame || frame->pict_type == AV_PICTURE_TYPE_I) sincekey = 0;
+      v.gop = std::max(v.gop, ++sincekey);
+      sws = sws_getCachedContext(sws, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), 720, 576,
+                                 AV_PIX_FMT_RGB24, SWS_BILINEAR, nullptr, nullptr, nullptr);
+      uint8_t* planes[1] = {rgbdata.data()};
+      int strides[1] = {720 * 3};
+      sws_scale(sws, frame->data, frame->linesize, 0, frame->height, planes, strides);
+      signature s;
+      constexpr unsigned bw = 720 / columns, bh = 576 / rows;
+      for (unsigned b = 0; b < columns * rows; ++b) {
+        double sum[3] = {0, 0, 0};
+        unsigned count = 0;
+        const unsigned x0 = b % columns * bw, y0 = b / columns * bh;
+        for (unsigned y = y0 + bh / 4; y < y0 + 3 * bh / 4; y += 2)
+          for (unsigned x = x0 + bw / 4; x < x0 + 3 * bw / 4; x += 2, ++count)
+            for (unsigned c = 0; c < 3; ++c) sum[c] += rgbdata[(size_t{y} * 720 + x) * 3 + c];
+        for (unsigned c = 0; c < 3; ++c) s[3 * b + c] = sum[c] / count;
+      }
+      v.frames.push_back(s);
+    }
+  };
+  while (av_read_frame(in, packet) >= 0) {
+    const int i = packet->stream_index == vs ? 0 : packet->stream_index == as ? 1 : -1;
+    if (i >= 0 && dec[i] && avcodec_send_packet(dec[i], packet) >= 0) drain(i);
+    av_packet_unref(packet);
+  }
+  for (int i = 0; i < 2; ++i)
+    if (dec[i]) avcodec_send_packet(dec[i], nullptr), drain(i);
+  // MPEG-2 carries its rate in the sequence header, which the decoder reads.
+  if (dec[0] && v.bitrate == 0) v.bitrate = std::max(dec[0]->bit_rate, dec[0]->rc_max_rate);
+  v.videoseconds = v.fps.num ? v.frames.size() * av_q2d(av_inv_q(v.fps)) : 0;
+  if (v.audiorate) v.audioseconds = double(audiosamples) / v.audiorate;
+  if (audiosamples) v.audiolevel = level / audiosamples / 2;
+  sws_freeContext(sws);
+  av_frame_free(&frame);
+  av_packet_free(&packet);
+  for (auto& d : dec) avcodec_free_context(&d);
+  avformat_close_input(&in);
+  return v;
+}
+
+// How a show of n slides came out, frame by frame, against its timeline:
+// each frame the timeline holds as one part alone shows that part (the
+// title card is dark; the sparks' frames may stray); between two parts
+// alone at least one frame is neither (a transition, not a cut).
+void checkframes(const video& v, const timeline& show, const std::vector<unsigned>& numbers) {
+  ASSERT_EQ(v.frames.size(), static_cast<size_t>(show.frames()));
+  std::vector<signature> known = {v.frames.at(0)};
+  double level = 0;
+  for (double x : known[0]) level += x / known[0].size();
+  EXPECT_LT(level, 40) << "the first frame is not a title card";
+  for (unsigned n : numbers) known.push_back(patternsignature(n));
+  std::vector<int> seen(known.size(), 0);
+  int lastalone = -1;
+  bool between = false;
+  for (int f = 0; f < show.frames(); ++f) {
+    const timeline::moment m = show.at(f);
+    int nearest = 0;
+    for (size_t k = 1; k < known.size(); ++k)
+      if (rms(v.frames[static_cast<size_t>(f)], known[k]) < rms(v.frames[static_cast<size_t>(f)], known[static_cast<size_t>(nearest)])) nearest = static_cast<int>(k);
+    const bool alone = rms(v.frames[static_cast<size_t>(f)], known[static_cast<size_t>(nearest)]) < 12;
+    const bool sparks = m.part == 1 && m.partframe >= effectfirst && m.partframe <= effectlast;
+    if (!m.transition() && !sparks) {
+      ASSERT_TRUE(alone && nearest == m.part) << "frame " << f << " is not part " << m.part << " alone";
+    }
+    if (m.transition() && m.step > 0 && m.step < m.steps - 1) {
+      EXPECT_FALSE(alone) << "frame " << f << ": a cut";
+    }
+    if (alone && !sparks) {
+      if (nearest != lastalone) {
+        // A slide between two transitions of 75 frames is never alone.
+        for (int skipped = lastalone + 1; skipped < nearest; ++skipped)
+          ASSERT_LE(show.hold(skipped), show.overlapafter(skipped - 1) + show.overlapafter(skipped))
+              << "frame " << f << ": out of order, after part " << lastalone;
+        ASSERT_GT(nearest, lastalone) << "frame " << f << ": out of order";
+        EXPECT_EQ(seen[static_cast<size_t>(nearest)], 0) << "frame " << f << ": part " << nearest << " again";
+        if (lastalone >= 0) {
+          EXPECT_TRUE(between) << "frame " << f << ": a cut into part " << nearest;
+        }
+        ++seen[static_cast<size_t>(nearest)];
+      }
+      lastalone = nearest, between = false;
+    } else {
+      between = true;
+    }
+  }
+  EXPECT_EQ(lastalone, show.slides()) << "the show ends before its last slide";
+}
+
+// The frames of a kit: still k as out000k.jpg at 720 x 576.
+struct kitframes {
+  tempdir dir;
+  std::vector<int> fds;
+  std::vector<unsigned> numbers;
+  explicit kitframes(int n) {
+    for (int k = 1; k <= n; ++k) {
+      char name[32];
+      std::snprintf(name, sizeof name, "out%04d.jpg", k);
+      EXPECT_TRUE(patternstill(dir / name, static_cast<unsigned>(k), 720, 576));
+      fds.push_back(::open((dir / name).c_str(), O_RDONLY | O_CLOEXEC));
+      numbers.push_back(static_cast<unsigned>(k));
+    }
+  }
+  ~kitframes() {
+    for (int fd : fds) ::close(fd);
+  }
+};
+
+TEST(Render, EveryRowAsATransitionBetweenTwoSlides) {
+  // Every row once, in a show of 24 slides: 23 transitions.
+  kitframes kit(24);
+  std::vector<int> allrows;
+  for (int r = 1; r <= 23; ++r) allrows.push_back(r);
+  renderjob job;
+  job.show = timeline(24, allrows);
+  job.frames = kit.fds;
+  job.output = ::open((kit.dir / "show.mp4").c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  job.threads = 2;
+  job.title = "A title";
+  renderer r(job);
+  std::string why, music;
+  ASSERT_TRUE(r.prepare(&why)) << why;
+  int last = 0;
+  ASSERT_TRUE(r.render(
+      [&](int done) {
+        EXPECT_GT(done, last);
+        last = done;
+      },
+      &why, &music))
+      << why;
+  EXPECT_EQ(last, job.show.frames());
+  ::close(job.output);
+  const video v = readvideo(kit.dir / "show.mp4");
+  ASSERT_EQ(v.error, "");
+  EXPECT_EQ(v.videocodec, "h264");
+  EXPECT_EQ(v.audiocodec, "");
+  checkframes(v, job.show, kit.numbers);
+}
+
+// The rows of a script's transition lines, in order.
+std::vector<int> scriptrows(const std::string& script) {
+  std::vector<int> found;
+  for (const std::string& line : splitlines(script))
+    for (int r = 1; r <= 23; ++r) {
+      const transition& t = transitions[static_cast<size_t>(r - 1)];
+      const std::string suffix(t.suffix.substr(0, t.suffix.size() - 1));
+      if (line.compare(0, t.prefix.size(), t.prefix) == 0 && line.size() > suffix.size() &&
+          line.compare(line.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+          line.find_first_not_of("0123456789", t.prefix.size()) == line.size() - suffix.size()) {
+        found.push_back(r);
+        break;
+      }
+    }
+  return found;
+}
+
+// A tone of `seconds` at 44.1 kHz, mono, as a WAV file.
+void writetone(const std::string& path, double seconds) {
+  const uint32_t rate = 44100, samples = static_cast<uint32_t>(rate * seconds);
+  std::string wav = "RIFF";
+  auto u32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) wav += static_cast<char>(v >> (8 * i)); };
+  auto u16 = [&](uint16_t v) { wav += static_cast<char>(v & 0xff), wav += static_cast<char>(v >> 8); };
+  u32(36 + samples * 2);
+  wav += "WAVEfmt ";
+  u32(16), u16(1), u16(1), u32(rate), u32(rate * 2), u16(2), u16(16);
+  wav += "data";
+  u32(samples * 2);
+  for (uint32_t i = 0; i < samples; ++i) u16(static_cast<uint16_t>(static_cast<int16_t>(12000 * std::sin(i * 2 * M_PI * 440 / rate))));
+  writefile(path, wav);
+}
+
+// vantrel --video on a folder of n distinct stills, read back.
+TEST(Video, TheShowAsTheScriptDescribesIt) {
+  struct {
+    int stills;
+    std::string file, music, title;
+    int status;
+  } cases[] = {
+      {1, "show.mp4", "", "", 0},
+      {2, "show.mkv", "tone.wav", "", 0},
+      {5, "made/show.mp4", "", "Say \"hi\" \\ \xc3\xa9t\xc3\xa9 \xe2\x80\x94 to everyone in the family, twice", 0},
+      {12, "show.mp4", "", "", 0},
+      {2, "show.mpg", "", "", 0},
+      {3, "show.mpg", "tone.wav", "", 0},
+      {2, "show.mp4", "notaudio.mp3", "", 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file + " of " + std::to_string(c.stills) + " stills" + (c.music.empty() ? "" : " with " + c.music));
+    const tempdir top;
+    const std::string dir = top / "stills";
+    ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir((top / "made").c_str(), 0755), 0);
+    std::vector<unsigned> numbers;
+    for (int i = 1; i <= c.stills; ++i) {
+      char name[32];
+      std::snprintf(name, sizeof name, "DSC%04d.JPG", i);
+      ASSERT_TRUE(patternstill(dir + "/" + name, static_cast<unsigned>(i + 100), 360, 288));
+      numbers.push_back(static_cast<unsigned>(i + 100));
+    }
+    writetone(top / "tone.wav", 2.5);
+    writefile(top / "notaudio.mp3", std::string(5000, 'x'));
+    // Files named relative to where vantrel starts, the folder after them.
+    std::vector<std::string> command = {VANTREL_BINARY, "--video", c.file};
+    if (!c.music.empty()) command.insert(command.end(), {"--music", c.music});
+    if (!c.title.empty()) command.insert(command.end(), {"--title", c.title});
+    command.push_back("stills");
+    const runresult run = runprogram(command, top.path());
+    EXPECT_EQ(run.status, c.status) << run.err;
+    const std::string script = readfile(dir + "/anim.avs");
+    const std::vector<int> rows = scriptrows(script);
+    ASSERT_EQ(rows.size(), static_cast<size_t>(c.stills - 1)) << script;
+    const timeline show(c.stills, rows);
+    const video v = readvideo(top / c.file);
+    ASSERT_EQ(v.error, "");
+    EXPECT_EQ(v.width, 720);
+    EXPECT_EQ(v.height, 576);
+    EXPECT_EQ(v.sar.num * 15, v.sar.den * 16) << "4:3 on screen";
+    EXPECT_EQ(v.fps.num, 25 * v.fps.den);
+    checkframes(v, show, numbers);
+    const bool mpeg2 = c.file.find(".mpg") != std::string::npos;
+    EXPECT_EQ(v.videocodec, mpeg2 ? "mpeg2video" : "h264");
+    if (mpeg2) {
+      EXPECT_LE(v.gop, 15);
+      EXPECT_GT(v.bitrate, 0);
+      EXPECT_LE(v.bitrate, 9800000);
+    }
+    // Music that cannot be used leaves the sound track silent.
+    const bool sound = mpeg2 || !c.music.empty();
+    EXPECT_EQ(v.audiocodec, !sound ? "" : mpeg2 ? "mp2" : "aac");
+    if (sound) {
+      EXPECT_EQ(v.audiorate, 48000);
+      EXPECT_EQ(v.audiochannels, 2);
+      EXPECT_NEAR(v.audioseconds, v.videoseconds, 0.1);
+      if (c.music.empty() || c.status != 0) {
+        EXPECT_EQ(v.audiolevel, 0) << "silence";
+      } else {
+        EXPECT_GT(v.audiolevel, 0.05) << "the tone, looped";
+      }
+    }
+    if (c.status == 2) {
+      EXPECT_NE(run.err.find(c.music + ": "), std::string::npos) << run.err;
+    }
+    if (!c.music.empty()) {
+      EXPECT_NE(script.find("mpasource(\"" + top / c.music + "\")"), std::string::npos) << "the music's absolute path";
+    }
+    if (!c.title.empty()) {
+      EXPECT_NE(script.find("\"Say \" + Chr(34) + \"hi\" + Chr(34)"), std::string::npos) << script;
+    }
+    // Nothing left beside the video.
+    for (const std::string& folder : {top.path(), top / "made"})
+      for (const std::string& name : listfolder(folder)) EXPECT_NE(name[0], '.') << folder << "/" << name;
+  }
+}
+
+TEST(Video, NoFormNoVideo) {
+  for (const std::string file : {"show.avi", "show", "show.mp4.part"}) {
+    const tempdir dir;
+    ASSERT_TRUE(patternstill(dir / "DSC0001.JPG", 1, 360, 288));
+    const runresult run = runprogram({VANTREL_BINARY, "--video", file}, dir.path());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(file + ": a video is .mp4, .mkv"), std::string::npos) << run.err;
+    EXPECT_EQ(listfolder(dir.path()), std::vector<std::string>{"DSC0001.JPG"}) << "nothing written";
+  }
+}
+
+}  // namespace
