@@ -27,7 +27,7 @@ if(WIN32)
 endif()
 if(VANTREL_VIDEO)
   # The video read back with the media library.
-  list(APPEND tests src/script/timeline_test.cc src/video/render_test.cc)
+  list(APPEND tests src/script/timeline_test.cc src/video/render_test.cc testing/videoread.cc)
 else()
   list(APPEND tests src/script/timeline_test.cc)
 endif()

@@ -19,11 +19,10 @@
 #include "script/script.h"
 #include "testdir.h"
 #include "testprocess.h"
+#include "videoread.h"
 
 extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libswscale/swscale.h>
+#include <libavutil/rational.h>
 }
 
 namespace {
@@ -39,15 +38,9 @@ std::vector<std::string> listfolder(const std::string& path) {
   return names;
 }
 
-// A picture by the mean colour of the middle of each of 4 x 3 blocks.
-constexpr unsigned columns = 4, rows = 3;
-using signature = std::array<double, columns * rows * 3>;
-
-double rms(const signature& a, const signature& b) {
-  double sum = 0;
-  for (size_t i = 0; i < a.size(); ++i) sum += (a[i] - b[i]) * (a[i] - b[i]);
-  return std::sqrt(sum / a.size());
-}
+constexpr unsigned columns = signaturecolumns, rows = signaturerows;
+using signature = blocksignature;
+double rms(const signature& a, const signature& b) { return blockdistance(a, b); }
 
 // The colours of the blocks of still `number`, each its own.
 std::array<rgb, columns * rows> patterncolours(unsigned number) {
@@ -72,116 +65,11 @@ signature patternsignature(unsigned number) {
   return s;
 }
 
-// What a video file holds, as the media library reads it.
-struct video {
-  std::string error;
-  std::string videocodec, audiocodec, format;
-  int width = 0, height = 0;
-  AVRational sar{0, 1}, fps{0, 1};
-  int64_t bitrate = 0, maxrate = 0;
-  double videoseconds = 0, audioseconds = 0;
-  int audiorate = 0, audiochannels = 0;
-  double audiolevel = 0;  // the mean absolute sample, 0 ... 1
-  std::vector<signature> frames;
-  int gop = 0;  // the longest run from one key frame to the next
-};
-
-video readvideo(const std::string& path) {
-  av_log_set_level(AV_LOG_ERROR);
-  video v;
-  AVFormatContext* in = nullptr;
-  if (avformat_open_input(&in, path.c_str(), nullptr, nullptr) < 0 || avformat_find_stream_info(in, nullptr) < 0) {
-    v.error = "cannot open " + path;
-    avformat_close_input(&in);
-    return v;
-  }
-  v.format = in->iformat->name;
-  const int vs = av_find_best_stream(in, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-  const int as = av_find_best_stream(in, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-  AVCodecContext* dec[2] = {nullptr, nullptr};
-  for (int i = 0; i < 2; ++i) {
-    const int s = i == 0 ? vs : as;
-    if (s < 0) continue;
-    const AVCodecParameters* p = in->streams[s]->codecpar;
-    const AVCodec* codec = avcodec_find_decoder(p->codec_id);
-    dec[i] = avcodec_alloc_context3(codec);
-    avcodec_parameters_to_context(dec[i], p);
-    avcodec_open2(dec[i], codec, nullptr);
-    (i == 0 ? v.videocodec : v.audiocodec) = codec->name;
-  }
-  if (vs >= 0) {
-    const AVCodecParameters* p = in->streams[vs]->codecpar;
-    v.width = p->width, v.height = p->height, v.sar = p->sample_aspect_ratio;
-    v.fps = in->streams[vs]->avg_frame_rate;
-    v.bitrate = p->bit_rate;
-  }
-  if (as >= 0) v.audiorate = in->streams[as]->codecpar->sample_rate, v.audiochannels = in->streams[as]->codecpar->ch_layout.nb_channels;
-  AVPacket* packet = av_packet_alloc();
-  AVFrame* frame = av_frame_alloc();
-  std::vector<unsigned char> rgbdata(720 * 576 * 3);
-  SwsContext* sws = nullptr;
-  int64_t audiosamples = 0;
-  double level = 0;
-  int sincekey = 0;
-  auto drain = [&](int i) {
-    while (avcodec_receive_frame(dec[i], frame) >= 0) {
-      if (i == 1) {
-        audiosamples += frame->nb_samples;
-        for (int c = 0; c < frame->ch_layout.nb_channels && frame->format == AV_SAMPLE_FMT_FLTP; ++c)
-          for (int k = 0; k < frame->nb_samples; ++k) level += std::fabs(reinterpret_cast<float*>(frame->data[c])[k]);
-        for (int k = 0; k < frame->nb_samples * 2 && frame->format == AV_SAMPLE_FMT_S16; ++k)
-          level += std::fabs(reinterpret_cast<int16_t*>(frame->data[0])[k] / 32768.0);
-        for (int c = 0; c < frame->ch_layout.nb_channels && frame->format == AV_SAMPLE_FMT_S16P; ++c)
-          for (int k = 0; k < frame->nb_samples; ++k)
-            level += std::fabs(reinterpret_cast<int16_t*>(frame->data[c])[k] / 32768.0);
-        continue;
-      }
-      if (frame->key_frame || frame->pict_type == AV_PICTURE_TYPE_I) sincekey = 0;
-      v.gop = std::max(v.gop, ++sincekey);
-      sws = sws_getCachedContext(sws, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), 720, 576,
-                                 AV_PIX_FMT_RGB24, SWS_BILINEAR, nullptr, nullptr, nullptr);
-      uint8_t* planes[1] = {rgbdata.data()};
-      int strides[1] = {720 * 3};
-      sws_scale(sws, frame->data, frame->linesize, 0, frame->height, planes, strides);
-      signature s;
-      constexpr unsigned bw = 720 / columns, bh = 576 / rows;
-      for (unsigned b = 0; b < columns * rows; ++b) {
-        double sum[3] = {0, 0, 0};
-        unsigned count = 0;
-        const unsigned x0 = b % columns * bw, y0 = b / columns * bh;
-        for (unsigned y = y0 + bh / 4; y < y0 + 3 * bh / 4; y += 2)
-          for (unsigned x = x0 + bw / 4; x < x0 + 3 * bw / 4; x += 2, ++count)
-            for (unsigned c = 0; c < 3; ++c) sum[c] += rgbdata[(size_t{y} * 720 + x) * 3 + c];
-        for (unsigned c = 0; c < 3; ++c) s[3 * b + c] = sum[c] / count;
-      }
-      v.frames.push_back(s);
-    }
-  };
-  while (av_read_frame(in, packet) >= 0) {
-    const int i = packet->stream_index == vs ? 0 : packet->stream_index == as ? 1 : -1;
-    if (i >= 0 && dec[i] && avcodec_send_packet(dec[i], packet) >= 0) drain(i);
-    av_packet_unref(packet);
-  }
-  for (int i = 0; i < 2; ++i)
-    if (dec[i]) avcodec_send_packet(dec[i], nullptr), drain(i);
-  // MPEG-2 carries its rate in the sequence header, which the decoder reads.
-  if (dec[0] && v.bitrate == 0) v.bitrate = std::max(dec[0]->bit_rate, dec[0]->rc_max_rate);
-  v.videoseconds = v.fps.num ? v.frames.size() * av_q2d(av_inv_q(v.fps)) : 0;
-  if (v.audiorate) v.audioseconds = double(audiosamples) / v.audiorate;
-  if (audiosamples) v.audiolevel = level / audiosamples / 2;
-  sws_freeContext(sws);
-  av_frame_free(&frame);
-  av_packet_free(&packet);
-  for (auto& d : dec) avcodec_free_context(&d);
-  avformat_close_input(&in);
-  return v;
-}
-
 // How a show of n slides came out, frame by frame, against its timeline:
 // each frame the timeline holds as one part alone shows that part (the
 // title card is dark; the sparks' frames may stray); between two parts
 // alone at least one frame is neither (a transition, not a cut).
-void checkframes(const video& v, const timeline& show, const std::vector<unsigned>& numbers) {
+void checkframes(const videofile& v, const timeline& show, const std::vector<unsigned>& numbers) {
   ASSERT_EQ(v.frames.size(), static_cast<size_t>(show.frames()));
   std::vector<signature> known = {v.frames.at(0)};
   double level = 0;
@@ -268,7 +156,7 @@ TEST(Render, EveryRowAsATransitionBetweenTwoSlides) {
       << why;
   EXPECT_EQ(last, job.show.frames());
   ::close(job.output);
-  const video v = readvideo(kit.dir / "show.mp4");
+  const videofile v = readvideo(kit.dir / "show.mp4");
   ASSERT_EQ(v.error, "");
   EXPECT_EQ(v.videocodec, "h264");
   EXPECT_EQ(v.audiocodec, "");
@@ -348,7 +236,7 @@ TEST(Video, TheShowAsTheScriptDescribesIt) {
     const std::vector<int> rows = scriptrows(script);
     ASSERT_EQ(rows.size(), static_cast<size_t>(c.stills - 1)) << script;
     const timeline show(c.stills, rows);
-    const video v = readvideo(top / c.file);
+    const videofile v = readvideo(top / c.file);
     ASSERT_EQ(v.error, "");
     EXPECT_EQ(v.width, 720);
     EXPECT_EQ(v.height, 576);
