@@ -10,6 +10,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <thread>
 #include <array>
 #include <cstring>
 #include <cmath>
@@ -275,6 +278,43 @@ TEST(Video, TheShowAsTheScriptDescribesIt) {
     // Nothing left beside the video.
     for (const std::string& folder : {top.path(), top / "made"})
       for (const std::string& name : listfolder(folder)) EXPECT_NE(name[0], '.') << folder << "/" << name;
+  }
+}
+
+TEST(Video, ARenderCutShortLeavesTheUsersFileAndNothingElse) {
+  for (const int signal : {SIGINT, SIGKILL}) {
+    SCOPED_TRACE(signal == SIGINT ? "Ctrl-C" : "killed");
+    const tempdir dir, capture;
+    for (int i = 1; i <= 12; ++i) {
+      char name[32];
+      std::snprintf(name, sizeof name, "DSC%04d.JPG", i);
+      ASSERT_TRUE(patternstill(dir / name, static_cast<unsigned>(i), 360, 288));
+    }
+    writefile(dir / "show.mp4", "a video of the user's own");
+    const std::string tag = "VANTREL_TEST_RUN=" + dir.path();
+    const int pid = startprogram({"env", tag, VANTREL_BINARY, "--video", "show.mp4"}, dir.path(), capture / "out",
+                                 capture / "err");
+    // Cut short once the kit is committed and the render has begun.
+    const auto start = std::chrono::steady_clock::now();
+    while ((access((dir / "anim.avs").c_str(), F_OK) != 0 || access((dir / ".anim.avs.new").c_str(), F_OK) == 0) &&
+           std::chrono::steady_clock::now() - start < std::chrono::seconds(60))
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    kill(pid, signal);
+    EXPECT_EQ(finishprogram(pid).status, 128 + signal);
+    if (signal == SIGINT) {
+      EXPECT_NE(readfile(capture / "err").find("vantrel: interrupted (Interrupt): 12 slides made"), std::string::npos)
+          << readfile(capture / "err");
+    }
+    EXPECT_EQ(readfile(dir / "show.mp4"), "a video of the user's own");
+    for (const std::string& name : listfolder(dir.path())) EXPECT_NE(name[0], '.') << name;
+    EXPECT_TRUE(readfile(dir / "anim.avs").find("video12=") != std::string::npos) << "the kit committed";
+    std::vector<int> left = processeswith(tag);
+    for (int waited = 0; !left.empty() && waited < 100; ++waited) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      left = processeswith(tag);
+    }
+    EXPECT_EQ(left, std::vector<int>{}) << "the render outlives the run";
   }
 }
 
