@@ -3,9 +3,9 @@
 # The initramfs holds busybox, the release vantrel with the libraries it
 # loads, the title card's font and the corpus stills as /corpus/DSC0001.JPG
 # ... . This runs vantrel on them with its sandbox on, reads the status of
-# vantrel's workers while they run and whether vantrel has the media library
-# mapped, checks what the run made, prints "vantrel-vm: PASS" or
-# "vantrel-vm: FAIL" on the console and powers the machine off.
+# vantrel's workers while they run, checks what the run made, prints
+# "vantrel-vm: PASS" or "vantrel-vm: FAIL" on the console and powers the
+# machine off.
 /bin/busybox --install -s /bin
 export PATH=/bin
 mount -t proc proc /proc
@@ -47,9 +47,7 @@ pid=$!
 # worker counts once it has been seen in mode 2.
 seen=
 sandboxed=
-media=
 while [ -d "/proc/$pid" ] && ! grep -q '^State:.*Z' "/proc/$pid/status" 2>/dev/null; do
-  grep -q '/libavcodec\.so' "/proc/$pid/maps" 2>/dev/null && media=loaded
   for w in $(cat "/proc/$pid/task/$pid/children" 2>/dev/null); do
     mode=$(sed -n 's/^Seccomp:[[:space:]]*//p' "/proc/$w/status" 2>/dev/null)
     [ -n "$mode" ] || continue
@@ -79,9 +77,6 @@ for w in $seen; do
   case " $sandboxed " in *" $w "*) ;; *) failed "worker-$w-not-seen-sandboxed" ;; esac
 done
 [ -n "$seen" ] || failed no-worker-seen
-# vantrel started with the media library mapped (its dynamic loader found all
-# of it).
-[ -n "$media" ] || failed media-library-not-loaded
 # Every still became a frame, in order, and nothing more.
 n=1
 while [ "$n" -le "$stills" ]; do
