@@ -19,7 +19,9 @@ if(NOT VANTREL_SYSROOT)
   get_filename_component(VANTREL_SYSROOT "${CMAKE_CURRENT_LIST_DIR}/../build/arm64-sysroot/sysroot" ABSOLUTE)
 endif()
 set(VANTREL_SYSROOT "${VANTREL_SYSROOT}" CACHE PATH "Debian's arm64 packages unpacked (tools/arm64-sysroot.sh)")
-if(NOT EXISTS "${VANTREL_SYSROOT}/.packages")
+# Made afresh too when the script's list of packages has changed since.
+if(NOT EXISTS "${VANTREL_SYSROOT}/.packages"
+   OR "${CMAKE_CURRENT_LIST_DIR}/../tools/arm64-sysroot.sh" IS_NEWER_THAN "${VANTREL_SYSROOT}/.packages")
   get_filename_component(root "${VANTREL_SYSROOT}" DIRECTORY)
   execute_process(COMMAND "${CMAKE_CURRENT_LIST_DIR}/../tools/arm64-sysroot.sh" "${root}" RESULT_VARIABLE made)
   if(NOT made EQUAL 0 OR NOT EXISTS "${VANTREL_SYSROOT}/usr/include/IL/il.h")
@@ -36,8 +38,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# pkg-config reads the sysroot's .pc files only, and puts the sysroot in
-# front of the paths they give.
+# pkg-config reads the sysroot's .pc files only (libexif's, libseccomp's and
+# the media library's), and puts the sysroot in front of the paths they give.
 set(ENV{PKG_CONFIG_PATH} "")
 set(ENV{PKG_CONFIG_LIBDIR} "${VANTREL_SYSROOT}/usr/lib/aarch64-linux-gnu/pkgconfig:${VANTREL_SYSROOT}/usr/share/pkgconfig")
 set(ENV{PKG_CONFIG_SYSROOT_DIR} "${VANTREL_SYSROOT}")

@@ -20,6 +20,9 @@ else()
   list(APPEND tests src/worker/subprocess-linux_test.cc src/base/output_test.cc src/driver/driver-posix_test.cc
     src/script/show_test.cc)
 endif()
+if(VANTREL_VIDEO)
+  list(APPEND tests src/video/media_test.cc)
+endif()
 if(WIN32)
   # As vantrel.exe's, the test program's code page is UTF-8: the names it
   # makes reach the files whole.

@@ -1,10 +1,11 @@
 #!/bin/sh
 # /init of the arm64 VM that tools/arm64-vm.sh boots (busybox sh, as PID 1).
 # The initramfs holds busybox, the release vantrel with the libraries it
-# loads, and the corpus stills as /corpus/DSC0001.JPG ... . This runs vantrel
-# on them with its sandbox on, reads the status of vantrel's workers while
-# they run, checks what the run made, prints "vantrel-vm: PASS" or
-# "vantrel-vm: FAIL" on the console and powers the machine off.
+# loads, the title card's font and the corpus stills as /corpus/DSC0001.JPG
+# ... . This runs vantrel on them with its sandbox on, reads the status of
+# vantrel's workers while they run, checks what the run made, prints
+# "vantrel-vm: PASS" or "vantrel-vm: FAIL" on the console and powers the
+# machine off.
 /bin/busybox --install -s /bin
 export PATH=/bin
 mount -t proc proc /proc
@@ -25,6 +26,7 @@ finish() {
 say "kernel $(uname -r) on $(uname -m), $(grep -c ^processor /proc/cpuinfo) CPUs," \
   "$(awk '/MemTotal/ {print int($2 / 1024)}' /proc/meminfo) MiB"
 grep -q '^Seccomp:' /proc/self/status || failed no-seccomp-in-the-kernel
+[ -s /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf ] || failed no-font
 
 # The stills are linked into a folder, as the corpus test does.
 mkdir -p /photos

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # arm64-vm.sh BUILD [TESTBUILD]: boots Debian's arm64 kernel in
 # qemu-system-aarch64 with an initramfs holding BUILD's vantrel (a release
-# build, sandbox on: the arm64-release preset), busybox and the corpus
+# build, sandbox on: the arm64-release preset) with every library it loads
+# (the media library's too), busybox, the title card's font and the corpus
 # stills; its /init (tools/arm64-vm-init.sh) runs vantrel on them, checks
 # that its workers are in seccomp's filter mode and that every still became
 # a frame, and prints PASS or FAIL. With TESTBUILD (the arm64 preset's), the
@@ -32,8 +33,9 @@ fi
 kernel=$vm/${kdeb%.deb}.vmlinuz
 [ -s "$kernel" ] || dpkg-deb --fsys-tarfile "$debs/kernel/$kdeb" | tar -xO --wildcards './boot/vmlinuz-*' >"$kernel"
 
-# The initramfs: busybox, vantrel and the libraries it loads, the stills
-# (as DSC0001.JPG ..., as the corpus test names them).
+# The initramfs: busybox, vantrel and the libraries it loads, the font where
+# Debian's fonts-dejavu-core puts it, the stills (as DSC0001.JPG ..., as the
+# corpus test names them).
 tree=$vm/initramfs
 rm -rf "$tree" "$vm/qemu-user"
 mkdir -p "$tree"/{bin,dev,proc,sys,tmp,corpus,photos,lib/$triplet} "$vm/qemu-user"
@@ -43,6 +45,9 @@ cp "$bin" "$tree/bin/vantrel"
 cp -L "$sysroot/lib/ld-linux-aarch64.so.1" "$tree/lib/"
 libs=$("$tools/arm64-sysroot.sh" --needs "${sysroot%/sysroot}" "$bin" "$tree/bin/busybox")
 for lib in $libs; do cp -L "$lib" "$tree/lib/$triplet/"; done
+font=usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
+mkdir -p "$tree/${font%/*}"
+cp "$sysroot/$font" "$tree/$font"
 n=0
 for f in "$corpus"/*.jpg "$corpus"/orientation/*.jpg; do
   n=$((n + 1))
@@ -54,7 +59,7 @@ chmod 755 "$tree/init"
 (cd "$tree" && find . | LC_ALL=C sort | cpio -o -H newc --quiet -R 0:0 | gzip -1) >"$vm/initramfs.cpio.gz"
 
 log=$vm/console.log
-echo "arm64-vm.sh: $n stills; booting $(basename "$kernel") in qemu-system-aarch64"
+echo "arm64-vm.sh: $n stills, $(wc -w <<<"$libs") libraries, $(du -sm "$vm/initramfs.cpio.gz" | cut -f1) MiB; booting $(basename "$kernel") in qemu-system-aarch64"
 timeout --foreground -k 10 "${VANTREL_VM_TIMEOUT:-300}" qemu-system-aarch64 -machine virt -accel tcg,thread=multi \
   -cpu cortex-a57 -smp 2 -m 2048 -nographic -no-reboot -nic none -kernel "$kernel" -initrd "$vm/initramfs.cpio.gz" \
   -append "console=ttyAMA0 rdinit=/init panic=-1 loglevel=4" </dev/null 2>&1 | tee "$log" || true

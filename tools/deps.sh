@@ -18,7 +18,7 @@ want=(make g++ "${builddepends[@]}")
 foreign=()
 for what in "$@"; do
   case $what in
-    test) ;;  # GoogleTest is among the Build-Depends
+    test) ;;  # GoogleTest and the title card's font are among the Build-Depends
     package) want+=(build-essential debhelper dpkg-dev lintian groff-base man-db mandoc autopkgtest) ;;
     bench) want+=(imagemagick graphicsmagick libvips-tools) ;;
     fuzz) want+=(clang libclang-rt-dev) ;;
