@@ -4,8 +4,8 @@
 # loads, the title card's font and the corpus stills as /corpus/DSC0001.JPG
 # ... . This runs vantrel on them with its sandbox on, reads the status of
 # vantrel's workers while they run, checks what the run made, prints
-# "vantrel-vm: PASS" or "vantrel-vm: FAIL" on the console and powers the
-# machine off.
+# renders the show of one still as a video, prints "vantrel-vm: PASS" or
+# "vantrel-vm: FAIL" on the console and powers the machine off.
 /bin/busybox --install -s /bin
 export PATH=/bin
 mount -t proc proc /proc
@@ -90,4 +90,16 @@ grep -qx 'Run finished..press any key!' /tmp/out || failed unfinished
 [ -s anim.avs ] || failed no-script
 say "frames: $(ls out*.jpg 2>/dev/null | wc -l) of $stills"
 md5sum out*.jpg | sed 's/^/vantrel-vm: md5 /'
+
+# The show of one still rendered as a video, its render sandboxed too.
+mkdir -p /one
+ln -s /corpus/DSC0001.JPG /one/DSC0001.JPG
+start=$(cut -d' ' -f1 /proc/uptime)
+vantrel --video /tmp/show.mp4 /one </dev/null >/tmp/out 2>/tmp/err
+status=$?
+end=$(cut -d' ' -f1 /proc/uptime)
+say "vantrel --video exited with status $status after $(awk "BEGIN {print $end - $start}") s"
+[ "$status" = 0 ] || { failed video-status; head -c 4000 /tmp/err; }
+[ "$(head -c 8 /tmp/show.mp4 2>/dev/null | tail -c 4)" = ftyp ] || failed no-video
+say "video: $(wc -c </tmp/show.mp4 2>/dev/null) bytes"
 finish
