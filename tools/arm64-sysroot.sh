@@ -95,7 +95,11 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "arm64-sysroot.sh: downloading ${#missing[@]} of ${#want[@]} arm64 packages"
   (cd "$debs" && apt-get -q -o APT::Sandbox::User=root download "${missing[@]}")
 fi
-for name in "$debs"/*.deb; do printf '%s\n' "${want[@]}" | grep -qxF "${name##*/}" || rm -f "$name"; done
+# (A lookup, not grep -q in a pipe: under pipefail, grep leaving early
+# fails the printf feeding it, and a wanted file would go.)
+declare -A wanted=()
+for name in "${want[@]}"; do wanted[$name]=1; done
+for name in "$debs"/*.deb; do [ -n "${wanted[${name##*/}]:-}" ] || rm -f "$name"; done
 stamp=$(printf '%s\n' "${want[@]}" | sort)
 if [ "$(cat "$sysroot/.packages" 2>/dev/null)" != "$stamp" ]; then
   rm -rf "$sysroot"
