@@ -6,7 +6,7 @@
 # the upstream release it is unpacked from (Debian's source packages do not
 # serve: DevIL's cannot be fetched from Debian 12's archive).
 set(sources
-  "devil/DevIL/CMakeLists.txt|DevIL 1.8.0 (github.com/DentonW/DevIL, the whole repository, so that devil/DevIL holds the library)"
+  "devil/DevIL/CMakeLists.txt|DevIL 1.8.0 with its later fixes (github.com/DentonW/DevIL, the archive of commit 6f3d5e9, whose DevIL/ folder is then devil/DevIL)"
   "libjpeg-turbo/CMakeLists.txt|libjpeg-turbo 2.1.5"
   "libpng/CMakeLists.txt|libpng 1.6.58"
   "zlib/zlib.h|zlib 1.3.1"
