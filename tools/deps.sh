@@ -8,8 +8,9 @@
 # machine; it makes arm64 known to apt, for tools/arm64-sysroot.sh) and the
 # windows preset (mingw-w64, nasm, autotools, GoogleTest's source, wine)
 # need too. It runs apt-get as it is when run as root (a container or CI)
-# and through sudo otherwise; without either it says what to run as root. While another apt or dpkg holds its lock, it
-# waits up to ten minutes instead of failing.
+# and through sudo otherwise; without either, it says what to run as root
+# (unless all is installed already). While another apt or dpkg holds its
+# lock, it waits up to ten minutes instead of failing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 mapfile -t builddepends < <(sed -n '/^Build-Depends:/,/^[A-Z]/p' debian/control | sed '$d' |
