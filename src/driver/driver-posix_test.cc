@@ -391,8 +391,8 @@ TEST_F(Run, TheKeyWaitTakesOneKeyOnATerminalAndPutsItBack) {
       setsid();
       const int in = open(terminal.c_str(), O_RDWR);
       const int out = c.logtofile ? open((capture / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644) : in;
-      if (in < 0 || out < 0 || ioctl(in, TIOCSCTTY, 0) != 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
-          dup2(in, 2) < 0 || chdir((c.unlistable ? unlistable.string() : dir.path()).c_str()) != 0)
+      if (in < 0 || out < 0 || ioctl(in, TIOCSCTTY, 0) != 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(in, 2) < 0 ||
+          chdir((c.unlistable ? unlistable.string() : dir.path()).c_str()) != 0)
         _exit(126);
       execvp(argv[0], argv.data());
       _exit(127);
