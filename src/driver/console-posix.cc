@@ -67,8 +67,8 @@ int nextbyte(bool first) {
 
 // Reads the rest of the key that begins with the byte given: an escape
 // sequence (CSI: ESC [ parameters final; SS3: ESC O final; ESC and a key,
-// as Alt gives it; ESC alone) or a UTF-8 character of any length.
-void readrestofkey(int first) {
+// as Alt gives it, once; ESC alone) or a UTF-8 character of any length.
+void readrestofkey(int first, bool alt = false) {
   if (first == 0x1b) {
     const int next = nextbyte(false);
     if (next == '[') {
@@ -78,8 +78,8 @@ void readrestofkey(int first) {
       for (int length = 0; byte >= 0x20 && byte < 0x40 && length < longestsequence; ++length) byte = nextbyte(false);
     } else if (next == 'O') {
       nextbyte(false);
-    } else if (next >= 0) {
-      readrestofkey(next);
+    } else if (next >= 0 && !alt) {
+      readrestofkey(next, true);
     }
     return;
   }

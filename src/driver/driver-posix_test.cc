@@ -356,6 +356,7 @@ TEST_F(Run, TheKeyWaitTakesOneKeyOnATerminalAndPutsItBack) {
       {"F5", "\x1b[15~"},
       {"F1 as SS3", "\x1bOP"},
       {"Alt and a letter", "\x1bx"},
+      {"Alt and an arrow", "\x1b\x1b[A"},
       {"a lone escape", "\x1b"},
       {"a 2-byte character", "\xc3\xa9"},
       {"a 3-byte character", "\xe2\x82\xac"},
