@@ -80,6 +80,7 @@ endif()
 # The tests, listed from the sources (nothing is run to list them, so no
 # emulator is needed before the tests themselves), with their labels.
 gtest_add_tests(TARGET vantrel_tests SOURCES ${tests} TEST_LIST found)
+set(skipnotes "${PROJECT_BINARY_DIR}/Testing/skipped")
 foreach(test IN LISTS found)
   if(test MATCHES "^Show\\.")
     set(labels frameserver)
@@ -93,8 +94,12 @@ foreach(test IN LISTS found)
   if(CMAKE_CROSSCOMPILING_EMULATOR)
     list(APPEND labels emulated)
   endif()
-  set_tests_properties(${test} PROPERTIES LABELS "${labels}" SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
+  set_tests_properties(${test} PROPERTIES LABELS "${labels}" SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]"
+    ENVIRONMENT_MODIFICATION "VANTREL_SKIPPED=set:${here}${skipnotes}")
 endforeach()
+# CTest ends its run with one line naming the tests that skipped and why
+# (cmake/skipped.cmake), from the notes they leave in this folder.
+configure_file(cmake/CTestCustom.cmake.in "${CMAKE_BINARY_DIR}/CTestCustom.cmake" @ONLY)
 if(WIN32 AND CMAKE_CROSSCOMPILING_EMULATOR)
   include(cmake/wine.cmake)
   set_tests_properties(${found} PROPERTIES FIXTURES_REQUIRED wine)

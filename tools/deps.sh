@@ -8,8 +8,9 @@
 # machine; it makes arm64 known to apt, for tools/arm64-sysroot.sh) and the
 # windows preset (mingw-w64, nasm, autotools, GoogleTest's source, wine)
 # need too. It runs apt-get as it is when run as root (a container or CI)
-# and through sudo otherwise. While another apt or dpkg holds its lock, it
-# waits up to ten minutes instead of failing.
+# and through sudo otherwise; without either, it says what to run as root
+# (unless all is installed already). While another apt or dpkg holds its
+# lock, it waits up to ten minutes instead of failing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 mapfile -t builddepends < <(sed -n '/^Build-Depends:/,/^[A-Z]/p' debian/control | sed '$d' |
@@ -34,7 +35,24 @@ for what in "$@"; do
   esac
 done
 asroot=()
-[ "$(id -u)" = 0 ] || asroot=(sudo)
+if [ "$(id -u)" != 0 ]; then
+  if ! command -v sudo >/dev/null; then
+    installed=$(dpkg-query -W -f='${db:Status-Status}\n' "${want[@]}" 2>/dev/null | grep -cx installed || true)
+    missingarch=$(for arch in "${foreign[@]}"; do dpkg --print-foreign-architectures | grep -qx "$arch" || echo "$arch"; done)
+    if [ "$installed" = "${#want[@]}" ] && [ -z "$missingarch" ]; then
+      echo "deps.sh: everything it would install is installed already"
+      exit 0
+    fi
+    {
+      echo "deps.sh: installing packages needs root, and there is no sudo: run it as root, or install sudo."
+      echo "As root it runs:"
+      for arch in "${foreign[@]}"; do echo "  dpkg --add-architecture $arch"; done
+      echo "  apt-get update && apt-get install -y --no-install-recommends ${want[*]}"
+    } >&2
+    exit 1
+  fi
+  asroot=(sudo)
+fi
 export DEBIAN_FRONTEND=noninteractive
 for arch in "${foreign[@]}"; do
   dpkg --print-foreign-architectures | grep -qx "$arch" || "${asroot[@]}" dpkg --add-architecture "$arch"

@@ -1,6 +1,8 @@
 #include "driver/console.h"
 
+#include <poll.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -15,6 +17,12 @@ termios before;
 termios keyed;
 
 constexpr int waitsignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
+
+// How long the next byte of a key may take: the bytes of one key come
+// together, even over a slow link; a key pressed later is the shell's.
+constexpr int keybytems = 100;
+// The longest escape sequence read as one key; a longer one is cut there.
+constexpr int longestsequence = 32;
 
 void keymode() { tcsetattr(0, TCSAFLUSH, &keyed); }
 void restore() { tcsetattr(0, TCSANOW, &before); }
@@ -39,6 +47,54 @@ extern "C" void leavewait(int sig) {
   errno = saved;
 }
 
+// The next byte from the terminal: waits for it, or only keybytems for
+// a byte that belongs to the key already begun. -1: none came.
+int nextbyte(bool first) {
+  for (;;) {
+    pollfd ready{0, POLLIN, 0};
+    if (!first) {
+      const int n = poll(&ready, 1, keybytems);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return -1;
+    }
+    unsigned char byte;
+    const ssize_t n = read(0, &byte, 1);
+    if (n == 1) return byte;
+    if (n < 0 && errno == EINTR) continue;
+    return -1;
+  }
+}
+
+// Reads the rest of the key that begins with the byte given: an escape
+// sequence (CSI: ESC [ parameters final; SS3: ESC O final; ESC and a key,
+// as Alt gives it, once; ESC alone) or a UTF-8 character of any length.
+void readrestofkey(int first, bool alt = false) {
+  if (first == 0x1b) {
+    const int next = nextbyte(false);
+    if (next == '[') {
+      int byte = nextbyte(false);
+      if (byte == '[') byte = nextbyte(false);  // the Linux console's F1 to F5: ESC [ [ A
+      // Parameter and intermediate bytes (0x20 to 0x3f) up to a final byte.
+      for (int length = 0; byte >= 0x20 && byte < 0x40 && length < longestsequence; ++length) byte = nextbyte(false);
+    } else if (next == 'O') {
+      nextbyte(false);
+    } else if (next >= 0 && !alt) {
+      readrestofkey(next, true);
+    }
+    return;
+  }
+  const int following = first >= 0xf0 ? 3 : first >= 0xe0 ? 2 : first >= 0xc0 ? 1 : 0;
+  for (int i = 0; i < following && nextbyte(false) >= 0; ++i) {
+  }
+}
+
+// Whether standard input and standard output are one terminal: only then
+// has the user seen the prompt the key answers.
+bool promptseen() {
+  struct stat in {}, out {};
+  return isatty(0) == 1 && isatty(1) == 1 && fstat(0, &in) == 0 && fstat(1, &out) == 0 && in.st_rdev == out.st_rdev;
+}
+
 }  // namespace
 
 void setupprocess() {
@@ -56,7 +112,7 @@ bool logisterminal() { return isatty(1) == 1; }
 void waitforkey() {
   // Only a terminal in whose foreground the run is has a key to press;
   // standard input of any other kind belongs to whoever started the run.
-  if (isatty(0) != 1 || tcgetpgrp(0) != getpgrp() || tcgetattr(0, &before) != 0) return;
+  if (!promptseen() || tcgetpgrp(0) != getpgrp() || tcgetattr(0, &before) != 0) return;
   keyed = before;
   keyed.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
   keyed.c_cc[VMIN] = 1;
@@ -69,9 +125,8 @@ void waitforkey() {
     if (old[i].sa_handler != SIG_IGN) sigaction(waitsignals[i], &action, nullptr);
   }
   keymode();
-  char key;
-  while (read(0, &key, 1) < 0 && errno == EINTR) {
-  }
+  const int key = nextbyte(true);
+  if (key >= 0) readrestofkey(key);
   restore();
   for (size_t i = 0; i < std::size(waitsignals); ++i) sigaction(waitsignals[i], &old[i], nullptr);
 }

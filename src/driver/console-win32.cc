@@ -48,11 +48,13 @@ void restoreconsole() {
 bool logisterminal() { return _isatty(1) != 0; }
 
 void waitforkey() {
+  // Only a console that showed the prompt has a key to press for it; input
+  // of any other kind (a pipe, a file) is not read.
   input = GetStdHandle(STD_INPUT_HANDLE);
-  if (!GetConsoleMode(input, &inputmode)) return;  // not a console: nothing is read
+  if (!GetConsoleMode(input, &inputmode) || !isconsole(STD_OUTPUT_HANDLE)) return;
   SetConsoleCtrlHandler(leavewait, TRUE);
   // One key, without Enter and without echo; keys pressed during the run
-  // do not count.
+  // do not count. A key event is a whole key, whatever characters it types.
   SetConsoleMode(input, inputmode & ~(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT));
   FlushConsoleInputBuffer(input);
   for (;;) {

@@ -16,10 +16,14 @@ void restoreconsole();
 // Whether standard output is a terminal.
 bool logisterminal();
 
-// Waits for one key, where standard input is the terminal (the console) the
-// run is in front of; reads nothing from input of any other kind (a pipe, a
-// file), which belongs to whoever started the run. The terminal takes the
-// key without Enter and without echoing it, and is put back as it was on
-// every way out, a signal included. Called with no interruptguard alive, so
-// that an interruption ends the wait, and the process, at once.
+// Waits for one key, where standard input and standard output are the
+// terminal (the console) the run is in front of, so that the user saw the
+// prompt; reads nothing from input of any other kind (a pipe, a file), which
+// belongs to whoever started the run, nor when the log goes elsewhere. The
+// key is read whole: all bytes of an escape sequence (an arrow, a function
+// key, Alt and a key) or of a UTF-8 character, none left for the shell. The
+// terminal takes the key without Enter and without echoing it, and is put
+// back as it was on every way out, a signal included. Called with no
+// interruptguard alive, so that an interruption ends the wait, and the
+// process, at once.
 void waitforkey();

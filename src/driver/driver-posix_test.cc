@@ -344,46 +344,108 @@ TEST_F(Run, StandardInputIsLeftToWhoeverStartedTheRun) {
 
 TEST_F(Run, TheKeyWaitTakesOneKeyOnATerminalAndPutsItBack) {
   still("DSC0001.JPG", 80, 60, red);
-  for (const bool interrupted : {false, true}) {
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  struct {
+    const char* what;
+    std::string key;  // what the terminal sends; empty: SIGTERM, or no wait at all
+    bool waits = true;
+    bool logtofile = false;  // `vantrel > log` on the terminal: nobody saw the prompt
+    bool unlistable = false;
+  } const cases[] = {
+      {"a letter", "x"},
+      {"an arrow", "\x1b[A"},
+      {"F5", "\x1b[15~"},
+      {"F1 as SS3", "\x1bOP"},
+      {"Alt and a letter", "\x1bx"},
+      {"Alt and an arrow", "\x1b\x1b[A"},
+      {"a lone escape", "\x1b"},
+      {"a 2-byte character", "\xc3\xa9"},
+      {"a 3-byte character", "\xe2\x82\xac"},
+      {"an interruption", ""},
+      {"the log in a file", "", false, true},
+      {"a folder that cannot be listed", "", false, false, true},  // last: it may be skipped
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(master, 0);
     ASSERT_EQ(grantpt(master), 0);
     ASSERT_EQ(unlockpt(master), 0);
     const std::string terminal = ptsname(master);
     tempdir capture;
+    // Enterable, not listable; root lists any folder, so the run is somebody else's.
+    const fs::path unlistable = capture / "unlistable";
+    fs::create_directory(unlistable);
+    chmod(unlistable.c_str(), 0333);
+    std::vector<std::string> command;
+    if (c.unlistable && geteuid() == 0) {
+      std::string why;
+      command = asnobody(&why);
+      if (command.empty()) GTEST_SKIP() << why;
+    }
+    command.push_back(VANTREL_BINARY);
+    std::vector<char*> argv;
+    for (std::string& word : command) argv.push_back(word.data());
+    argv.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
-      // In a session of its own, with the terminal as its standard input.
+      // In a session of its own, with the terminal as its standard streams.
       setsid();
       const int in = open(terminal.c_str(), O_RDWR);
-      const int out = open((capture / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (in < 0 || out < 0 || ioctl(in, TIOCSCTTY, 0) != 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
-          dup2(out, 2) < 0 || chdir(dir.path().c_str()) != 0)
+      const int out = c.logtofile ? open((capture / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644) : in;
+      if (in < 0 || out < 0 || ioctl(in, TIOCSCTTY, 0) != 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(in, 2) < 0 ||
+          chdir((c.unlistable ? unlistable.string() : dir.path()).c_str()) != 0)
         _exit(126);
-      execl(VANTREL_BINARY, VANTREL_BINARY, nullptr);
+      execvp(argv[0], argv.data());
       _exit(127);
     }
     const int slave = open(terminal.c_str(), O_RDWR | O_NOCTTY);
     termios before{};
     ASSERT_EQ(tcgetattr(slave, &before), 0);
+    std::string shown;  // what the terminal shows
+    const auto show = [&] {
+      char buffer[4096];
+      for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) shown.append(buffer, static_cast<size_t>(n));
+    };
     const auto start = std::chrono::steady_clock::now();
-    while (readfile(capture / "out").find("press any key!") == std::string::npos &&
+    while (c.waits && (show(), shown.find("press any key!") == std::string::npos) &&
            std::chrono::steady_clock::now() - start < std::chrono::seconds(30))
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    termios waiting{};
-    ASSERT_EQ(tcgetattr(slave, &waiting), 0);
-    EXPECT_EQ(waiting.c_lflag & (ICANON | ECHO), 0u) << "the terminal waits for a line";
-    int status = 0;
-    EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0) << "the run did not wait";
-    if (interrupted)
-      kill(pid, SIGTERM);
-    else
-      ASSERT_EQ(write(master, "x", 1), 1);  // one key, no Enter
-    EXPECT_EQ(finishprogram(pid, std::chrono::seconds(10)).status, interrupted ? 128 + SIGTERM : 0);
+    if (c.waits) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      termios waiting{};
+      ASSERT_EQ(tcgetattr(slave, &waiting), 0);
+      EXPECT_EQ(waiting.c_lflag & (ICANON | ECHO), 0u) << "the terminal waits for a line";
+      int status = 0;
+      EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0) << "the run did not wait";
+      if (c.key.empty())
+        kill(pid, SIGTERM);
+      else
+        ASSERT_EQ(write(master, c.key.data(), c.key.size()), static_cast<ssize_t>(c.key.size()));  // no Enter
+    }
+    const int expected = c.unlistable ? 1 : c.waits && c.key.empty() ? 128 + SIGTERM : 0;
+    EXPECT_EQ(finishprogram(pid, std::chrono::seconds(10)).status, expected);
+    chmod(unlistable.c_str(), 0700);
+    show();
+    if (c.logtofile) {
+      EXPECT_NE(readfile(capture / "out").find("press any key!"), std::string::npos);
+    }
+    if (c.unlistable) {
+      EXPECT_NE(shown.find("Opendir failure;terminating\r\nvantrel: cannot open the current directory: "),
+                std::string::npos)
+          << shown;
+    }
     termios after{};
     ASSERT_EQ(tcgetattr(slave, &after), 0);
     EXPECT_EQ(after.c_lflag, before.c_lflag) << "the terminal was not put back";
+    // Whatever is left on the terminal, the shell would read next.
+    termios peek = after;
+    peek.c_lflag &= static_cast<tcflag_t>(~ICANON);
+    peek.c_cc[VMIN] = 0;
+    peek.c_cc[VTIME] = 0;
+    ASSERT_EQ(tcsetattr(slave, TCSANOW, &peek), 0);
+    char left[16];
+    const ssize_t n = read(slave, left, sizeof left);
+    EXPECT_EQ(std::string(left, static_cast<size_t>(std::max<ssize_t>(n, 0))), "") << "left for the shell";
     close(slave);
     close(master);
   }

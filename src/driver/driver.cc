@@ -215,7 +215,8 @@ int runslideshow(const runoptions& options, std::ostream& log, std::ostream& err
   std::unique_ptr<folderlisting> folder;
   if (options.folder.empty() || enterfolder(options.folder, &reason)) folder = std::make_unique<folderlisting>(".");
   if (!folder || !folder->ok()) {
-    log << "Opendir failure;terminating";
+    // A terminal ends the line, so that the reason on standard error starts one of its own.
+    log << "Opendir failure;terminating" << (options.escapelog ? "\n" : "");
     reportfailure(log, err, "cannot open " + which + ": " + (folder ? folder->error() : reason));
     return runnodirectory;
   }

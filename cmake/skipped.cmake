@@ -1,0 +1,26 @@
+# cmake -DFOLDER=<folder> -P skipped.cmake: CTest runs it after the tests
+# (CTestCustom.cmake, from tests.cmake), to end the run with one line that
+# names each test that skipped and why, from the notes the test program
+# left in FOLDER; a run that skipped nothing ends as it was.
+file(GLOB notes LIST_DIRECTORIES false "${FOLDER}/*")
+list(LENGTH notes count)
+if(count EQUAL 0)
+  return()
+endif()
+set(line "")
+foreach(note IN LISTS notes)
+  get_filename_component(name "${note}" NAME)
+  file(READ "${note}" why)
+  string(REGEX REPLACE "[\r\n]+" " " why "${why}")
+  string(STRIP "${why}" why)
+  if(NOT line STREQUAL "")
+    string(APPEND line ", ")
+  endif()
+  string(APPEND line "${name} (${why})")
+endforeach()
+if(count EQUAL 1)
+  set(tests "test")
+else()
+  set(tests "tests")
+endif()
+execute_process(COMMAND "${CMAKE_COMMAND}" -E echo "skipped ${count} ${tests}: ${line}")
