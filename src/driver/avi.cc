@@ -5,7 +5,6 @@
 #include "base/io.h"
 #include "slide/slide.h"
 
-const char videoname[] = "outhuffy.avi";
 
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include "driver/folder.h"
 #include "driver/report.h"
+#include "script/script.h"
 #include "worker/wire.h"
 
 commitment processimage(int& counter, const std::string& name, const slideresult& made,

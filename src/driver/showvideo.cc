@@ -50,6 +50,7 @@ bool makevideo(const videooptions& options, int, const std::vector<int>&, interr
 #include <chrono>
 #include <cstring>
 
+#include "script/script.h"
 #include "slide/slide.h"
 #include "video/media.h"
 #include "video/render.h"

@@ -43,12 +43,6 @@ picturesize fitpicture(unsigned width, unsigned height) {
   return {static_cast<unsigned>(std::max<uint64_t>(1, (2 * 540 * w + h) / (2 * h))), frameheight};
 }
 
-std::string slidename(int slide) {
-  std::string digits = std::to_string(slide);
-  if (digits.size() < 4) digits.insert(0, 4 - digits.size(), '0');
-  return "out" + digits + ".jpg";
-}
-
 slideresult makeframe(const char* name, const void* data, size_t size) {
   slideresult r;
   const loadstatus loaded = loadimage(name, data, size, &r.reason);

@@ -47,9 +47,6 @@ struct picturesize {
 };
 picturesize fitpicture(unsigned width, unsigned height);
 
-// "out" + the slide number padded with zeros to four digits + ".jpg".
-std::string slidename(int slide);
-
 enum class slidestate : uint32_t { framed, unloadable, toolarge, unscalable, unencodable };
 
 // What became of one still.

@@ -77,13 +77,6 @@ TEST(FitPicture, KeepsTheTrueShapeOnAFourByThreeScreen) {
   }
 }
 
-TEST(SlideName, PadsToFourDigits) {
-  EXPECT_EQ(slidename(1), "out0001.jpg");
-  EXPECT_EQ(slidename(42), "out0042.jpg");
-  EXPECT_EQ(slidename(9999), "out9999.jpg");
-  EXPECT_EQ(slidename(10000), "out10000.jpg");
-}
-
 TEST(Orientation, TurnsEveryWayByMovingPixels) {
   // Stored 3 x 2, one byte a pixel:  a b c
   //                                  d e f
