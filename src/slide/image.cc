@@ -2,6 +2,7 @@
 
 #include "slide/jpeg.h"
 #include "slide/orientation.h"
+#include "slide/slide.h"
 
 #include <IL/il.h>
 #include <IL/ilu.h>
@@ -347,8 +348,4 @@ bool encodejpeg(size_t limit, std::string* jpeg, std::string* reason) {
   *reason = said.empty() ? "the JPEG writer made no whole frame" : said;
   jpeg->clear();
   return false;
-}
-
-bool wholejpeg(const char* jpeg, size_t size) {
-  return size >= 4 && std::memcmp(jpeg, "\xff\xd8", 2) == 0 && std::memcmp(jpeg + size - 2, "\xff\xd9", 2) == 0;
 }

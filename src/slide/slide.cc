@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <utility>
 
@@ -41,6 +42,10 @@ picturesize fitpicture(unsigned width, unsigned height) {
   // a wide. Halves round up.
   if (3 * w >= 4 * h) return {framewidth, static_cast<unsigned>(std::max<uint64_t>(1, (2 * 768 * h + w) / (2 * w)))};
   return {static_cast<unsigned>(std::max<uint64_t>(1, (2 * 540 * w + h) / (2 * h))), frameheight};
+}
+
+bool wholejpeg(const char* jpeg, size_t size) {
+  return size >= 4 && std::memcmp(jpeg, "\xff\xd8", 2) == 0 && std::memcmp(jpeg + size - 2, "\xff\xd9", 2) == 0;
 }
 
 slideresult makeframe(const char* name, const void* data, size_t size) {
