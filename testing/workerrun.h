@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "testdir.h"
-#include "worker/interrupt.h"
+#include "base/interrupt.h"
 #include "worker/pool.h"
 #include "worker/subprocess.h"
 

@@ -1,5 +1,6 @@
 #include "driver/commit.h"
 
+#include "base/text.h"
 #include "driver/folder.h"
 #include "driver/report.h"
 #include "script/script.h"

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "base/output.h"
+#include "base/text.h"
 #include "driver/commandline.h"
 #include "driver/commit.h"
 #include "driver/console.h"
@@ -22,7 +23,7 @@
 #include "script/script.h"
 #include "slide/image.h"
 #include "slide/slide.h"
-#include "worker/interrupt.h"
+#include "base/interrupt.h"
 #include "worker/pool.h"
 #include "worker/wire.h"
 

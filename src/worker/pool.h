@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "slide/slide.h"
-#include "worker/interrupt.h"
+#include "base/interrupt.h"
 #include "worker/subprocess.h"
 
 // One worker per usable CPU, never more than there are stills, and only as

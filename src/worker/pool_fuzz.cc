@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "fakeworkers.h"
-#include "worker/interrupt.h"
+#include "base/interrupt.h"
 #include "worker/pool.h"
 
 namespace {

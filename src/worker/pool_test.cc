@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "fakeworkers.h"
-#include "worker/interrupt.h"
+#include "base/interrupt.h"
 #include "worker/wire.h"
 
 namespace {

@@ -24,7 +24,7 @@
 
 #include "base/io.h"
 #include "worker/child.h"
-#include "worker/interrupt-posix.h"
+#include "base/interrupt-posix.h"
 #include "worker/wire.h"
 
 namespace {

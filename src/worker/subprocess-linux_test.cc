@@ -21,7 +21,7 @@
 #include "base/io.h"
 #include "testprocess.h"
 #include "workerrun.h"
-#include "worker/interrupt.h"
+#include "base/interrupt.h"
 #include "worker/pool.h"
 #include "worker/wire.h"
 

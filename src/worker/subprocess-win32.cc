@@ -28,7 +28,7 @@
 #include <thread>
 
 #include "worker/child.h"
-#include "worker/interrupt-win32.h"
+#include "base/interrupt-win32.h"
 #include "worker/wire.h"
 
 namespace {

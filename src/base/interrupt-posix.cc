@@ -1,4 +1,4 @@
-#include "worker/interrupt-posix.h"
+#include "base/interrupt-posix.h"
 
 #include <unistd.h>
 
