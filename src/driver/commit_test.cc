@@ -18,7 +18,7 @@ const rgb red{220, 30, 30}, blue{30, 40, 210}, green{40, 200, 60}, black{0, 0, 0
 // test pictures included) initialises it.
 const bool libraryready = (initimagelibrary(), true);
 
-// processimage in a fresh folder, with the streams captured.
+// commitslide in a fresh folder, with the streams captured.
 class ProcessImage : public ::testing::Test {
  protected:
   // Both halves of a slide, as a run does them; a missing still gets the
@@ -32,7 +32,7 @@ class ProcessImage : public ::testing::Test {
       made.reason = "could not open file (No such file or directory)";
     }
     std::string failure;
-    const commitment c = processimage(counter, name, made, "", slidestreams{log, err}, frames, &failure);
+    const commitment c = commitslide(counter, name, made, "", slidestreams{log, err}, frames, &failure);
     EXPECT_EQ(failure, "");
     return c == commitment::slide;
   }

@@ -97,7 +97,7 @@ slidesmade makeslides(const std::vector<std::string>& stills, int& counter, cons
           result.reason = "changed while it was read";
         }
         std::string failure;
-        switch (processimage(counter, stills[i], result, diagnostics, streams, frames, &failure)) {
+        switch (commitslide(counter, stills[i], result, diagnostics, streams, frames, &failure)) {
           case commitment::slide: break;
           case commitment::skipped: made.complete = false; break;
           case commitment::stopped: pool.stop(failure); break;
@@ -218,14 +218,14 @@ int runslideshow(const runoptions& options, std::ostream& log, std::ostream& err
   if (!folder || !folder->ok()) {
     log << "Opendir failure;terminating";
     reportfailure(log, err, "cannot open " + which + ": " + (folder ? folder->error() : reason));
-    return runnodirectory;
+    return runrefused;
   }
   folderlock lock;
   switch (lock.acquire(&reason)) {
     case folderlock::outcome::held: break;
     case folderlock::outcome::busy:
       reportfailure(log, err, escapedname(currentfolder()) + ": busy: another vantrel run is working in this folder");
-      return runnodirectory;
+      return runrefused;
     case folderlock::outcome::failed:
       reportfailure(log, err, stopped("cannot hold " + which + ": " + reason));
       return runincomplete;
@@ -266,7 +266,7 @@ int runcommand(const std::vector<std::string>& args) {
       mistake = "--video " + line.video + ": " + reason;
     if (!mistake.empty()) {
       std::cerr << "vantrel: " << escapedname(mistake) << '\n' << usageline << std::flush;
-      status = runnodirectory;
+      status = runrefused;
     } else {
       outputfile log(1);
       runoptions run{line.folder, logisterminal(), line.fit, {}, {}};
@@ -280,7 +280,7 @@ int runcommand(const std::vector<std::string>& args) {
       if (!log.close()) {
         std::cerr << "vantrel: standard output: cannot write the log: " << log.error() << std::endl;
         status = std::max(status, runincomplete);
-      } else if (status != runnodirectory) {
+      } else if (status != runrefused) {
         waitforkey();
       }
     }

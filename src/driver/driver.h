@@ -31,7 +31,7 @@
 
 // Exit statuses of a run.
 constexpr int runcomplete = 0;     // every still became a slide, the script was written
-constexpr int runnodirectory = 1;  // a mistake on the command line, a folder that cannot be opened or is busy
+constexpr int runrefused = 1;      // refused: a mistake on the command line, a folder that cannot be opened or is busy
 constexpr int runincomplete = 2;   // a still or the log failed, or the run failed and left the kit as it was
 
 bool isstill(std::string_view name);
