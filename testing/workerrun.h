@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "testdir.h"
 #include "base/interrupt.h"
+#include "testdir.h"
 #include "worker/pool.h"
 #include "worker/subprocess.h"
 

@@ -7,6 +7,8 @@
 #include <regex>
 
 #include "driver/driver_test.h"
+#include "driver/entry.h"
+#include "driver/listing.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "fakeworkers.h"
 #include "base/interrupt.h"
+#include "fakeworkers.h"
 #include "worker/pool.h"
 
 namespace {

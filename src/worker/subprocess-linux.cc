@@ -22,9 +22,9 @@
 #include <csignal>
 #include <cstring>
 
+#include "base/interrupt-posix.h"
 #include "base/io.h"
 #include "worker/child.h"
-#include "base/interrupt-posix.h"
 #include "worker/wire.h"
 
 namespace {

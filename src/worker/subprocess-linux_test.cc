@@ -18,12 +18,12 @@
 
 #include <pthread.h>
 
+#include "base/interrupt.h"
 #include "base/io.h"
 #include "testprocess.h"
-#include "workerrun.h"
-#include "base/interrupt.h"
 #include "worker/pool.h"
 #include "worker/wire.h"
+#include "workerrun.h"
 
 namespace {
 

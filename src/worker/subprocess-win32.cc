@@ -27,8 +27,8 @@
 #include <random>
 #include <thread>
 
-#include "worker/child.h"
 #include "base/interrupt-win32.h"
+#include "worker/child.h"
 #include "worker/wire.h"
 
 namespace {
