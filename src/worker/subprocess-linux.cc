@@ -120,7 +120,7 @@ std::string deathreason(int status) {
 
 // Appends at most limit bytes from a non-blocking descriptor; false at its end.
 bool drain(int fd, std::string* into, size_t limit) {
-  char chunk[1 << 16];
+  char chunk[iochunk];
   while (limit > 0) {
     const ssize_t n = ::read(fd, chunk, std::min(sizeof chunk, limit));
     if (n > 0) {

@@ -28,6 +28,7 @@
 #include <thread>
 
 #include "base/interrupt-win32.h"
+#include "base/io.h"
 #include "worker/child.h"
 #include "worker/wire.h"
 
@@ -95,7 +96,7 @@ bool takewaiting(HANDLE pipe, std::string* into, size_t limit) {
     DWORD waiting = 0;
     if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &waiting, nullptr)) return GetLastError() != ERROR_BROKEN_PIPE;
     if (waiting == 0) return true;
-    char chunk[1 << 16];
+    char chunk[iochunk];
     DWORD got = 0;
     if (!ReadFile(pipe, chunk, std::min<DWORD>({waiting, sizeof chunk, static_cast<DWORD>(limit)}), &got, nullptr))
       return false;
@@ -139,7 +140,7 @@ class pipereader {
 
  private:
   void run() {
-    char chunk[1 << 16];
+    char chunk[iochunk];
     for (;;) {
       DWORD got = 0;
       if (!ReadFile(pipe_, chunk, sizeof chunk, &got, nullptr) || got == 0) break;
@@ -259,7 +260,7 @@ HANDLE handlefrom(const std::string& number) {
 bool makepipe(HANDLE* parent, HANDLE* child, bool childreads) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   HANDLE read, write;
-  if (!CreatePipe(&read, &write, &inherit, 1 << 16)) return false;
+  if (!CreatePipe(&read, &write, &inherit, static_cast<DWORD>(iochunk))) return false;
   *parent = childreads ? write : read;
   *child = childreads ? read : write;
   SetHandleInformation(*parent, HANDLE_FLAG_INHERIT, 0);
