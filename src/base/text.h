@@ -1,7 +1,3 @@
-// base: what every module may use, and nothing of the tool's own: buffered
-// output (output.h), whole reads and writes (io.h), text fit for the
-// terminal (this file).
-//
 // Text fit for the user's terminal.
 #pragma once
 

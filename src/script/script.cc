@@ -1,3 +1,6 @@
+// src/script/ (this folder): the text of anim.avs and the kit's file names
+// it speaks of (script.h), and the show's timeline, which the script and
+// the rendered video share (timeline.h). No file is opened here.
 #include "script/script.h"
 
 #include <cstdio>
