@@ -338,9 +338,16 @@ TEST_F(Run, FramesOfAnEarlierRunDoNotOutliveIt) {
   writefile(dir / "out0007.jpg.bak", "not a frame's name: kept");
   fs::remove(dir / "DSC0005.JPG");
   fs::remove(dir / "DSC0006.JPG");
+  // What a run of all six, killed before its commit, left: this rerun, with
+  // fewer stills, writes no draft over frames 5 and 6, so only its listing
+  // clears them away, unlisted and unremarked.
+  const std::string left[] = {draftframename(5), draftframename(6), draftvideoname};
+  for (const std::string& name : left) writefile(dir / name, "left by a killed run");
   runresult r = run();
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "vantrel: removed out0005.jpg and out0006.jpg, frames of an earlier run\n");
+  for (const std::string& name : left) EXPECT_FALSE(fs::exists(dir / name)) << name;
+  EXPECT_EQ(r.out.find("file:.out"), std::string::npos) << r.out;
   for (int n = 1; n <= 4; ++n) EXPECT_TRUE(fs::exists(dir / slidename(n))) << n;
   EXPECT_FALSE(fs::exists(dir / "out0005.jpg"));
   EXPECT_FALSE(fs::exists(dir / "out0006.jpg"));
