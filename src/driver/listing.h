@@ -12,6 +12,7 @@
 
 #include "driver/folder.h"
 
+// Whether name is a still's: it begins with "DSC" and contains ".JPG".
 bool isstill(std::string_view name);
 
 // How the listing is logged.
