@@ -7,6 +7,7 @@
 
 #include <cstdio>
 
+#include "script/script.h"
 #include "slide/slide.h"
 
 int main(int argc, char** argv) {

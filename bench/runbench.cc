@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "script/script.h"
 #include "slide/slide.h"
 #include "testprocess.h"
 

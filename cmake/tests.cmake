@@ -1,10 +1,13 @@
 # The test suite: one GoogleTest program, vantrel_tests, whose tests CTest
-# runs one by one, each with its labels:
-#   unit         a module's own tests, in the test program's process (and
-#                the workers it starts)
-#   end-to-end   the built vantrel, run as a user runs it
-#   corpus       end to end on the camera stills in VANTREL_CORPUS
-#   frameserver  the script rendered by AviSynth+ (VANTREL_FRAMESERVER_TESTS)
+# runs one by one, each with its labels, which follow the file a test is in
+# (testlabels below), not its name:
+#   unit         a module's own tests (src/<module>/*_test.cc), in the test
+#                program's process (and the workers it starts)
+#   end-to-end   the built vantrel, run as a user runs it (driver_test.cc,
+#                driver-*_test.cc)
+#   corpus       also: a test that reads the camera stills in VANTREL_CORPUS
+#   frameserver  the script rendered by AviSynth+ (show_test.cc,
+#                VANTREL_FRAMESERVER_TESTS)
 #   emulated     every test of a cross build, run under its emulator
 # so that `ctest --preset test -L unit` runs a slice.
 enable_testing()
@@ -13,11 +16,11 @@ include(GoogleTest)
 set(tests
   testing/testmain.cc testing/workerrun.cc
   src/script/script_test.cc src/slide/slide_test.cc src/worker/wire_test.cc src/worker/pool_test.cc
-  src/driver/report_test.cc src/driver/commit_test.cc src/driver/avi_test.cc src/driver/kit_test.cc src/driver/driver_test.cc)
+  src/base/text_test.cc src/driver/report_test.cc src/driver/commit_test.cc src/driver/folder_test.cc src/driver/listing_test.cc src/driver/avi_test.cc src/driver/kit_test.cc src/driver/driver_test.cc)
 if(WIN32)
   list(APPEND tests src/worker/subprocess-win32_test.cc)
 else()
-  list(APPEND tests src/worker/subprocess-linux_test.cc src/base/output_test.cc src/driver/driver-posix_test.cc
+  list(APPEND tests src/worker/subprocess-linux_test.cc src/base/output_test.cc src/base/io_test.cc src/driver/driver-posix_test.cc
     src/script/show_test.cc)
 endif()
 if(VANTREL_VIDEO)
@@ -77,25 +80,59 @@ if(NOT WIN32)
   include(cmake/frameserver.cmake)
 endif()
 
-# The tests, listed from the sources (nothing is run to list them, so no
-# emulator is needed before the tests themselves), with their labels.
-gtest_add_tests(TARGET vantrel_tests SOURCES ${tests} TEST_LIST found)
-set(skipnotes "${PROJECT_BINARY_DIR}/Testing/skipped")
-foreach(test IN LISTS found)
-  if(test MATCHES "^Show\\.")
+# The labels of the tests in one source file: by the file, and corpus for
+# each test whose text names VANTREL_CORPUS.
+function(testlabels source out)
+  get_filename_component(file "${source}" NAME)
+  if(file STREQUAL "show_test.cc")
     set(labels frameserver)
-  elseif(test MATCHES "^Run\\.(CameraStillsFromTheCorpus|EveryOrientation)")
-    set(labels end-to-end corpus)
-  elseif(test MATCHES "^Run\\.")
+  elseif(file STREQUAL "driver_test.cc" OR file MATCHES "^driver-[a-z0-9]+_test\\.cc$")
     set(labels end-to-end)
   else()
     set(labels unit)
   endif()
-  if(CMAKE_CROSSCOMPILING_EMULATOR)
-    list(APPEND labels emulated)
+  set(${out} ${labels} PARENT_SCOPE)
+endfunction()
+
+# The tests, listed from the sources (nothing is run to list them, so no
+# emulator is needed before the tests themselves), with their labels.
+set(skipnotes "${PROJECT_BINARY_DIR}/Testing/skipped")
+set(found "")
+foreach(source IN LISTS tests)
+  if(NOT source MATCHES "_test\\.cc$")
+    continue()
   endif()
-  set_tests_properties(${test} PROPERTIES LABELS "${labels}" SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]"
-    ENVIRONMENT_MODIFICATION "VANTREL_SKIPPED=set:${here}${skipnotes}")
+  gtest_add_tests(TARGET vantrel_tests SOURCES ${source} TEST_LIST infile)
+  list(APPEND found ${infile})
+  testlabels(${source} filelabels)
+  # Each test's text, from its TEST line to the next (the file's own
+  # semicolons and brackets kept out of CMake's lists).
+  file(READ "${PROJECT_SOURCE_DIR}/${source}" text)
+  string(REPLACE ";" "," text "${text}")
+  string(REPLACE "[" "(" text "${text}")
+  string(REPLACE "]" ")" text "${text}")
+  string(REGEX REPLACE "\n(TEST(_F)?\\()" ";\\1" chunks "${text}")
+  set(corpustests "")
+  foreach(chunk IN LISTS chunks)
+    if(chunk MATCHES "^TEST(_F)?\\(([A-Za-z0-9_]+), *([A-Za-z0-9_]+)\\)")
+      set(test "${CMAKE_MATCH_2}.${CMAKE_MATCH_3}")
+      string(FIND "${chunk}" "VANTREL_CORPUS" at)
+      if(at GREATER -1)
+        list(APPEND corpustests "${test}")
+      endif()
+    endif()
+  endforeach()
+  foreach(test IN LISTS infile)
+    set(labels ${filelabels})
+    if(test IN_LIST corpustests)
+      list(APPEND labels corpus)
+    endif()
+    if(CMAKE_CROSSCOMPILING_EMULATOR)
+      list(APPEND labels emulated)
+    endif()
+    set_tests_properties(${test} PROPERTIES LABELS "${labels}" SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]"
+      ENVIRONMENT_MODIFICATION "VANTREL_SKIPPED=set:${here}${skipnotes}")
+  endforeach()
 endforeach()
 # CTest ends its run with one line naming the tests that skipped and why
 # (cmake/skipped.cmake), from the notes they leave in this folder.

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "base/interrupt.h"
 #include "testdir.h"
-#include "worker/interrupt.h"
 #include "worker/pool.h"
 #include "worker/subprocess.h"
 

@@ -6,6 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 
+// What one read or write through a descriptor moves at most, where the
+// tool picks: buffers, pipes, the chunks of a drain.
+constexpr size_t iochunk = size_t{64} << 10;
+
 // Writes all of data to the descriptor fd (a socket, a pipe or a file),
 // going on after partial writes and interruptions. Returns 0, or the errno
 // of the failure.

@@ -11,7 +11,7 @@
 // the first failure, which later calls would otherwise overwrite.
 class outputfile::fdbuf : public std::streambuf {
  public:
-  explicit fdbuf(int fd, bool owned) : buffer_(1 << 16), fd_(fd), owned_(owned) {
+  explicit fdbuf(int fd, bool owned) : buffer_(iochunk), fd_(fd), owned_(owned) {
     setp(buffer_.data(), buffer_.data() + buffer_.size());
   }
   ~fdbuf() override { closefd(); }

@@ -1,3 +1,10 @@
+// src/driver/ (this folder): the run, and everything it does to the user's
+// folder and console: the command line and the process entry (entry.h),
+// the listing of the stills (listing.h), the worker settings it starts
+// (workers.h), committing slides in order (commit.h), the kit it writes
+// and commits whole (kit.h, avi.h), the video it renders (showvideo.h),
+// the folder's files (folder.h) and the console (console.h). It alone
+// opens the stills and writes files.
 #include "driver/avi.h"
 
 #include <cstring>
@@ -5,7 +12,6 @@
 #include "base/io.h"
 #include "slide/slide.h"
 
-const char videoname[] = "outhuffy.avi";
 
 namespace {
 

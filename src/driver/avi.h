@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-extern const char videoname[];       // "outhuffy.avi"
 constexpr uint64_t avirifflimit = uint64_t{1} << 30;
 
 class aviwriter {

@@ -1,12 +1,14 @@
 #include "driver/commit.h"
 
+#include "base/text.h"
 #include "driver/folder.h"
 #include "driver/report.h"
+#include "script/script.h"
 #include "worker/wire.h"
 
-commitment processimage(int& counter, const std::string& name, const slideresult& made,
-                        const std::string& diagnostics, const slidestreams& out, kit& frames,
-                        std::string* failure) {
+commitment commitslide(int& counter, const std::string& name, const slideresult& made,
+                       const std::string& diagnostics, const slidestreams& out, kit& frames,
+                       std::string* failure) {
   out.log << "processimage:" << (out.escapelog ? escapedname(name) : name) << '\n';
   if (!diagnostics.empty()) {
     out.log.flush();

@@ -1,62 +1,24 @@
 #include "driver/driver.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <exception>
-#include <iostream>
 #include <memory>
-#include <new>
 #include <optional>
 #include <utility>
 
-#include "base/output.h"
-#include "driver/commandline.h"
+#include "base/interrupt.h"
+#include "base/text.h"
 #include "driver/commit.h"
 #include "driver/console.h"
 #include "driver/kit.h"
+#include "driver/listing.h"
 #include "driver/report.h"
 #include "driver/version.h"
+#include "driver/workers.h"
 #include "script/script.h"
-#include "slide/image.h"
 #include "slide/slide.h"
-#include "worker/interrupt.h"
 #include "worker/pool.h"
 #include "worker/wire.h"
 
 namespace {
-
-// What the run's workers do: the image work of a still.
-workersettings imageworker(const char* name, slideresult (*work)(const char*, const void*, size_t)) {
-  workersettings worker;
-  worker.name = name;
-  worker.setup = [] {
-    initimagelibrary(librarybudget);
-    warmupimagelibrary();
-  };
-  worker.work = work;
-  worker.memorylimit = librarybudget + stillfilelimit + (uint64_t{1} << 30);
-  return worker;
-}
-
-const workersettings& frameworker() {
-  static const workersettings settings = imageworker("frame", makeframe);
-  return settings;
-}
-
-// The same, for frames with each photo whole in its true shape (--fit).
-const workersettings& fitframeworker() {
-  static const workersettings settings = imageworker("fitframe", makefitframe);
-  return settings;
-}
-
-const workersettings* findworker(const std::string& name) {
-  for (const workersettings* w : {&frameworker(), &fitframeworker()})
-    if (name == w->name) return w;
-  return nullptr;
-}
 
 // How the making of the slides ended.
 struct slidesmade {
@@ -96,7 +58,7 @@ slidesmade makeslides(const std::vector<std::string>& stills, int& counter, cons
           result.reason = "changed while it was read";
         }
         std::string failure;
-        switch (processimage(counter, stills[i], result, diagnostics, streams, frames, &failure)) {
+        switch (commitslide(counter, stills[i], result, diagnostics, streams, frames, &failure)) {
           case commitment::slide: break;
           case commitment::skipped: made.complete = false; break;
           case commitment::stopped: pool.stop(failure); break;
@@ -177,33 +139,6 @@ int runinfolder(std::unique_ptr<folderlisting> folder, const std::string& which,
 
 }  // namespace
 
-bool isstill(std::string_view name) {
-  return name.substr(0, 3) == "DSC" && name.find(".JPG") != std::string_view::npos;
-}
-
-std::vector<std::string> liststills(folderlisting& folder, std::ostream& log, std::string* readerror,
-                                    const listoptions& options) {
-  std::vector<std::string> stills;
-  for (std::string name; !(options.interrupted && options.interrupted()) && folder.next(&name);) {
-    if (!options.draft.empty() && name == options.draft) {
-      if (options.draftshownas.empty()) continue;
-      name = options.draftshownas;
-    } else if (isdraft(name)) {
-      // Left by a run that died before it could put its kit in place.
-      removefile(name);
-      continue;
-    }
-    log << "file:" << (options.escape ? escapedname(name) : name) << '\n';
-    log.flush();
-    if (isstill(name)) stills.push_back(name);
-  }
-  if (readerror) *readerror = folder.error();
-  // One sort at the end gives the same list as keeping it sorted on every
-  // insertion, without the quadratic cost on large folders.
-  std::sort(stills.begin(), stills.end());
-  return stills;
-}
-
 int runslideshow(const runoptions& options, std::ostream& log, std::ostream& err) {
   log << "Vantrel " VANTREL_VERSION << '\n';
   // From here on an interruption is noted and answered between steps, so
@@ -218,14 +153,14 @@ int runslideshow(const runoptions& options, std::ostream& log, std::ostream& err
     // A terminal ends the line, so that the reason on standard error starts one of its own.
     log << "Opendir failure;terminating" << (options.escapelog ? "\n" : "");
     reportfailure(log, err, "cannot open " + which + ": " + (folder ? folder->error() : reason));
-    return runnodirectory;
+    return runrefused;
   }
   folderlock lock;
   switch (lock.acquire(&reason)) {
     case folderlock::outcome::held: break;
     case folderlock::outcome::busy:
       reportfailure(log, err, escapedname(currentfolder()) + ": busy: another vantrel run is working in this folder");
-      return runnodirectory;
+      return runrefused;
     case folderlock::outcome::failed:
       reportfailure(log, err, stopped("cannot hold " + which + ": " + reason));
       return runincomplete;
@@ -249,78 +184,3 @@ int runslideshow(const runoptions& options, std::ostream& log, std::ostream& err
   return runinfolder(std::move(folder), which, options, guard, log, err);
 }
 
-int runcommand(const std::vector<std::string>& args) {
-  serveifworker(args, findworker);
-  setupprocess();
-  const commandline line = parsecommandline(args);
-  std::string mistake = line.mistake, reason;
-  int status = runincomplete;
-  if (line.what == commandline::action::help || line.what == commandline::action::version) {
-    std::cout << (line.what == commandline::action::help ? helptext : versiontext) << std::flush;
-    status = std::cout ? 0 : runincomplete;
-  } else {
-    if (line.what == commandline::action::run && !line.folder.empty() && !isfolder(line.folder, &reason))
-      mistake = line.folder + ": " + reason;
-    if (line.what == commandline::action::run && mistake.empty() && !line.video.empty() &&
-        !(reason = videoproblem(line.video)).empty())
-      mistake = "--video " + line.video + ": " + reason;
-    if (!mistake.empty()) {
-      std::cerr << "vantrel: " << escapedname(mistake) << '\n' << usageline << std::flush;
-      status = runnodirectory;
-    } else {
-      outputfile log(1);
-      runoptions run{line.folder, logisterminal(), line.fit, {}, {}};
-      // Files named on the command line are where the run started; it
-      // runs in the folder.
-      const std::string here = currentfolder();
-      auto absolute = [&](const std::string& file) { return file.empty() || file[0] == '/' ? file : here + "/" + file; };
-      run.video = {absolute(line.video), line.video, line.title, absolute(line.music)};
-      run.script = {line.title, absolute(line.music)};
-      status = runslideshow(run, log.stream(), std::cerr);
-      if (!log.close()) {
-        std::cerr << "vantrel: standard output: cannot write the log: " << log.error() << std::endl;
-        status = std::max(status, runincomplete);
-      } else if (status != runnodirectory) {
-        waitforkey();
-      }
-    }
-  }
-  restoreconsole();
-  return status;
-}
-
-namespace {
-
-void sayoutofmemory() {
-  restoreconsole();
-  constexpr char message[] = "vantrel: out of memory\n";
-  std::fwrite(message, 1, sizeof message - 1, stderr);
-}
-
-// Where memory is so short that not even the exception can be made, the
-// runtime ends the program through here, with no exception or that one.
-[[noreturn]] void endedbytheruntime() {
-  try {
-    if (const std::exception_ptr thrown = std::current_exception()) std::rethrow_exception(thrown);
-  } catch (const std::bad_alloc&) {
-  } catch (...) {
-    std::abort();  // a fault of the program's own: as the runtime would
-  }
-  // The old kit is as it was; what this run wrote beside it, the next removes.
-  sayoutofmemory();
-  std::_Exit(runincomplete);
-}
-
-}  // namespace
-
-int runvantrel(int argc, char** argv) noexcept {
-  std::set_terminate(endedbytheruntime);
-  try {
-    return runcommand({argv + 1, argv + argc});
-  } catch (const std::bad_alloc&) {
-    // Everything the run had made is gone with its owners as the stack
-    // unwound: the workers are ended, the old kit is as it was.
-    sayoutofmemory();
-    return runincomplete;
-  }
-}

@@ -19,11 +19,8 @@
 // made so far is put in place, and the process then ends by that signal.
 #pragma once
 
-#include <functional>
 #include <ostream>
 #include <string>
-#include <string_view>
-#include <vector>
 
 #include "driver/folder.h"
 #include "driver/showvideo.h"
@@ -31,28 +28,8 @@
 
 // Exit statuses of a run.
 constexpr int runcomplete = 0;     // every still became a slide, the script was written
-constexpr int runnodirectory = 1;  // a mistake on the command line, a folder that cannot be opened or is busy
+constexpr int runrefused = 1;      // refused: a mistake on the command line, a folder that cannot be opened or is busy
 constexpr int runincomplete = 2;   // a still or the log failed, or the run failed and left the kit as it was
-
-bool isstill(std::string_view name);
-
-// How the listing is logged.
-struct listoptions {
-  // Checked between entries: true stops the listing.
-  std::function<bool()> interrupted;
-  // The new script's temporary name, logged as the script's own name (as
-  // it will be), unless the script is listed itself; never as itself.
-  std::string draft;
-  std::string draftshownas;
-  // Whether names are shown escaped (the log is a terminal).
-  bool escape = false;
-};
-
-// Reads the rest of the listing, logging "file:<name>" for every entry, and
-// returns the stills in ascending byte-wise order. Sets *readerror to the
-// system's reason if the folder could not be read to its end.
-std::vector<std::string> liststills(folderlisting& folder, std::ostream& log, std::string* readerror,
-                                    const listoptions& options = {});
 
 struct runoptions {
   // Where to run; empty: the current folder.
@@ -69,14 +46,3 @@ struct runoptions {
 
 // Runs and returns the exit status; an interrupted run ends the process.
 int runslideshow(const runoptions& options, std::ostream& log, std::ostream& err);
-
-// The whole program, given the words after its name: the command line, the
-// run with its log on standard output, and the wait for a key at the end
-// of a run that got past opening its folder, unless the log could not be
-// written (then nobody saw the prompt). Returns the exit status.
-int runcommand(const std::vector<std::string>& args);
-
-// main's: runcommand on the words after the program's name. Running out of
-// memory anywhere says "vantrel: out of memory" and ends with status 2,
-// the old kit as it was.
-int runvantrel(int argc, char** argv) noexcept;

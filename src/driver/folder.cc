@@ -47,7 +47,8 @@ bool folderlisting::next(std::string* name) {
 
 const std::string& folderlisting::error() const { return error_; }
 
-int openstill(const std::string& name, stillstamp* stamp, std::string* reason) {
+int openstill(const std::string& name, stillstamp* stamp, std::string* reason,
+              const std::function<void()>& afterlook) {
   auto fail = [&](int kind, const std::string& why) {
     *reason = why;
     return kind;
@@ -66,6 +67,7 @@ int openstill(const std::string& name, stillstamp* stamp, std::string* reason) {
     case entrykind::other: return fail(stillfault, "not a regular file");
     case entrykind::file: break;
   }
+  if (afterlook) afterlook();
   const int fd = openforreading(name);
   if (fd < 0) return cannotopen();
   // Looked at again on what was opened: the name may have changed hands.

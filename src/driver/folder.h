@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -73,9 +74,12 @@ struct stillstamp {
 // file of at most stillfilelimit bytes (wire.h). Returns the descriptor and
 // sets *stamp, or returns stillfault with *reason in plain words, or
 // runfault where the run itself cannot open a file (it is out of
-// descriptors or memory), which no other still would escape.
+// descriptors or memory), which no other still would escape. The name is
+// looked at before it is opened and what was opened again after; between
+// the two, afterlook runs (a seam: a test changes the name's owner there).
 constexpr int stillfault = -1, runfault = -2;
-int openstill(const std::string& name, stillstamp* stamp, std::string* reason);
+int openstill(const std::string& name, stillstamp* stamp, std::string* reason,
+              const std::function<void()>& afterlook = nullptr);
 // Whether the file under name is no longer the one stamp describes.
 bool stillchanged(const std::string& name, const stillstamp& stamp);
 

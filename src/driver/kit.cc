@@ -11,10 +11,9 @@
 #include "driver/avi.h"
 #include "driver/folder.h"
 #include "script/script.h"
-#include "slide/slide.h"
 
-const char draftname[] = ".anim.avs.new";
-const char draftvideoname[] = ".outhuffy.avi.new";
+const std::string draftname = std::string(".") + scriptname + ".new";
+const std::string draftvideoname = std::string(".") + videoname + ".new";
 const char journalname[] = ".vantrel.journal";
 
 namespace {
@@ -193,18 +192,19 @@ bool writejournal(const plan& p, std::string* reason) {
 
 }  // namespace
 
-std::string draftframename(int slide) { return "." + slidename(slide) + ".new"; }
+std::string draftframename(int slide) {
+  char name[48];
+  writeslidename(name, sizeof name, slide, ".", ".new");
+  return name;
+}
 
 std::string asidename(const std::string& name) { return "." + name + ".old"; }
 
 bool isdraftframe(std::string_view name) {
-  constexpr std::string_view head = ".out", tail = ".jpg.new";
-  if (name.size() < head.size() + 4 + tail.size() || name.substr(0, head.size()) != head ||
-      name.substr(name.size() - tail.size()) != tail)
-    return false;
-  for (const char c : name.substr(head.size(), name.size() - head.size() - tail.size()))
-    if (c < '0' || c > '9') return false;
-  return true;
+  constexpr std::string_view head = ".", tail = ".new";
+  return name.size() > head.size() + tail.size() && name.substr(0, head.size()) == head &&
+         name.substr(name.size() - tail.size()) == tail &&
+         isslidename(name.substr(head.size(), name.size() - head.size() - tail.size()));
 }
 
 bool isdraft(std::string_view name) { return isdraftframe(name) || name == draftvideoname; }
@@ -426,15 +426,13 @@ void kit::abandon() noexcept {
   // What a journal still speaks of stays for the run that finishes it.
   if (journalleft_) return;
   if (open_) {
-    removefile(draftname);
-    removefile(draftvideoname);
+    removefile(draftname.c_str());
+    removefile(draftvideoname.c_str());
   }
   open_ = false;
   // Names made on the stack: there may be no memory for any other.
-  char name[32];
-  for (int slide = 1; slide <= frames_; ++slide) {
-    std::snprintf(name, sizeof name, ".out%04d.jpg.new", slide);
-    removefile(name);
-  }
+  char name[48];
+  for (int slide = 1; slide <= frames_; ++slide)
+    if (writeslidename(name, sizeof name, slide, ".", ".new")) removefile(name);
   frames_ = 0;
 }

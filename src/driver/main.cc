@@ -1,3 +1,3 @@
-#include "driver/driver.h"
+#include "driver/entry.h"
 
 int main(int argc, char** argv) { return runvantrel(argc, argv); }

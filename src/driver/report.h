@@ -7,12 +7,7 @@
 #include <string>
 #include <string_view>
 
-// A name as a terminal may safely show it: control characters (C0, DEL and
-// C1), invisible format characters (such as U+202E, which turns the rest of
-// a line round), bytes that are not UTF-8 and the backslash are written as
-// escapes (\n, \t, \033, \x9b, \xe2\x80\xae, \\); anything else stands as it is.
-std::string escapedname(std::string_view name);
-
+// Names are shown as escapedname (base/text.h) writes them.
 // Writes "vantrel: <message>" on err, after flushing log so that a terminal
 // shows both in the order they happened.
 void reportfailure(std::ostream& log, std::ostream& err, const std::string& message);

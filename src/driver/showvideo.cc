@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/text.h"
 #include "driver/folder.h"
 #include "driver/report.h"
 
@@ -50,10 +51,11 @@ bool makevideo(const videooptions& options, int, const std::vector<int>&, interr
 #include <chrono>
 #include <cstring>
 
+#include "base/interrupt.h"
+#include "script/script.h"
 #include "slide/slide.h"
 #include "video/media.h"
 #include "video/render.h"
-#include "worker/interrupt.h"
 #include "worker/job.h"
 #include "worker/sandbox.h"
 #include "worker/subprocess.h"

@@ -1,5 +1,9 @@
+// src/script/ (this folder): the text of anim.avs and the kit's file names
+// it speaks of (script.h), and the show's timeline, which the script and
+// the rendered video share (timeline.h). No file is opened here.
 #include "script/script.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -9,6 +13,29 @@
 using namespace std::string_view_literals;
 
 const char scriptname[] = "anim.avs";
+const char videoname[] = "outhuffy.avi";
+static_assert(std::string_view(framepattern).substr(framehead.size(), 4) == "%04d");
+
+std::string slidename(int slide) {
+  char name[32];
+  writeslidename(name, sizeof name, slide);
+  return name;
+}
+
+bool writeslidename(char* buffer, size_t size, int slide, const char* before, const char* after) {
+  const int n = std::snprintf(buffer, size, "%s%.*s%04d%.*s%s", before, static_cast<int>(framehead.size()),
+                              framehead.data(), slide, static_cast<int>(frametail.size()), frametail.data(), after);
+  return n >= 0 && static_cast<size_t>(n) < size;
+}
+
+bool isslidename(std::string_view name) {
+  if (name.size() < framehead.size() + 4 + frametail.size() || name.substr(0, framehead.size()) != framehead ||
+      name.substr(name.size() - frametail.size()) != frametail)
+    return false;
+  for (const char c : name.substr(framehead.size(), name.size() - framehead.size() - frametail.size()))
+    if (c < '0' || c > '9') return false;
+  return true;
+}
 
 constexpr std::string_view headerstart =
     "Import(\"c:\\apps\\avisynth2\\plugins\\avsi\\dv.avsi\") # for newundot()\n"
@@ -25,7 +52,10 @@ constexpr std::string_view headerstart =
 // Here stands the number of slides.
 constexpr std::string_view headerend =
     "                            # numbers of stills\n"
-    " fname=\"out%04d.jpg\"\n"
+    " fname=\""sv;
+// Here stands the frames' name pattern.
+constexpr std::string_view headerframes =
+    "\"\n"
     " exposition=150                  # should be even. includes overlap (change in future)\n"
     " overlap=20\n"
     " framerate=25\n"
@@ -33,8 +63,10 @@ constexpr std::string_view headerend =
     "\n"
     " "sv;
 
-constexpr std::string_view sourcestart =
-    "video=directshowsource(\"outhuffy.avi\")\n"
+constexpr std::string_view sourcestart = "video=directshowsource(\""sv;
+// Here stands the video's name.
+constexpr std::string_view sourcevideo =
+    "\")\n"
     " video=video.DUP_FRAMES(exposition)\n"
     " video=video.AssumeFPS(framerate).converttoyv12(interlaced=false)\n"
     " video=video.trim(0,exposition*"sv;
@@ -115,13 +147,14 @@ std::string slidecount(int slides, const char* none) { return slides > 0 ? std::
 }  // namespace
 
 std::string headerblock(int slides) {
-  return std::string(headerstart) + slidecount(slides, "50") + std::string(headerend);
+  return std::string(headerstart) + slidecount(slides, "50") + std::string(headerend) + framepattern +
+         std::string(headerframes);
 }
 
 std::string sourceblock(int slides) { return sourceblock(slides, {}); }
 
 std::string sourceblock(int slides, const scriptoptions& options) {
-  return std::string(sourcestart) + slidecount(slides, "89") + std::string(sourcemusic) +
+  return std::string(sourcestart) + videoname + std::string(sourcevideo) + slidecount(slides, "89") + std::string(sourcemusic) +
          (options.music.empty() ? std::string(musicplaceholder) : avisynthstring(options.music)) +
          std::string(sourceend);
 }

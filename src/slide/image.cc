@@ -1,7 +1,13 @@
+// src/slide/ (this folder): one still to one frame (slide.h), run inside a
+// sandboxed worker: the only code that calls the image library (image.h),
+// the JPEG library (jpeg.h) and libexif (orientation.h), and the
+// resampling filter of fitted frames (resample.h). Nothing here opens or
+// writes a file.
 #include "slide/image.h"
 
 #include "slide/jpeg.h"
 #include "slide/orientation.h"
+#include "slide/slide.h"
 
 #include <IL/il.h>
 #include <IL/ilu.h>
@@ -347,8 +353,4 @@ bool encodejpeg(size_t limit, std::string* jpeg, std::string* reason) {
   *reason = said.empty() ? "the JPEG writer made no whole frame" : said;
   jpeg->clear();
   return false;
-}
-
-bool wholejpeg(const char* jpeg, size_t size) {
-  return size >= 4 && std::memcmp(jpeg, "\xff\xd8", 2) == 0 && std::memcmp(jpeg + size - 2, "\xff\xd9", 2) == 0;
 }

@@ -64,7 +64,3 @@ bool turnimage(int orientation, std::string* reason);
 // The current image as a JPEG of at most limit bytes, with the library's
 // default settings.
 bool encodejpeg(size_t limit, std::string* jpeg, std::string* reason);
-
-// Whether bytes are one whole JPEG as far as its ends tell: its start
-// marker first, its end marker last.
-bool wholejpeg(const char* jpeg, size_t size);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <utility>
 
@@ -43,10 +44,8 @@ picturesize fitpicture(unsigned width, unsigned height) {
   return {static_cast<unsigned>(std::max<uint64_t>(1, (2 * 540 * w + h) / (2 * h))), frameheight};
 }
 
-std::string slidename(int slide) {
-  std::string digits = std::to_string(slide);
-  if (digits.size() < 4) digits.insert(0, 4 - digits.size(), '0');
-  return "out" + digits + ".jpg";
+bool wholejpeg(const char* jpeg, size_t size) {
+  return size >= 4 && std::memcmp(jpeg, "\xff\xd8", 2) == 0 && std::memcmp(jpeg + size - 2, "\xff\xd9", 2) == 0;
 }
 
 slideresult makeframe(const char* name, const void* data, size_t size) {

@@ -47,8 +47,10 @@ struct picturesize {
 };
 picturesize fitpicture(unsigned width, unsigned height);
 
-// "out" + the slide number padded with zeros to four digits + ".jpg".
-std::string slidename(int slide);
+// Whether bytes are one whole JPEG as far as its ends tell: its start
+// marker first, its end marker last. The worker's encoder and the driver's
+// check of what a worker sends both hold a frame to it.
+bool wholejpeg(const char* jpeg, size_t size);
 
 enum class slidestate : uint32_t { framed, unloadable, toolarge, unscalable, unencodable };
 

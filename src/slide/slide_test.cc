@@ -77,13 +77,6 @@ TEST(FitPicture, KeepsTheTrueShapeOnAFourByThreeScreen) {
   }
 }
 
-TEST(SlideName, PadsToFourDigits) {
-  EXPECT_EQ(slidename(1), "out0001.jpg");
-  EXPECT_EQ(slidename(42), "out0042.jpg");
-  EXPECT_EQ(slidename(9999), "out9999.jpg");
-  EXPECT_EQ(slidename(10000), "out10000.jpg");
-}
-
 TEST(Orientation, TurnsEveryWayByMovingPixels) {
   // Stored 3 x 2, one byte a pixel:  a b c
   //                                  d e f
@@ -193,6 +186,83 @@ picture framepicture(const std::string& jpeg) {
   tempdir dir;
   writefile(dir / "frame.jpg", jpeg);
   return readpicture(dir / "frame.jpg");
+}
+
+// The stretched frame (makeframe) of a JPEG still of two halves, as large
+// as the still claims.
+picture stretched(unsigned w, unsigned h, rgb top, rgb bottom) {
+  tempdir dir;
+  EXPECT_TRUE(writehalves(dir / "DSC0001.JPG", w, h, top, bottom));
+  const std::string bytes = readfile(dir / "DSC0001.JPG");
+  const slideresult made = makeframe("DSC0001.JPG", bytes.data(), bytes.size());
+  EXPECT_EQ(made.state, slidestate::framed) << made.reason;
+  EXPECT_EQ(made.width, w);
+  EXPECT_EQ(made.height, h);
+  return framepicture(made.jpeg);
+}
+
+TEST(StretchedFrame, LandscapeAndSquareStillsFillTheFrameUpright) {
+  const picture first = stretched(400, 300, red, blue);
+  ASSERT_EQ(first.width, 720u);
+  ASSERT_EQ(first.height, 576u);
+  // Corners to corners: nothing cropped, nothing flipped, no bars.
+  EXPECT_TRUE(near(first.at(2, 2), red));
+  EXPECT_TRUE(near(first.at(717, 2), red));
+  EXPECT_TRUE(near(first.at(2, 573), blue));
+  EXPECT_TRUE(near(first.at(717, 573), blue));
+
+  const picture second = stretched(100, 100, green, green);
+  ASSERT_EQ(second.width, 720u);
+  ASSERT_EQ(second.height, 576u);
+  EXPECT_TRUE(near(second.at(2, 2), green));
+  EXPECT_TRUE(near(second.at(717, 573), green));
+}
+
+TEST(StretchedFrame, PortraitStillsAreCentredBetweenBlackBars) {
+  const picture frame = stretched(300, 400, red, blue);  // 480 wide in the frame: bars of 120
+  ASSERT_EQ(frame.width, 720u);
+  ASSERT_EQ(frame.height, 576u);
+  for (unsigned y : {5u, 570u}) {
+    EXPECT_TRUE(near(frame.at(5, y), black));
+    EXPECT_TRUE(near(frame.at(110, y), black));
+    EXPECT_TRUE(near(frame.at(610, y), black));
+    EXPECT_TRUE(near(frame.at(714, y), black));
+  }
+  EXPECT_TRUE(near(frame.at(130, 5), red));
+  EXPECT_TRUE(near(frame.at(590, 5), red));
+  EXPECT_TRUE(near(frame.at(130, 570), blue));
+  EXPECT_TRUE(near(frame.at(590, 570), blue));
+}
+
+TEST(StretchedFrame, AVeryTallStillBecomesAThinColumn) {
+  const picture frame = stretched(2, 1400, green, green);  // 640 / 700 rounds down to 0 without the floor
+  ASSERT_EQ(frame.width, 720u);
+  ASSERT_EQ(frame.height, 576u);
+  EXPECT_TRUE(near(frame.at(100, 288), black));
+  EXPECT_TRUE(near(frame.at(620, 288), black));
+}
+
+// An 8-bit BMP whose every pixel is palette entry 1, red.
+std::string palettebmp(unsigned w, unsigned h) {
+  auto u32 = [](uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+  auto u16 = [](uint16_t v) { return std::string{char(v), char(v >> 8)}; };
+  const uint32_t row = (w + 3) / 4 * 4, offset = 14 + 40 + 256 * 4, size = row * h;
+  std::string palette(256 * 4, '\0');
+  palette[4 + 2] = '\xff';  // entries are blue, green, red, 0
+  std::string pixels;
+  for (unsigned y = 0; y < h; ++y) pixels += std::string(w, '\1') + std::string(row - w, '\0');
+  return "BM" + u32(offset + size) + u32(0) + u32(offset) + u32(40) + u32(w) + u32(h) + u16(1) + u16(8) +
+         u32(0) + u32(size) + u32(2835) + u32(2835) + u32(256) + u32(0) + palette + pixels;
+}
+
+TEST(StretchedFrame, PalettePicturesAreScaledByColour) {
+  const std::string bmp = palettebmp(30, 40);
+  const slideresult made = makeframe("DSC0001.JPG.bmp", bmp.data(), bmp.size());
+  ASSERT_EQ(made.state, slidestate::framed) << made.reason;
+  const picture frame = framepicture(made.jpeg);
+  ASSERT_EQ(frame.width, 720u);
+  EXPECT_TRUE(near(frame.at(360, 288), red, 40));
+  EXPECT_TRUE(near(frame.at(5, 288), black));
 }
 
 TEST(FitFrame, EveryOrientationShowsTheWholeUprightPictureInItsTrueShape) {

@@ -21,6 +21,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "base/io.h"
+
 const char videoforms[] = ".mp4, .mkv (H.264) or .mpg (MPEG-2 for a DVD)";
 const char titlefont[] = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
 
@@ -93,7 +95,7 @@ frameptr blackpicture() {
 
 // Every byte of a descriptor, from where it stands.
 bool readall(int fd, std::string* bytes, std::string* why) {
-  char buffer[65536];
+  char buffer[iochunk];
   for (;;) {
     const ssize_t got = ::read(fd, buffer, sizeof buffer);
     if (got < 0 && errno == EINTR) continue;
@@ -343,7 +345,7 @@ int64_t seekfd(void* opaque, int64_t offset, int whence) {
 }
 
 AVIOContext* fdio(int* fd, bool write) {
-  constexpr int size = 1 << 16;
+  constexpr int size = static_cast<int>(iochunk);
   auto* buffer = static_cast<unsigned char*>(av_malloc(size));
   if (!buffer) return nullptr;
   AVIOContext* io =

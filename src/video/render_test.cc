@@ -124,8 +124,7 @@ struct kitframes {
   std::vector<unsigned> numbers;
   explicit kitframes(int n) {
     for (int k = 1; k <= n; ++k) {
-      char name[32];
-      std::snprintf(name, sizeof name, "out%04d.jpg", k);
+      const std::string name = slidename(k);
       EXPECT_TRUE(patternstill(dir / name, static_cast<unsigned>(k), 720, 576));
       fds.push_back(::open((dir / name).c_str(), O_RDONLY | O_CLOEXEC));
       numbers.push_back(static_cast<unsigned>(k));

@@ -11,7 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "worker/interrupt-posix.h"
+#include "base/interrupt-posix.h"
 
 namespace {
 

@@ -24,7 +24,7 @@ std::string seconds(std::chrono::nanoseconds t) {
 
 unsigned workercount(unsigned cpus, size_t stills, uint64_t memory) {
   if (stills == 0) return 0;
-  const uint64_t fits = memory / 2 / (librarybudget + stillfilelimit);
+  const uint64_t fits = memory / 2 / stillfootprint;
   const uint64_t n = std::min<uint64_t>({cpus, stills, fits});
   return static_cast<unsigned>(std::max<uint64_t>(n, 1));
 }

@@ -22,14 +22,13 @@
 #include <string>
 #include <vector>
 
+#include "base/interrupt.h"
 #include "slide/slide.h"
-#include "worker/interrupt.h"
 #include "worker/subprocess.h"
 
 // One worker per usable CPU, never more than there are stills, and only as
-// many as half the machine's memory holds at a worker's budget each (the
-// image library's, slide.h, and the still's bytes beside it); at least one
-// when there is a still.
+// many as half the machine's memory holds at a worker's stillfootprint
+// each (wire.h); at least one when there is a still.
 unsigned workercount(unsigned cpus, size_t stills, uint64_t memory);
 
 struct poolsettings {

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "base/interrupt.h"
 #include "fakeworkers.h"
-#include "worker/interrupt.h"
 #include "worker/pool.h"
 
 namespace {

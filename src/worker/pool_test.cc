@@ -2,14 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include "base/interrupt.h"
 #include "fakeworkers.h"
-#include "worker/interrupt.h"
 #include "worker/wire.h"
 
 namespace {
 
 TEST(WorkerCount, OnePerCpuWithinStillsAndMemory) {
-  const uint64_t gib = uint64_t{1} << 30, worker = librarybudget + stillfilelimit;
+  const uint64_t gib = uint64_t{1} << 30, worker = stillfootprint;
   struct {
     unsigned cpus;
     size_t stills;

@@ -18,12 +18,12 @@
 
 #include <pthread.h>
 
+#include "base/interrupt.h"
 #include "base/io.h"
 #include "testprocess.h"
-#include "workerrun.h"
-#include "worker/interrupt.h"
 #include "worker/pool.h"
 #include "worker/wire.h"
+#include "workerrun.h"
 
 namespace {
 
@@ -246,19 +246,36 @@ TEST(Pool, RunsAtMostEightStillsPerWorkerAheadOfTheOldest) {
   EXPECT_GE(aheadwhenfirstcame, 2u);
 }
 
-TEST(Wire, MovesWholeBuffersThroughDescriptors) {
+TEST(Workers, AStillTheWorkerCannotMapCostsOnlyItself) {
+  // The worker maps each still it is handed; one it cannot map (a pipe's
+  // end here) is answered "cannot read", and the worker serves the next,
+  // an empty still among them, as ever.
+  interruptguard guard;
+  const std::unique_ptr<subprocessset> processes = makesubprocessset(doing(echo), guard, nullptr);
+  poolsettings settings;
+  settings.workers = 1;
+  workerpool pool(settings, *processes, guard);
+  tempdir dir;
+  writefile(dir / "b", "b");
+  writefile(dir / "empty", "");
   int p[2];
   ASSERT_EQ(pipe(p), 0);
-  const std::string big(200000, 'v');  // more than a pipe holds at once
-  std::string back(big.size(), '\0');
-  std::thread reader([&] { EXPECT_TRUE(readall(p[0], back.data(), back.size())); });
-  EXPECT_EQ(writeall(p[1], big.data(), big.size()), 0);
-  reader.join();
-  EXPECT_EQ(back, big);
   close(p[1]);
-  char byte;
-  EXPECT_FALSE(readall(p[0], &byte, 1));  // the end, not a byte
-  close(p[0]);
+  std::vector<slideresult> results;
+  pool.run(
+      3,
+      [&](size_t i, stilljob* job, slideresult*) {
+        if (i == 0) *job = stilljob("DSC0.JPG", p[0], 5);
+        if (i == 1) *job = stilljob("DSC1.JPG", open((dir / "empty").c_str(), O_RDONLY | O_CLOEXEC), 0);
+        if (i == 2) *job = stilljob("DSC2.JPG", open((dir / "b").c_str(), O_RDONLY | O_CLOEXEC), 1);
+        return true;
+      },
+      [&](size_t, slideresult&& r, const std::string&) { results.push_back(std::move(r)); });
+  ASSERT_EQ(results.size(), 3u);
+  EXPECT_EQ(results[0].state, slidestate::unloadable);
+  EXPECT_EQ(results[0].reason, std::string("cannot read: ") + std::strerror(ENODEV));
+  EXPECT_EQ(results[1].jpeg, echoframe("DSC1.JPG", "").jpeg) << results[1].reason;
+  EXPECT_EQ(results[2].jpeg, echoframe("DSC2.JPG", "b").jpeg) << results[2].reason;
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// The process layer on Windows: each worker is this program started again
+// The process layer on Windows, the driver's side (the worker's is
+// child-win32.cc): each worker is this program started again
 // in a worker mode that only this layer asks for (serveifworker), in a job
 // object that ends it with the driver. Jobs go to its standard input,
 // replies come through a pipe of their own, whose handle its command line
@@ -27,16 +28,10 @@
 #include <random>
 #include <thread>
 
-#include "worker/child.h"
-#include "worker/interrupt-win32.h"
+#include "base/interrupt-win32.h"
+#include "base/io.h"
+#include "worker/subprocess-win32.h"
 #include "worker/wire.h"
-
-namespace {
-
-constexpr char workerflag[] = "--worker";
-constexpr wchar_t tokenvariable[] = L"VANTREL_WORKER";
-// What a pipe may hold unread in the driver before its reader waits.
-constexpr size_t pipebacklog = replylimit + (64 << 10);
 
 std::wstring widen(const std::string& text) {
   const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
@@ -58,6 +53,15 @@ std::chrono::nanoseconds filetime(const FILETIME& t) {
   const uint64_t ticks = (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
   return std::chrono::nanoseconds(ticks * 100);
 }
+
+HANDLE handlefrom(const std::string& number) {
+  return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(std::strtoull(number.c_str(), nullptr, 10)));
+}
+
+namespace {
+
+// What a pipe may hold unread in the driver before its reader waits.
+constexpr size_t pipebacklog = replylimit + iochunk;
 
 std::chrono::nanoseconds processortime(HANDLE process) {
   FILETIME created, exited, kernel, user;
@@ -95,7 +99,7 @@ bool takewaiting(HANDLE pipe, std::string* into, size_t limit) {
     DWORD waiting = 0;
     if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &waiting, nullptr)) return GetLastError() != ERROR_BROKEN_PIPE;
     if (waiting == 0) return true;
-    char chunk[1 << 16];
+    char chunk[iochunk];
     DWORD got = 0;
     if (!ReadFile(pipe, chunk, std::min<DWORD>({waiting, sizeof chunk, static_cast<DWORD>(limit)}), &got, nullptr))
       return false;
@@ -139,7 +143,7 @@ class pipereader {
 
  private:
   void run() {
-    char chunk[1 << 16];
+    char chunk[iochunk];
     for (;;) {
       DWORD got = 0;
       if (!ReadFile(pipe_, chunk, sizeof chunk, &got, nullptr) || got == 0) break;
@@ -251,15 +255,11 @@ class win32subprocess : public subprocess {
 std::wstring handlenumber(HANDLE h) {
   return std::to_wstring(static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(h)));
 }
-HANDLE handlefrom(const std::string& number) {
-  return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(std::strtoull(number.c_str(), nullptr, 10)));
-}
-
 // A pipe whose one end the child inherits.
 bool makepipe(HANDLE* parent, HANDLE* child, bool childreads) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   HANDLE read, write;
-  if (!CreatePipe(&read, &write, &inherit, 1 << 16)) return false;
+  if (!CreatePipe(&read, &write, &inherit, static_cast<DWORD>(iochunk))) return false;
   *parent = childreads ? write : read;
   *child = childreads ? read : write;
   SetHandleInformation(*parent, HANDLE_FLAG_INHERIT, 0);
@@ -397,104 +397,7 @@ class win32subprocessset : public subprocessset {
   std::string token_;
 };
 
-// The worker's side.
-
-std::atomic<uint64_t>* published = nullptr;
-// Where this worker's replies go (its command line names it).
-HANDLE replyhandle = INVALID_HANDLE_VALUE;
-
-LONG WINAPI crashed(EXCEPTION_POINTERS* info) {
-  // Ended at once with the exception's code: no debugger, no dialog.
-  TerminateProcess(GetCurrentProcess(), info->ExceptionRecord->ExceptionCode);
-  return EXCEPTION_EXECUTE_HANDLER;
-}
-
-bool readwhole(HANDLE from, void* data, size_t size) {
-  char* p = static_cast<char*>(data);
-  while (size > 0) {
-    DWORD got = 0;
-    if (!ReadFile(from, p, static_cast<DWORD>(std::min<size_t>(size, 1 << 20)), &got, nullptr) || got == 0) return false;
-    p += got;
-    size -= got;
-  }
-  return true;
-}
-
 }  // namespace
-
-struct workerchannel::platform {
-  void unmap() {
-    if (view) UnmapViewOfFile(view);
-    view = nullptr;
-  }
-  HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
-  HANDLE out = replyhandle;
-  void* view = nullptr;
-};
-
-workerchannel::workerchannel() : native_(std::make_unique<platform>()) {}
-
-workerchannel::~workerchannel() { native_->unmap(); }
-
-bool workerchannel::receive(std::string* name, const char** data, size_t* size, std::string* error) {
-  native_->unmap();
-  platform& p = *native_;
-  jobheader header{};
-  uint64_t handle = 0;
-  if (!readwhole(p.in, &header, sizeof header) || header.namesize > namelimit) return false;
-  name->assign(header.namesize, '\0');
-  if (!readwhole(p.in, name->data(), name->size()) || !readwhole(p.in, &handle, sizeof handle)) return false;
-  const size_t length = static_cast<size_t>(std::min<uint64_t>(header.size, stillfilelimit));
-  const HANDLE mapping = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handle));
-  if (length > 0 && !mapping) *error = "cannot read: it could not be handed to the worker";
-  if (length > 0 && mapping) {
-    p.view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, length);
-    if (!p.view) *error = GetLastError() == ERROR_NOT_ENOUGH_MEMORY ? "out of memory" : lasterror("cannot read");
-  }
-  if (mapping) CloseHandle(mapping);
-  *data = p.view ? static_cast<const char*>(p.view) : "";
-  *size = p.view ? length : 0;
-  return true;
-}
-
-bool workerchannel::reply(const std::string& bytes) {
-  DWORD written = 0;
-  for (size_t done = 0; done < bytes.size(); done += written)
-    if (!WriteFile(native_->out, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &written, nullptr) ||
-        written == 0)
-      return false;
-  return true;
-}
-
-void serveifworker(const std::vector<std::string>& args,
-                   const std::function<const workersettings*(const std::string& name)>& find) {
-  wchar_t token[64] = L"";
-  if (args.size() != 5 || args[0] != workerflag || !GetEnvironmentVariableW(tokenvariable, token, 64) ||
-      widen(args[1]) != token)
-    return;
-  const workersettings* settings = find(args[2]);
-  if (!settings) std::_Exit(125);
-  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
-  SetUnhandledExceptionFilter(crashed);
-  // The driver alone answers the user's Ctrl-C, and ends the workers.
-  SetConsoleCtrlHandler(nullptr, TRUE);
-  // The processor time this worker has used, published for the driver.
-  const HANDLE cpumap = handlefrom(args[3]);
-  replyhandle = handlefrom(args[4]);
-  published = static_cast<std::atomic<uint64_t>*>(MapViewOfFile(cpumap, FILE_MAP_WRITE, 0, 0, sizeof(uint64_t)));
-  if (published) {
-    std::thread([] {
-      for (;;) {
-        FILETIME created, exited, kernel, user;
-        if (GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
-          published->store(static_cast<uint64_t>((filetime(kernel) + filetime(user)).count() / 100));
-        Sleep(20);
-      }
-    }).detach();
-  }
-  workerchannel channel;
-  serveworker(channel, *settings);
-}
 
 stilljob::~stilljob() {
   if (fd_ >= 0) _close(fd_);

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "base/text.h"
-#include "slide/image.h"
+#include "slide/slide.h"
 #include "worker/sandbox.h"
 
 namespace {

@@ -37,6 +37,10 @@
 
 // The bounds of the wire, in one place.
 constexpr size_t stillfilelimit = size_t{256} << 20;
+// What a worker holds for one still: the image library's budget (slide.h)
+// and the still's bytes beside it. The pool counts workers by it, and a
+// worker's memory limit is it and the worker's own headroom.
+constexpr uint64_t stillfootprint = uint64_t{librarybudget} + stillfilelimit;
 constexpr size_t namelimit = 4096;
 
 // The reason a worker gives for a still when memory ran out on it.

@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-#include "worker/interrupt.h"
+#include "base/interrupt.h"
 
 struct interruptguard::platform {
   HANDLE arrived = nullptr;  // set when an interruption is noted

@@ -1,4 +1,9 @@
-#include "worker/interrupt-posix.h"
+// src/base/ (this folder): what every module may use and that knows nothing
+// of slides: buffered output over a descriptor (output.h), whole reads and
+// writes (io.h), text fit for the terminal (text.h) and the run-wide guard
+// that holds the user's interruptions back between steps (interrupt.h).
+// Platform files: -posix, -win32.
+#include "base/interrupt-posix.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "worker/interrupt-win32.h"
+#include "base/interrupt-win32.h"
 
 #include <atomic>
 #include <csignal>

@@ -5,7 +5,7 @@
 
 #include <iterator>
 
-#include "worker/interrupt.h"
+#include "base/interrupt.h"
 
 constexpr int interruptsignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
