@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdarg>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -57,6 +58,9 @@ const char* xfadename(int row) {
 }
 
 namespace {
+
+// The library's messages, dropped: what fails comes back from its calls.
+void quietlog(void*, int, const char*, va_list) {}
 
 constexpr int width = 720, height = 576;
 constexpr int samplerate = 48000, samplesperframe = samplerate / showrate;
@@ -587,8 +591,11 @@ renderer::~renderer() = default;
 
 bool renderer::prepare(std::string* why) {
   state& s = *s_;
-  // The library's own chatter stays off the user's console.
+  // The library's own chatter stays off the user's console; and its own
+  // printer would ask whether standard error is a terminal, a call the
+  // render's sandbox refuses.
   av_log_set_level(AV_LOG_ERROR);
+  av_log_set_callback(quietlog);
   if (s.job.form == videoform::none) return *why = std::string("a video is ") + videoforms, false;
   if (s.job.frames.size() != static_cast<size_t>(s.job.show.slides()) || s.job.show.slides() == 0)
     return *why = "no slides to show", false;
@@ -605,7 +612,15 @@ bool renderer::prepare(std::string* why) {
   s.audiosamples = int64_t{s.job.show.frames()} * samplesperframe;
   // A DVD's video has sound always; the others when there is music.
   if (!s.openvideo(why) || ((s.job.music >= 0 || s.job.form == videoform::mpg) && !s.openaudio(why))) return false;
-  code = avformat_write_header(s.mux, nullptr);
+  AVDictionary* muxing = nullptr;
+  if (s.job.form == videoform::mpg) {
+    // A DVD's program stream: its full rate and 2 KiB packs, so that the
+    // largest picture the encoder's buffer allows reaches the player in time.
+    av_dict_set(&muxing, "muxrate", "10080000", 0);
+    av_dict_set(&muxing, "packetsize", "2048", 0);
+  }
+  code = avformat_write_header(s.mux, &muxing);
+  av_dict_free(&muxing);
   if (code < 0) return *why = "cannot write the video: " + averror(code), false;
   return true;
 }
