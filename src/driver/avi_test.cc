@@ -29,7 +29,11 @@ std::vector<std::string> someframes(int n, size_t size) {
 }
 
 std::string writeavi(const std::string& path, const std::vector<std::string>& frames, uint64_t limit) {
+#if defined(_WIN32)
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_BINARY, 0644);
+#else
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+#endif
   EXPECT_GE(fd, 0);
   aviwriter avi(fd, limit);
   std::string why;
