@@ -37,10 +37,10 @@ int lift(int fd, int above) {
 
 }  // namespace
 
-[[noreturn]] void becomeworker(int sock, int diag, pid_t parent, const workersettings& settings) noexcept {
+bool settlechild(pid_t parent) noexcept {
   // Die with the driver, whatever ends it.
   prctl(PR_SET_PDEATHSIG, SIGKILL);
-  if (getppid() != parent) _exit(0);
+  if (getppid() != parent) return false;
 
   // A crash is to show as the signal that caused it, not as a handler's
   // exit status, and must not leave a core file in the user's folder.
@@ -48,7 +48,7 @@ int lift(int fd, int above) {
   sigemptyset(&action.sa_mask);
   action.sa_handler = SIG_DFL;
   for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS, SIGPIPE}) sigaction(sig, &action, nullptr);
-  // The driver alone answers the user's interruptions, and ends the workers.
+  // The driver alone answers the user's interruptions, and ends its children.
   action.sa_handler = SIG_IGN;
   for (int sig : interruptsignals) sigaction(sig, &action, nullptr);
   sigset_t none;
@@ -57,6 +57,11 @@ int lift(int fd, int above) {
   prctl(PR_SET_DUMPABLE, 0);
   const rlimit nocore{0, 0};
   setrlimit(RLIMIT_CORE, &nocore);
+  return true;
+}
+
+[[noreturn]] void becomeworker(int sock, int diag, pid_t parent, const workersettings& settings) noexcept {
+  if (!settlechild(parent)) _exit(0);
 
   // The socket becomes standard input, the diagnostics pipe standard output
   // and error; every other descriptor the driver had is closed.

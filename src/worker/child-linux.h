@@ -28,6 +28,12 @@ struct jobmessage {
   msghdr msg{};
 };
 
+// What every child of the driver does first, a worker or a job (job.h):
+// it dies with the driver, leaves the user's interruptions to it, shows a
+// crash as its signal and leaves no core file. False if the driver has
+// gone already (the child then ends).
+bool settlechild(pid_t parent) noexcept;
+
 // The child's side of a fork, with the socket and the diagnostics pipe
 // the driver made for it: makes the process a worker, for good. It ends in
 // the worker whatever happens: nothing it throws reaches the driver's code,

@@ -3,8 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,24 +10,12 @@
 #include <cstring>
 
 #include "base/interrupt-posix.h"
+#include "worker/child-linux.h"
 
 namespace {
 
 [[noreturn]] void becomejob(const std::function<int(int)>& body, int report, pid_t parent) noexcept {
-  prctl(PR_SET_PDEATHSIG, SIGKILL);
-  if (getppid() != parent) _exit(125);
-  struct sigaction action {};
-  sigemptyset(&action.sa_mask);
-  action.sa_handler = SIG_DFL;
-  for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS, SIGPIPE}) sigaction(sig, &action, nullptr);
-  action.sa_handler = SIG_IGN;
-  for (int sig : interruptsignals) sigaction(sig, &action, nullptr);
-  sigset_t none;
-  sigemptyset(&none);
-  sigprocmask(SIG_SETMASK, &none, nullptr);
-  prctl(PR_SET_DUMPABLE, 0);
-  const rlimit nocore{0, 0};
-  setrlimit(RLIMIT_CORE, &nocore);
+  if (!settlechild(parent)) _exit(125);
   int status = 125;
   try {
     status = body(report);

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <vector>
 
 #include "worker/wire.h"
@@ -160,10 +161,26 @@ extern "C" void renderforbidden(int, siginfo_t* info, void*) {
 
 }  // namespace
 
-bool lockdownrender(int report, std::string* reason) {
-  renderreport = report;
+namespace {
+
+// Locks the calling thread's process in: SIGSYS goes to handler, no new
+// privileges, then a filter that traps every call not in the lists, and
+// answers clone3 with ENOSYS where asked (the C library then makes threads
+// with clone).
+struct rules {
+  const rule* first;
+  size_t count;
+};
+template <size_t n>
+rules of(const rule (&list)[n]) {
+  return {list, n};
+}
+[[maybe_unused]] rules of(const std::vector<rule>& list) { return {list.data(), list.size()}; }
+
+bool loadfilter(void (*handler)(int, siginfo_t*, void*), std::initializer_list<rules> lists, bool noclone3,
+                std::string* reason) {
   struct sigaction action {};
-  action.sa_sigaction = renderforbidden;
+  action.sa_sigaction = handler;
   action.sa_flags = SA_SIGINFO;
   sigemptyset(&action.sa_mask);
   if (sigaction(SIGSYS, &action, nullptr) != 0 || prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) {
@@ -176,10 +193,9 @@ bool lockdownrender(int report, std::string* reason) {
     return false;
   }
   bool built = true;
-  for (const rule& r : renderpolicy) built = built && add(filter, r);
-  // The C library makes threads with clone3 where it can, and with clone
-  // where the system says it has none.
-  built = built && seccomp_rule_add(filter, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(clone3), 0) == 0;
+  for (const rules& list : lists)
+    for (size_t i = 0; i < list.count; ++i) built = built && add(filter, list.first[i]);
+  if (noclone3) built = built && seccomp_rule_add(filter, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(clone3), 0) == 0;
   const int loaded = built ? seccomp_load(filter) : -1;
   seccomp_release(filter);
   if (loaded != 0) {
@@ -190,33 +206,15 @@ bool lockdownrender(int report, std::string* reason) {
   return true;
 }
 
-bool lockdown(std::string* reason) {
-  struct sigaction action {};
-  action.sa_sigaction = forbidden;
-  action.sa_flags = SA_SIGINFO;
-  sigemptyset(&action.sa_mask);
-  if (sigaction(SIGSYS, &action, nullptr) != 0 || prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) {
-    *reason = std::strerror(errno);
-    return false;
-  }
-  // Every call not allowed traps: the handler above reports it.
-  scmp_filter_ctx filter = seccomp_init(SCMP_ACT_TRAP);
-  if (!filter) {
-    *reason = "cannot build the system call filter";
-    return false;
-  }
-  bool built = true;
-  for (const rule& r : policy) built = built && add(filter, r);
-  for (const rule& r : sanitizerpolicy) built = built && add(filter, r);
-  const int loaded = built ? seccomp_load(filter) : -1;
-  seccomp_release(filter);
-  if (loaded != 0) {
-    *reason = built ? std::string("cannot load the system call filter: ") + std::strerror(-loaded)
-                    : "cannot build the system call filter";
-    return false;
-  }
-  return true;
+}  // namespace
+
+bool lockdownrender(int report, std::string* reason) {
+  renderreport = report;
+  return loadfilter(renderforbidden, {of(renderpolicy)}, true, reason);
 }
+
+// Every call not allowed traps: the handler above reports it.
+bool lockdown(std::string* reason) { return loadfilter(forbidden, {of(policy), of(sanitizerpolicy)}, false, reason); }
 
 std::string syscallname(long number) {
   if (number < 0 || number > 4095) return "";
