@@ -256,7 +256,7 @@ finished finishcommit(std::string* why) {
   return finished::rolledback;
 }
 
-kit::kit(scriptoptions options) : options_(std::move(options)), rifflimit_(avirifflimit) {}
+kit::kit(scriptoptions options) : options_(std::move(options)) {}
 
 kit::~kit() {
   if (!committed_) abandon();
@@ -295,7 +295,7 @@ bool kit::addframe(int slide, const std::string& jpeg, std::string* why) {
         *why = std::string(videoname) + ": cannot create: " + reason;
         return false;
       }
-      video_ = std::make_unique<aviwriter>(videofd_, rifflimit_);
+      video_ = std::make_unique<aviwriter>(videofd_);
     }
     if (video_->addframe(jpeg, &reason)) return true;
     *why = std::string(videoname) + ": cannot save: " + reason;

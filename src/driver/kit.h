@@ -80,8 +80,6 @@ class kit {
   // can run when memory has run out.
   void abandon() noexcept;
 
-  // The most bytes one RIFF of the video may take (avi.h), for tests.
-  void setrifflimit(uint64_t limit) { rifflimit_ = limit; }
   // The transition rows the committed script draws, drawn once, for
   // whatever else shows the same show, and the number of its slides.
   const std::vector<int>& rows() const { return rows_; }
@@ -97,5 +95,4 @@ class kit {
   int frames_ = 0;
   int videofd_ = -1;
   std::unique_ptr<aviwriter> video_;
-  uint64_t rifflimit_;
 };
