@@ -27,18 +27,11 @@ struct rule {
   scmp_datum_t value = 0;
 };
 
-// What a worker may do once it is locked in. Its reply channel is
-// descriptor 0, its standard output and error (a pipe to the driver) 1 and
-// 2; the still is mapped, never opened.
+// What every process of ours that is locked in may do: memory, the clock,
+// and leaving.
 // clang-format off
-const rule policy[] = {
-    // The job and the still come in, the reply and diagnostics go out.
-    {SCMP_SYS(read)},
-    {SCMP_SYS(recvmsg),       rule::equal,      0, 0},
-    {SCMP_SYS(write),         rule::atmost,     0, 2},
-    {SCMP_SYS(writev),        rule::atmost,     0, 2},
-    {SCMP_SYS(close)},
-    // Memory: the mapped still and the heap, never executable.
+const rule lockedin[] = {
+    // Memory: a mapped file and the heap, never executable.
     {SCMP_SYS(mmap),          rule::maskedzero, 2, PROT_EXEC},
     {SCMP_SYS(mprotect),      rule::maskedzero, 2, PROT_EXEC},
     {SCMP_SYS(munmap)},
@@ -50,9 +43,6 @@ const rule policy[] = {
     {SCMP_SYS(clock_gettime)},
     {SCMP_SYS(gettimeofday)},
     {SCMP_SYS(sysinfo)},
-    // The C library's one-time set-ups wake whoever waits for them: nobody,
-    // in a worker of one thread, but the call is made.
-    {SCMP_SYS(futex),         rule::equal,      1, FUTEX_WAKE_PRIVATE},
     // Leaving: normally, or by abort(), which signals the process itself.
     {SCMP_SYS(exit)},
     {SCMP_SYS(exit_group)},
@@ -61,6 +51,21 @@ const rule policy[] = {
     {SCMP_SYS(getpid)},
     {SCMP_SYS(gettid)},
     {SCMP_SYS(tgkill),        rule::self,       0, 0},
+};
+
+// What a worker may do besides. Its reply channel is descriptor 0, its
+// standard output and error (a pipe to the driver) 1 and 2; the still is
+// mapped, never opened.
+const rule policy[] = {
+    // The job and the still come in, the reply and diagnostics go out.
+    {SCMP_SYS(read)},
+    {SCMP_SYS(recvmsg),       rule::equal,      0, 0},
+    {SCMP_SYS(write),         rule::atmost,     0, 2},
+    {SCMP_SYS(writev),        rule::atmost,     0, 2},
+    {SCMP_SYS(close)},
+    // The C library's one-time set-ups wake whoever waits for them: nobody,
+    // in a worker of one thread, but the call is made.
+    {SCMP_SYS(futex),         rule::equal,      1, FUTEX_WAKE_PRIVATE},
 };
 // clang-format on
 
@@ -100,8 +105,8 @@ bool add(scmp_filter_ctx filter, const rule& r) {
   return seccomp_rule_add_array(filter, SCMP_ACT_ALLOW, r.call, 1, &test) == 0;
 }
 
-// What the render may do once it is locked in: what the worker may, with
-// any descriptor it was handed, threads and their waits.
+// What the render may do besides: read and write any descriptor it was
+// handed, make threads and wait for them.
 // clang-format off
 const rule renderpolicy[] = {
     {SCMP_SYS(read)},
@@ -112,17 +117,8 @@ const rule renderpolicy[] = {
     {SCMP_SYS(lseek)},
     {SCMP_SYS(fstat)},
     {SCMP_SYS(close)},
-    {SCMP_SYS(mmap),          rule::maskedzero, 2, PROT_EXEC},
-    {SCMP_SYS(mprotect),      rule::maskedzero, 2, PROT_EXEC},
-    {SCMP_SYS(munmap)},
-    {SCMP_SYS(mremap)},
-    {SCMP_SYS(brk)},
-    {SCMP_SYS(madvise)},
-    {SCMP_SYS(clock_gettime)},
-    {SCMP_SYS(gettimeofday)},
     {SCMP_SYS(clock_nanosleep)},
     {SCMP_SYS(nanosleep)},
-    {SCMP_SYS(sysinfo)},
     {SCMP_SYS(getrandom)},
     // Threads: made (only as threads of this process), waited for, ended.
     {SCMP_SYS(clone),         rule::maskedthread, 0, CLONE_THREAD},
@@ -132,13 +128,6 @@ const rule renderpolicy[] = {
     {SCMP_SYS(sched_yield)},
     {SCMP_SYS(sched_getaffinity)},
     {SCMP_SYS(sigaltstack)},
-    {SCMP_SYS(exit)},
-    {SCMP_SYS(exit_group)},
-    {SCMP_SYS(rt_sigreturn)},
-    {SCMP_SYS(rt_sigprocmask)},
-    {SCMP_SYS(getpid)},
-    {SCMP_SYS(gettid)},
-    {SCMP_SYS(tgkill),        rule::self,       0, 0},
 };
 // clang-format on
 
@@ -210,11 +199,11 @@ bool loadfilter(void (*handler)(int, siginfo_t*, void*), std::initializer_list<r
 
 bool lockdownrender(int report, std::string* reason) {
   renderreport = report;
-  return loadfilter(renderforbidden, {of(renderpolicy)}, true, reason);
+  return loadfilter(renderforbidden, {of(lockedin), of(renderpolicy)}, true, reason);
 }
 
 // Every call not allowed traps: the handler above reports it.
-bool lockdown(std::string* reason) { return loadfilter(forbidden, {of(policy), of(sanitizerpolicy)}, false, reason); }
+bool lockdown(std::string* reason) { return loadfilter(forbidden, {of(lockedin), of(policy), of(sanitizerpolicy)}, false, reason); }
 
 std::string syscallname(long number) {
   if (number < 0 || number > 4095) return "";
