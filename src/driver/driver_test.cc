@@ -215,9 +215,7 @@ TEST_F(Run, TurnedStillsComeOutUpright) {
 TEST_F(Run, EveryOrientationOfACameraPhotoGivesOneUprightFrame) {
   const fs::path corpus = fs::path(VANTREL_CORPUS) / "orientation";
   if (!fs::is_directory(corpus)) GTEST_SKIP() << "no orientation stills at " << corpus << " in this checkout";
-  for (int o = 1; o <= 8; ++o)
-    ASSERT_TRUE(linkorcopy((corpus / ("landscape_" + std::to_string(o) + ".jpg")).string(),
-                           dir / ("DSC000" + std::to_string(o) + ".JPG")));
+  ASSERT_NO_FATAL_FAILURE(orientationstills(corpus));
   const runresult r = run();
   ASSERT_EQ(r.status, 0) << r.err;
   const picture upright = frame(1);
@@ -502,9 +500,7 @@ TEST_F(Run, EveryOrientationOfACameraPhotoFittedAndAStillOfEachShape) {
   // true shape. The corpus photo is 4:3 upright: it fills the frame.
   const fs::path corpus = fs::path(VANTREL_CORPUS) / "orientation";
   if (!fs::is_directory(corpus)) GTEST_SKIP() << "no orientation stills at " << corpus << " in this checkout";
-  for (int o = 1; o <= 8; ++o)
-    ASSERT_TRUE(linkorcopy((corpus / ("landscape_" + std::to_string(o) + ".jpg")).string(),
-                           dir / ("DSC000" + std::to_string(o) + ".JPG")));
+  ASSERT_NO_FATAL_FAILURE(orientationstills(corpus));
   still("DSC0009.JPG", 1920, 1080, red, blue);
   const runresult r = runprogram({VANTREL_BINARY, "--fit"}, dir.path());
   ASSERT_EQ(r.status, 0) << r.err;

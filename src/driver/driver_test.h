@@ -61,6 +61,13 @@ class Run : public ::testing::Test {
     for (int i = 1; i <= 80; ++i)
       ASSERT_TRUE(linkorcopy(dir / "DSC0000.JPG", dir / ("DSC" + std::to_string(1000 + i) + ".JPG")));
   }
+  // The corpus photo in its eight EXIF orientations as DSC0001.JPG ...
+  // DSC0008.JPG, orientation o as the still of slide o.
+  void orientationstills(const fs::path& corpus) {
+    for (int o = 1; o <= 8; ++o)
+      ASSERT_TRUE(linkorcopy((corpus / ("landscape_" + std::to_string(o) + ".jpg")).string(),
+                             dir / ("DSC000" + std::to_string(o) + ".JPG")));
+  }
   void waitforframe(int n) {
     const auto start = std::chrono::steady_clock::now();
     while (!fs::exists(dir / draftframename(n)) && std::chrono::steady_clock::now() - start < std::chrono::seconds(30))

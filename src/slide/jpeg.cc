@@ -67,40 +67,47 @@ bool begin(jpeg_decompress_struct* info, memorysource* src, const void* data, si
          (info->jpeg_color_space == JCS_GRAYSCALE && info->num_components == 1);
 }
 
-}  // namespace
-
-bool readjpegheader(const void* data, size_t size, jpegheader* header) {
+// A decompressor whose faults jump back to the caller's setjmp on
+// fault.back, with the memory source it reads from.
+struct decompressor {
   faultcatcher fault;
   jpeg_decompress_struct info;
   memorysource src;
-  info.err = jpeg_std_error(&fault.manager);
-  fault.manager.error_exit = onfault;
-  fault.manager.output_message = onmessage;
-  jpeg_create_decompress(&info);
+
+  decompressor() {
+    info.err = jpeg_std_error(&fault.manager);
+    fault.manager.error_exit = onfault;
+    fault.manager.output_message = onmessage;
+    jpeg_create_decompress(&info);
+  }
+  ~decompressor() { jpeg_destroy_decompress(&info); }
+  decompressor(const decompressor&) = delete;
+  decompressor& operator=(const decompressor&) = delete;
+};
+
+}  // namespace
+
+bool readjpegheader(const void* data, size_t size, jpegheader* header) {
+  decompressor d;
+  jpeg_decompress_struct& info = d.info;
   volatile bool ok = false;
-  if (setjmp(fault.back) == 0 && begin(&info, &src, data, size)) {
+  if (setjmp(d.fault.back) == 0 && begin(&info, &d.src, data, size)) {
     header->width = info.image_width;
     header->height = info.image_height;
     header->channels = static_cast<unsigned>(info.num_components);
     ok = true;
   }
-  jpeg_destroy_decompress(&info);
   return ok;
 }
 
 bool decodejpeg(const void* data, size_t size, unsigned denominator, size_t memorylimit, pixels* out) {
-  faultcatcher fault;
-  jpeg_decompress_struct info;
-  memorysource src;
-  info.err = jpeg_std_error(&fault.manager);
-  fault.manager.error_exit = onfault;
-  fault.manager.output_message = onmessage;
-  jpeg_create_decompress(&info);
+  decompressor d;
+  jpeg_decompress_struct& info = d.info;
   if (memorylimit != 0) info.mem->max_memory_to_use = static_cast<long>(memorylimit);
   volatile bool ok = false;
   // out's pixels are allocated before the decode starts and written through
   // a plain pointer, so a jump out of the library leaves nothing behind.
-  if (setjmp(fault.back) == 0 && begin(&info, &src, data, size)) {
+  if (setjmp(d.fault.back) == 0 && begin(&info, &d.src, data, size)) {
     info.scale_num = 1;
     info.scale_denom = denominator;
     jpeg_calc_output_dimensions(&info);
@@ -115,10 +122,9 @@ bool decodejpeg(const void* data, size_t size, unsigned denominator, size_t memo
       JSAMPROW row = rows + info.output_scanline * stride;
       if (jpeg_read_scanlines(&info, &row, 1) != 1) break;
     }
-    const bool whole = info.output_scanline == info.output_height && !src.ranout;
+    const bool whole = info.output_scanline == info.output_height && !d.src.ranout;
     if (whole) jpeg_finish_decompress(&info);
-    ok = whole && !src.ranout;
+    ok = whole && !d.src.ranout;
   }
-  jpeg_destroy_decompress(&info);
   return ok;
 }

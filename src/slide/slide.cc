@@ -48,16 +48,25 @@ bool wholejpeg(const char* jpeg, size_t size) {
   return size >= 4 && std::memcmp(jpeg, "\xff\xd8", 2) == 0 && std::memcmp(jpeg + size - 2, "\xff\xd9", 2) == 0;
 }
 
+namespace {
+
+// Loads the still whole into the image library, with its size as stored in
+// r; false, with r's state and reason, if it cannot be.
+bool loadwhole(const char* name, const void* data, size_t size, slideresult* r) {
+  const loadstatus loaded = loadimage(name, data, size, &r->reason);
+  const imagesize stored = currentimagesize();
+  r->width = stored.width;
+  r->height = stored.height;
+  if (loaded == loadstatus::loaded) return true;
+  r->state = loaded == loadstatus::toolarge ? slidestate::toolarge : slidestate::unloadable;
+  return false;
+}
+
+}  // namespace
+
 slideresult makeframe(const char* name, const void* data, size_t size) {
   slideresult r;
-  const loadstatus loaded = loadimage(name, data, size, &r.reason);
-  const imagesize stored = currentimagesize();
-  r.width = stored.width;
-  r.height = stored.height;
-  if (loaded != loadstatus::loaded) {
-    r.state = loaded == loadstatus::toolarge ? slidestate::toolarge : slidestate::unloadable;
-    return r;
-  }
+  if (!loadwhole(name, data, size, &r)) return r;
 
   // Sizes and geometry follow the picture as a viewer shows it. A turned
   // still is scaled as stored to the turned size of its frame, and only the
@@ -119,14 +128,7 @@ slideresult makefitframe(const char* name, const void* data, size_t size) {
   decoded d;
   if (!loadsasjpeg(name, data, size) || !decodesmall(data, size, orientation, &d, &r)) {
     // Whole, by the image library: as makeframe loads, and fails.
-    const loadstatus loaded = loadimage(name, data, size, &r.reason);
-    const imagesize stored = currentimagesize();
-    r.width = stored.width;
-    r.height = stored.height;
-    if (loaded != loadstatus::loaded) {
-      r.state = loaded == loadstatus::toolarge ? slidestate::toolarge : slidestate::unloadable;
-      return r;
-    }
+    if (!loadwhole(name, data, size, &r)) return r;
     if (!takepixels(&d.still, &r.reason)) {
       r.state = slidestate::unscalable;
       return r;
