@@ -6,6 +6,10 @@
 
 #include "base/io.h"
 
+bool readallat(int fd, uint64_t offset, void* data, size_t size) {
+  return seekto(fd, offset) == 0 && readall(fd, data, size);
+}
+
 int seekto(int fd, uint64_t offset) {
   return _lseeki64(fd, static_cast<__int64>(offset), SEEK_SET) == static_cast<__int64>(offset) ? 0 : errno;
 }

@@ -17,6 +17,11 @@ int writeall(int fd, const void* data, size_t size);
 // Reads exactly size bytes; false at an error or the end of input.
 bool readall(int fd, void* data, size_t size);
 
+// Reads exactly size bytes from offset on, leaving fd's offset as it is
+// where the platform can (io-posix.cc, io-win32.cc); false at an error or
+// the end of the file.
+bool readallat(int fd, uint64_t offset, void* data, size_t size);
+
 // Moves fd's offset to `offset` bytes from the file's start (io-posix.cc,
 // io-win32.cc); 0, or the errno of the failure.
 int seekto(int fd, uint64_t offset);

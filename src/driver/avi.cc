@@ -161,7 +161,7 @@ bool aviwriter::addframe(const std::string& jpeg, std::string* reason) {
   if (!append(head.s, reason) || !append(jpeg, reason) || (jpeg.size() % 2 && !append(std::string(1, '\0'), reason)))
     return false;
   if (jpeg.size() > largest_) largest_ = static_cast<uint32_t>(jpeg.size());
-  ++frames_;
+  spans_.push_back({riff_.back().offset + 8, riff_.back().size});
   return true;
 }
 
@@ -209,7 +209,7 @@ bool aviwriter::finish(std::string* reason) {
   v.riffsize = firstriffsize_;
   v.movisize = firstmovisize_;
   v.firstframes = static_cast<uint32_t>(firstframes_);
-  v.frames = static_cast<uint32_t>(frames_);
+  v.frames = static_cast<uint32_t>(spans_.size());
   v.largest = largest_;
   if (!super_.empty()) {
     v.superindex = &entries.s;

@@ -17,6 +17,12 @@
 
 constexpr uint64_t avirifflimit = uint64_t{1} << 30;
 
+// Where one frame's bytes lie in the file.
+struct framespan {
+  uint64_t offset;
+  uint32_t size;
+};
+
 class aviwriter {
  public:
   // Writes to fd, a new empty file, from its start; leaves fd open. limit
@@ -32,7 +38,8 @@ class aviwriter {
   // open. False, with *reason, if that could not be written.
   bool finish(std::string* reason);
 
-  int frames() const { return frames_; }
+  // Every frame written so far, in order.
+  const std::vector<framespan>& spans() const { return spans_; }
 
  private:
   struct entry {
@@ -51,6 +58,7 @@ class aviwriter {
   uint64_t riffstart_ = 0;   // where the current RIFF begins
   uint64_t movistart_ = 0;   // where the current movi list begins
   std::vector<entry> riff_;  // the current RIFF's frames
+  std::vector<framespan> spans_;
   struct superentry {
     uint64_t offset;
     uint32_t size;
@@ -58,7 +66,6 @@ class aviwriter {
   };
   std::vector<superentry> super_;
   uint32_t largest_ = 0;
-  int frames_ = 0;
   // The first RIFF, once it is closed: its frames and sizes.
   bool firstclosed_ = false;
   int firstframes_ = 0;

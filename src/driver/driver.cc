@@ -113,7 +113,7 @@ int runinfolder(std::unique_ptr<folderlisting> folder, const std::string& which,
       complete = false;
     }
     if (!options.video.file.empty() && !guard.pending())
-      complete &= makevideo(options.video, made.frames(), made.rows(), guard, log, err);
+      complete &= makevideo(options.video, made.videospans(), made.rows(), guard, log, err);
   } else {
     made.abandon();
     reportfailure(log, err, after.failed.empty() ? stopped(failure)

@@ -399,6 +399,7 @@ bool kit::commit(std::string* why, tidied* after) {
   }
   committed_ = true;
   open_ = false;
+  if (video_) videospans_ = video_->spans();
   video_.reset();
 
   // Past the commit point: the new kit is the folder's.

@@ -25,9 +25,9 @@
 #include <vector>
 
 #include "base/output.h"
+#include "driver/avi.h"
 #include "script/script.h"
 
-class aviwriter;
 
 // The temporary names, built from the kit's own (script.h): the script's
 // and a frame's until the run commits, the video's, an old file's while it
@@ -81,13 +81,15 @@ class kit {
   void abandon() noexcept;
 
   // The transition rows the committed script draws, drawn once, for
-  // whatever else shows the same show, and the number of its slides.
+  // whatever else shows the same show, and where each slide's frame lies in
+  // the committed video.
   const std::vector<int>& rows() const { return rows_; }
-  int frames() const { return frames_; }
+  const std::vector<framespan>& videospans() const { return videospans_; }
 
  private:
   scriptoptions options_;
   std::vector<int> rows_;
+  std::vector<framespan> videospans_;
   outputfile script_;
   bool open_ = false;
   bool committed_ = false;

@@ -16,7 +16,6 @@
 #include "driver/report.h"
 #include "driver/showvideo.h"
 #include "script/script.h"
-#include "slide/slide.h"
 #include "video/media.h"
 #include "video/render.h"
 #include "worker/job.h"
@@ -94,7 +93,8 @@ struct draftvideo {
 
 }  // namespace
 
-bool makevideo(const videooptions& options, int slides, const std::vector<int>& rows, interruptguard& guard,
+bool makevideo(const videooptions& options, const std::vector<framespan>& spans, const std::vector<int>& rows,
+               interruptguard& guard,
                std::ostream& log, std::ostream& err) {
   const std::string shown = escapedname(options.shown);
   std::string why;
@@ -102,6 +102,7 @@ bool makevideo(const videooptions& options, int slides, const std::vector<int>& 
     reportfailure(log, err, "cannot render " + shown + ": " + why + "; the kit is made");
     return false;
   }
+  const int slides = static_cast<int>(spans.size());
   if (slides == 0) {
     reportfailure(log, err, "cannot render " + shown + ": no slides to show; the kit is made");
     return false;
@@ -116,14 +117,14 @@ bool makevideo(const videooptions& options, int slides, const std::vector<int>& 
     const std::string here = currentfolder();
     job.title = here.substr(here.rfind('/') + 1);
   }
-  for (int k = 1; k <= slides; ++k) {
-    const int fd = open.add(::open(slidename(k).c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd < 0) {
-      reportfailure(log, err, "cannot render " + shown + ": cannot open " + slidename(k) + ": " + std::strerror(errno));
-      return false;
-    }
-    job.frames.push_back(fd);
+  // Every frame from the kit's video, through one descriptor however many
+  // slides there are.
+  job.source = open.add(::open(videoname, O_RDONLY | O_CLOEXEC));
+  if (job.source < 0) {
+    reportfailure(log, err, "cannot render " + shown + ": cannot open " + videoname + ": " + std::strerror(errno));
+    return false;
   }
+  for (const framespan& f : spans) job.frames.push_back({f.offset, f.size});
   bool complete = true;
   if (!options.music.empty()) {
     job.music = open.add(::open(options.music.c_str(), O_RDONLY | O_CLOEXEC));

@@ -9,7 +9,7 @@ std::string videoproblem(const std::string&) {
   return "this build cannot render video; the script anim.avs, run by AviSynth, is the road to one";
 }
 
-bool makevideo(const videooptions& options, int, const std::vector<int>&, interruptguard&, std::ostream& log,
+bool makevideo(const videooptions& options, const std::vector<framespan>&, const std::vector<int>&, interruptguard&, std::ostream& log,
                std::ostream& err) {
   reportfailure(log, err, escapedname(options.shown) + ": this build cannot render video");
   return false;

@@ -97,18 +97,6 @@ frameptr blackpicture() {
   return f;
 }
 
-// Every byte of a descriptor, from where it stands.
-bool readall(int fd, std::string* bytes, std::string* why) {
-  char buffer[iochunk];
-  for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return *why = std::strerror(errno), false;
-    if (got == 0) return true;
-    bytes->append(buffer, static_cast<size_t>(got));
-  }
-}
-
 // A JPEG's bytes as a picture of the video's size and format.
 frameptr decodejpeg(const std::string& bytes, std::string* why) {
   const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MJPEG);
@@ -636,9 +624,11 @@ bool renderer::render(const std::function<void(int)>& progress, std::string* why
     if (part == 0) return s.title.get();
     auto found = parts.find(part);
     if (found != parts.end()) return found->second.get();
-    std::string bytes, reason;
-    if (!readall(s.job.frames[static_cast<size_t>(part - 1)], &bytes, &reason)) {
-      *why = "cannot read frame " + std::to_string(part) + ": " + reason;
+    const renderjob::span& at = s.job.frames[static_cast<size_t>(part - 1)];
+    std::string bytes(at.size, '\0'), reason;
+    errno = 0;
+    if (!readallat(s.job.source, at.offset, bytes.data(), bytes.size())) {
+      *why = "cannot read frame " + std::to_string(part) + (errno ? std::string(": ") + std::strerror(errno) : "");
       return nullptr;
     }
     frameptr decoded = decodejpeg(bytes, &reason);

@@ -12,6 +12,7 @@
 // so that it can run locked in (sandbox.h's lockdownrender).
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -35,8 +36,14 @@ const char* xfadename(int row);
 
 struct renderjob {
   timeline show{0, {}};
-  // The frames out0001.jpg ... as open descriptors, one a slide, in order.
-  std::vector<int> frames;
+  // The frames, one a slide, in order: each JPEG's place in the file open
+  // on source (the kit's video, which holds them all).
+  struct span {
+    uint64_t offset;
+    uint32_t size;
+  };
+  int source = -1;
+  std::vector<span> frames;
   // The music, or -1; its name for messages.
   int music = -1;
   std::string musicname;

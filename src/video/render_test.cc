@@ -117,22 +117,27 @@ void checkframes(const videofile& v, const timeline& show, const std::vector<uns
   EXPECT_EQ(lastalone, show.slides()) << "the show ends before its last slide";
 }
 
-// The frames of a kit: still k as out000k.jpg at 720 x 576.
+// The frames of a kit: still k at 720 x 576, all of them one after another
+// in one file, as the kit's video holds them.
 struct kitframes {
   tempdir dir;
-  std::vector<int> fds;
+  int source = -1;
+  std::vector<renderjob::span> spans;
   std::vector<unsigned> numbers;
   explicit kitframes(int n) {
+    std::string all;
     for (int k = 1; k <= n; ++k) {
       const std::string name = slidename(k);
       EXPECT_TRUE(patternstill(dir / name, static_cast<unsigned>(k), 720, 576));
-      fds.push_back(::open((dir / name).c_str(), O_RDONLY | O_CLOEXEC));
+      const std::string jpeg = readfile(dir / name);
+      spans.push_back({all.size() + 1, static_cast<uint32_t>(jpeg.size())});
+      all += '-' + jpeg;  // a byte between, as a chunk's header would be
       numbers.push_back(static_cast<unsigned>(k));
     }
+    writefile(dir / "frames", all);
+    source = ::open((dir / "frames").c_str(), O_RDONLY | O_CLOEXEC);
   }
-  ~kitframes() {
-    for (int fd : fds) ::close(fd);
-  }
+  ~kitframes() { ::close(source); }
 };
 
 TEST(Render, EveryRowAsATransitionBetweenTwoSlides) {
@@ -150,7 +155,8 @@ TEST(Render, EveryRowAsATransitionBetweenTwoSlides) {
   kitframes kit(slides);
   renderjob job;
   job.show = timeline(slides, allrows);
-  job.frames = kit.fds;
+  job.source = kit.source;
+  job.frames = kit.spans;
   job.output = ::open((kit.dir / "show.mp4").c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   job.threads = 2;
   job.title = "A title";
