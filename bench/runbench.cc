@@ -41,9 +41,7 @@ sample runonce(const std::vector<std::string>& argv, const fs::path& cwd) {
   return spawn(argv, cwd.string(), "/dev/null", "/dev/null");
 }
 
-bool installed(const std::string& program) {
-  return runonce({"sh", "-c", "command -v " + program}, "/").status == 0;
-}
+bool installed(const std::string& program) { return runonce({"sh", "-c", "command -v " + program}, "/").status == 0; }
 
 struct contender {
   std::string name;
@@ -66,8 +64,8 @@ sample runcontender(contender& c, size_t stills) {
   size_t made = 0;
   for (const auto& e : fs::directory_iterator(c.outdir)) made += isframe(e.path(), c.outprefix);
   if (s.status != 0 || made != stills) {
-    std::cerr << "runbench: " << c.name << " exited with " << s.status << " and made " << made << " of "
-              << stills << " frames\n";
+    std::cerr << "runbench: " << c.name << " exited with " << s.status << " and made " << made << " of " << stills
+              << " frames\n";
     std::exit(1);
   }
   return s;
@@ -149,8 +147,8 @@ int benchfit(const fs::path& bin, const fs::path& corpus, size_t stills, int run
   char pattern[] = "/tmp/vantrel-bench-XXXXXX";
   const fs::path work = mkdtemp(pattern), stilldir = work / "stills";
   std::cout << "vantrel --fit benchmark on " << machine() << "\n";
-  std::cout << "input: " << makestillsfolder(stilldir, stills, corpus, bin, megapixels) << " (at least "
-            << megapixels << " megapixels)\n";
+  std::cout << "input: " << makestillsfolder(stilldir, stills, corpus, bin, megapixels) << " (at least " << megapixels
+            << " megapixels)\n";
   contender plain{"vantrel", {(bin / "vantrel").string()}, stilldir, stilldir, "out", {}};
   contender fit{"vantrel --fit", {(bin / "vantrel").string(), "--fit"}, stilldir, stilldir, "out", {}};
   runcontender(plain, stills);
@@ -165,10 +163,11 @@ int benchfit(const fs::path& bin, const fs::path& corpus, size_t stills, int run
     fitms.push_back(f * 1000 / static_cast<double>(stills));
     ratios.push_back(f / p);
   }
-  std::printf("%d rounds: vantrel %.1f ms a still, vantrel --fit %.1f ms (medians); --fit / default: median %.3f "
-              "(min %.3f, max %.3f)\n",
-              runs, median(plainms), median(fitms), median(ratios), *std::min_element(ratios.begin(), ratios.end()),
-              *std::max_element(ratios.begin(), ratios.end()));
+  std::printf(
+      "%d rounds: vantrel %.1f ms a still, vantrel --fit %.1f ms (medians); --fit / default: median %.3f "
+      "(min %.3f, max %.3f)\n",
+      runs, median(plainms), median(fitms), median(ratios), *std::min_element(ratios.begin(), ratios.end()),
+      *std::max_element(ratios.begin(), ratios.end()));
   fs::remove_all(work);
   return 0;
 }
@@ -184,13 +183,20 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     const bool hasvalue = i + 1 < argc;
-    if (a == "--bin" && hasvalue) bin = fs::absolute(argv[++i]);
-    else if (a == "--corpus" && hasvalue) corpus = fs::absolute(argv[++i]);
-    else if (a == "--stills" && hasvalue) stills = std::stoul(argv[++i]);
-    else if (a == "--runs" && hasvalue) runs = std::stoi(argv[++i]);
-    else if (a == "--smoke") smoke = true;
-    else if (a == "--fit") fit = true;
-    else if (a == "--megapixels" && hasvalue) megapixels = std::stod(argv[++i]);
+    if (a == "--bin" && hasvalue)
+      bin = fs::absolute(argv[++i]);
+    else if (a == "--corpus" && hasvalue)
+      corpus = fs::absolute(argv[++i]);
+    else if (a == "--stills" && hasvalue)
+      stills = std::stoul(argv[++i]);
+    else if (a == "--runs" && hasvalue)
+      runs = std::stoi(argv[++i]);
+    else if (a == "--smoke")
+      smoke = true;
+    else if (a == "--fit")
+      fit = true;
+    else if (a == "--megapixels" && hasvalue)
+      megapixels = std::stod(argv[++i]);
     else {
       std::cerr << "usage: runbench --bin DIR [--corpus DIR] [--stills N] [--runs N] [--smoke]\n"
                    "       runbench --bin DIR --fit [--megapixels M] [--corpus DIR] [--stills N] [--runs N]\n";
@@ -228,7 +234,8 @@ int main(int argc, char** argv) {
   auto frames = [&](contender& c) {
     runcontender(c, stills);
     std::vector<std::string> bytes;
-    for (size_t i = 1; i <= stills; ++i) bytes.push_back(readfile((stilldir / slidename(static_cast<int>(i))).string()));
+    for (size_t i = 1; i <= stills; ++i)
+      bytes.push_back(readfile((stilldir / slidename(static_cast<int>(i))).string()));
     return bytes;
   };
   const bool identical = frames(contenders[0]) == frames(contenders[floorat]);
@@ -244,7 +251,8 @@ int main(int argc, char** argv) {
     contenders.push_back({name, withnames(std::move(head)), stilldir, out, "DSC", {}});
   };
   const fs::path im = work / "imagemagick", gm = work / "graphicsmagick", vips = work / "vips";
-  external("ImageMagick mogrify", "mogrify", im, {"mogrify", "-path", im.string(), "-format", "jpg", "-resize", "720x576!"});
+  external("ImageMagick mogrify", "mogrify", im,
+           {"mogrify", "-path", im.string(), "-format", "jpg", "-resize", "720x576!"});
   external("GraphicsMagick mogrify", "gm", gm,
            {"gm", "mogrify", "-output-directory", gm.string(), "-format", "jpg", "-resize", "720x576!"});
   external("vipsthumbnail", "vipsthumbnail", vips,
@@ -276,9 +284,10 @@ int main(int argc, char** argv) {
   for (const contender& c : contenders) results.push_back(summarize(c));
   const summary& base = results[floorat];
 
-  std::printf("\n%d timed runs each after a warm-up; milliseconds per still, peak resident memory (of the\n"
-              "largest process: for vantrel, the driver or a worker)\n\n",
-              runs);
+  std::printf(
+      "\n%d timed runs each after a warm-up; milliseconds per still, peak resident memory (of the\n"
+      "largest process: for vantrel, the driver or a worker)\n\n",
+      runs);
   std::printf("| contender | median ms | min ms | max ms | peak RSS MiB | time / floor | RSS / floor |\n");
   std::printf("|---|---:|---:|---:|---:|---:|---:|\n");
   for (size_t k = 0; k < contenders.size(); ++k) {
@@ -372,10 +381,10 @@ int main(int argc, char** argv) {
   std::printf("\ncommit: %zu small stills over an earlier kit of as many, a whole run in %.0f ms (median of %zu)\n",
               kitslides, median(kittimes) * 1000, kittimes.size());
 
-  std::printf("\nscale: %zu qualifying names (empty files) listed and sorted in %.0f ms (median of %zu)\n",
-              manynames, namesmedian * 1000, nametimes.size());
-  std::printf("scale: peak RSS %.1f MiB at %zu stills, %.1f MiB at %zu stills (%s): ratio %.3f\n", rssfew / 1024.0,
-              few, rssmany / 1024.0, many, one.filename().c_str(), static_cast<double>(rssmany) / rssfew);
+  std::printf("\nscale: %zu qualifying names (empty files) listed and sorted in %.0f ms (median of %zu)\n", manynames,
+              namesmedian * 1000, nametimes.size());
+  std::printf("scale: peak RSS %.1f MiB at %zu stills, %.1f MiB at %zu stills (%s): ratio %.3f\n", rssfew / 1024.0, few,
+              rssmany / 1024.0, many, one.filename().c_str(), static_cast<double>(rssmany) / rssfew);
 
   if (!smoke) {
     std::printf("\ntargets:\n");

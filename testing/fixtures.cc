@@ -88,8 +88,7 @@ picture readpicture(const std::string& path) {
 }
 
 bool near(rgb a, rgb b, int tolerance) {
-  return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance &&
-         std::abs(a.b - b.b) <= tolerance;
+  return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance && std::abs(a.b - b.b) <= tolerance;
 }
 
 std::string withorientation(const std::string& jpeg, int orientation) {

@@ -13,11 +13,22 @@ struct frameserver::library {
   AVS_Clip* clip = nullptr;
   const AVS_VideoInfo* info = nullptr;
 
-#define VANTREL_AVS_FUNCTIONS(X)                                                                                 \
-  X(avs_create_script_environment)                                                                               \
-  X(avs_delete_script_environment)                                                                               \
-  X(avs_get_error) X(avs_invoke) X(avs_release_value) X(avs_take_clip) X(avs_release_clip) X(avs_clip_get_error) \
-      X(avs_get_video_info) X(avs_get_frame) X(avs_release_video_frame) X(avs_get_read_ptr_p) X(avs_get_pitch_p)
+  // clang-format off
+#define VANTREL_AVS_FUNCTIONS(X) \
+  X(avs_create_script_environment) \
+  X(avs_delete_script_environment) \
+  X(avs_get_error) \
+  X(avs_invoke) \
+  X(avs_release_value) \
+  X(avs_take_clip) \
+  X(avs_release_clip) \
+  X(avs_clip_get_error) \
+  X(avs_get_video_info) \
+  X(avs_get_frame) \
+  X(avs_release_video_frame) \
+  X(avs_get_read_ptr_p) \
+  X(avs_get_pitch_p)
+  // clang-format on
 #define VANTREL_AVS_DECLARE(name) name##_func name = nullptr;
   VANTREL_AVS_FUNCTIONS(VANTREL_AVS_DECLARE)
 

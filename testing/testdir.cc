@@ -24,17 +24,14 @@ tempdir::tempdir() {
 tempdir::~tempdir() {
   std::error_code ec;
   fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-  for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::end(it);
-       it.increment(ec)) {
+  for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::end(it); it.increment(ec)) {
     if (it->is_directory(ec) && !it->is_symlink(ec))
       fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
   }
   fs::remove_all(path_, ec);
 }
 
-scopedcwd::scopedcwd(const std::string& dir) : previous_(fs::current_path().string()) {
-  fs::current_path(dir);
-}
+scopedcwd::scopedcwd(const std::string& dir) : previous_(fs::current_path().string()) { fs::current_path(dir); }
 
 scopedcwd::~scopedcwd() {
   std::error_code ec;

@@ -1,9 +1,9 @@
 // What running a program in a test is, whatever the platform: a start and
 // a finish (testprocess-linux.cc, testprocess-win32.cc) around it.
+#include "testprocess.h"
+
 #include <algorithm>
 #include <chrono>
-
-#include "testprocess.h"
 
 spawnresult spawn(const std::vector<std::string>& argv, const std::string& dir, const std::string& outpath,
                   const std::string& errpath) {
@@ -32,4 +32,3 @@ runresult runprogram(const std::vector<std::string>& argv, const std::string& di
   }
   return r;
 }
-

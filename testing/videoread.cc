@@ -44,7 +44,9 @@ videofile readvideo(const std::string& path) {
     v.fps = in->streams[vs]->avg_frame_rate;
     v.bitrate = p->bit_rate;
   }
-  if (as >= 0) v.audiorate = in->streams[as]->codecpar->sample_rate, v.audiochannels = in->streams[as]->codecpar->ch_layout.nb_channels;
+  if (as >= 0)
+    v.audiorate = in->streams[as]->codecpar->sample_rate,
+    v.audiochannels = in->streams[as]->codecpar->ch_layout.nb_channels;
   AVPacket* packet = av_packet_alloc();
   AVFrame* frame = av_frame_alloc();
   std::vector<unsigned char> rgbdata(720 * 576 * 3);
@@ -105,4 +107,3 @@ videofile readvideo(const std::string& path) {
   avformat_close_input(&in);
   return v;
 }
-

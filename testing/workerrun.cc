@@ -1,11 +1,9 @@
 #include "workerrun.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
-#include <fcntl.h>
-
 #include <filesystem>
 
 // Read as bytes, also where the C library would translate line ends.

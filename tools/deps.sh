@@ -19,7 +19,9 @@ want=(make g++ "${builddepends[@]}")
 foreign=()
 for what in "$@"; do
   case $what in
-    test) ;;  # GoogleTest and the title card's font are among the Build-Depends
+    # GoogleTest and the title card's font are among the Build-Depends; the
+    # layout check wants clang-format.
+    test) want+=(clang-format) ;;
     package) want+=(build-essential debhelper dpkg-dev lintian groff-base man-db mandoc autopkgtest) ;;
     bench) want+=(imagemagick graphicsmagick libvips-tools) ;;
     fuzz) want+=(clang libclang-rt-dev) ;;

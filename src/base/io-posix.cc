@@ -1,8 +1,8 @@
+#include "base/io.h"
+
 #include <unistd.h>
 
 #include <cerrno>
-
-#include "base/io.h"
 
 bool readallat(int fd, uint64_t offset, void* data, size_t size) {
   char* p = static_cast<char*>(data);

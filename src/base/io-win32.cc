@@ -1,10 +1,10 @@
+#include "base/io.h"
+
 #include <io.h>
 #include <windows.h>
 
 #include <cerrno>
 #include <cstdio>
-
-#include "base/io.h"
 
 bool readallat(int fd, uint64_t offset, void* data, size_t size) {
   return seekto(fd, offset) == 0 && readall(fd, data, size);

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <string>
 
-
 namespace {
 
 TEST(OutputFile, KeepsTheFirstWriteErrorThroughLaterCalls) {

@@ -15,9 +15,12 @@ TEST(Text, NamesAreEscapedOnlyWhereATerminalWouldAct) {
       {"title\x1b]0;owned\x07", "title\\033]0;owned\\007"},
       {"back\\slash", "back\\\\slash"},
       {"del\x7f", "del\\177"},
-      {"\xce\xa9mega \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x93\xb7", "\xce\xa9mega \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x93\xb7"},
-      {"c1 \xc2\x9b" "31m", "c1 \\xc2\\x9b31m"},           // U+009B, a terminal's CSI
-      {"latin1 \xe9t\xe9", "latin1 \\xe9t\\xe9"},            // not UTF-8
+      {"\xce\xa9mega \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x93\xb7",
+       "\xce\xa9mega \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x93\xb7"},
+      {"c1 \xc2\x9b"
+       "31m",
+       "c1 \\xc2\\x9b31m"},                        // U+009B, a terminal's CSI
+      {"latin1 \xe9t\xe9", "latin1 \\xe9t\\xe9"},  // not UTF-8
       {"overlong \xc0\xaf", "overlong \\xc0\\xaf"},
       {"surrogate \xed\xa0\x80", "surrogate \\xed\\xa0\\x80"},
       {"cut \xe6\x97", "cut \\xe6\\x97"},

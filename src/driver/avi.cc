@@ -12,7 +12,6 @@
 #include "base/io.h"
 #include "slide/slide.h"
 
-
 namespace {
 
 constexpr uint32_t framerate = 25;
@@ -68,14 +67,47 @@ struct headervalues {
 
 std::string header(const headervalues& v) {
   bytes avih;
-  avih.u32(1000000 / framerate).u32(v.largest * framerate).u32(0).u32(hasindex).u32(v.firstframes).u32(0).u32(1)
-      .u32(v.largest).u32(framewidth).u32(frameheight).zeros(16);
+  avih.u32(1000000 / framerate)
+      .u32(v.largest * framerate)
+      .u32(0)
+      .u32(hasindex)
+      .u32(v.firstframes)
+      .u32(0)
+      .u32(1)
+      .u32(v.largest)
+      .u32(framewidth)
+      .u32(frameheight)
+      .zeros(16);
   bytes strh;
-  strh.cc("vids").cc("MJPG").u32(0).u16(0).u16(0).u32(0).u32(1).u32(framerate).u32(0).u32(v.frames).u32(v.largest)
-      .u32(0xffffffff).u32(0).u16(0).u16(0).u16(framewidth).u16(frameheight);
+  strh.cc("vids")
+      .cc("MJPG")
+      .u32(0)
+      .u16(0)
+      .u16(0)
+      .u32(0)
+      .u32(1)
+      .u32(framerate)
+      .u32(0)
+      .u32(v.frames)
+      .u32(v.largest)
+      .u32(0xffffffff)
+      .u32(0)
+      .u16(0)
+      .u16(0)
+      .u16(framewidth)
+      .u16(frameheight);
   bytes strf;
-  strf.u32(40).u32(framewidth).u32(frameheight).u16(1).u16(24).cc("MJPG").u32(framewidth * frameheight * 3)
-      .u32(0).u32(0).u32(0).u32(0);
+  strf.u32(40)
+      .u32(framewidth)
+      .u32(frameheight)
+      .u16(1)
+      .u16(24)
+      .cc("MJPG")
+      .u32(framewidth * frameheight * 3)
+      .u32(0)
+      .u32(0)
+      .u32(0)
+      .u32(0);
   bytes indx;
   if (v.superindex) {
     indx.u16(4).u8(0).u8(indexofindexes).u32(v.superentries).cc("00dc").zeros(12);
@@ -85,8 +117,20 @@ std::string header(const headervalues& v) {
   // Video properties: the frame's shape on the screen, 4:3, which AVI can
   // say only here; one progressive field, all of it valid.
   bytes vprp;
-  vprp.u32(0).u32(0).u32(framerate).u32(framewidth).u32(frameheight).u16(3).u16(4).u32(framewidth)
-      .u32(frameheight).u32(1).u32(frameheight).u32(framewidth).u32(frameheight).u32(framewidth)
+  vprp.u32(0)
+      .u32(0)
+      .u32(framerate)
+      .u32(framewidth)
+      .u32(frameheight)
+      .u16(3)
+      .u16(4)
+      .u32(framewidth)
+      .u32(frameheight)
+      .u32(1)
+      .u32(frameheight)
+      .u32(framewidth)
+      .u32(frameheight)
+      .u32(framewidth)
       .zeros(16);
   bytes dmlh;
   dmlh.u32(v.frames).zeros(244);

@@ -71,7 +71,8 @@ commandline parsecommandline(const std::vector<std::string>& args) {
       } else {
         return {commandline::action::mistake, "", "option '" + a + "' needs a value"};
       }
-      if (name != "--title" && value.empty()) return {commandline::action::mistake, "", "option '" + name + "': an empty file name"};
+      if (name != "--title" && value.empty())
+        return {commandline::action::mistake, "", "option '" + name + "': an empty file name"};
       (name == "--video" ? line.video : name == "--music" ? line.music : line.title) = value;
       if (name == "--title") line.hastitle = true;
     } else if (options && a.size() > 1 && a[0] == '-') {
@@ -80,7 +81,8 @@ commandline parsecommandline(const std::vector<std::string>& args) {
       operands.push_back(a);
     }
   }
-  if (operands.size() > 1) return {commandline::action::mistake, "", "one folder at most, not " + std::to_string(operands.size())};
+  if (operands.size() > 1)
+    return {commandline::action::mistake, "", "one folder at most, not " + std::to_string(operands.size())};
   if (!operands.empty() && operands[0].empty()) return {commandline::action::mistake, "", "an empty folder name"};
   if (!operands.empty()) line.folder = operands[0];
   return line;

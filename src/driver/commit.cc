@@ -6,9 +6,8 @@
 #include "script/script.h"
 #include "worker/wire.h"
 
-commitment commitslide(int& counter, const std::string& name, const slideresult& made,
-                       const std::string& diagnostics, const slidestreams& out, kit& frames,
-                       std::string* failure) {
+commitment commitslide(int& counter, const std::string& name, const slideresult& made, const std::string& diagnostics,
+                       const slidestreams& out, kit& frames, std::string* failure) {
   out.log << "processimage:" << (out.escapelog ? escapedname(name) : name) << '\n';
   if (!diagnostics.empty()) {
     out.log.flush();
@@ -18,9 +17,7 @@ commitment commitslide(int& counter, const std::string& name, const slideresult&
   // Out of memory on a still whose picture the library's budget holds is
   // no fault of the still's: the run was given less memory than the budget
   // (a limit set below it), and every other still would fare the same.
-  const bool runoutofmemory =
-      made.reason == outofmemory &&
-      uint64_t{made.width} * made.height * 4 <= librarybudget;
+  const bool runoutofmemory = made.reason == outofmemory && uint64_t{made.width} * made.height * 4 <= librarybudget;
   auto fail = [&](const std::string& what) {
     if (runoutofmemory) {
       *failure = escapedname(name) + ": " + what;
@@ -30,13 +27,11 @@ commitment commitslide(int& counter, const std::string& name, const slideresult&
     return commitment::skipped;
   };
   switch (made.state) {
-    case slidestate::unloadable:
-      return fail("cannot load: " + made.reason);
+    case slidestate::unloadable: return fail("cannot load: " + made.reason);
     case slidestate::toolarge:
       return fail("cannot load: too large: " + std::to_string(made.width) + " \u00d7 " + std::to_string(made.height) +
                   " pixels");
-    default:
-      break;
+    default: break;
   }
   out.log << "ht=" << made.height << '\n' << "wd=" << made.width << '\n';
   out.log.flush();

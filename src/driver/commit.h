@@ -26,6 +26,5 @@ enum class commitment { slide, skipped, stopped };
 // leaves no frame and does not advance the counter, so the next still takes
 // its number: skipped. A frame that cannot be saved is no fault of the
 // still's but the run's, which stops: *failure says why.
-commitment commitslide(int& counter, const std::string& name, const slideresult& made,
-                       const std::string& diagnostics, const slidestreams& out, kit& frames,
-                       std::string* failure);
+commitment commitslide(int& counter, const std::string& name, const slideresult& made, const std::string& diagnostics,
+                       const slidestreams& out, kit& frames, std::string* failure);

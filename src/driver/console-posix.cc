@@ -33,7 +33,8 @@ void restore() { tcsetattr(0, TCSANOW, &before); }
 extern "C" void leavewait(int sig) {
   const int saved = errno;
   restore();
-  struct sigaction usual {}, mine {};
+  struct sigaction usual {
+  }, mine{};
   usual.sa_handler = SIG_DFL;
   sigemptyset(&usual.sa_mask);
   sigaction(sig, &usual, &mine);
@@ -91,7 +92,8 @@ void readrestofkey(int first, bool alt = false) {
 // Whether standard input and standard output are one terminal: only then
 // has the user seen the prompt the key answers.
 bool promptseen() {
-  struct stat in {}, out {};
+  struct stat in {
+  }, out{};
   return isatty(0) == 1 && isatty(1) == 1 && fstat(0, &in) == 0 && fstat(1, &out) == 0 && in.st_rdev == out.st_rdev;
 }
 
@@ -117,7 +119,8 @@ void waitforkey() {
   keyed.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
   keyed.c_cc[VMIN] = 1;
   keyed.c_cc[VTIME] = 0;
-  struct sigaction action {}, old[std::size(waitsignals)];
+  struct sigaction action {
+  }, old[std::size(waitsignals)];
   action.sa_handler = leavewait;
   sigemptyset(&action.sa_mask);
   for (size_t i = 0; i < std::size(waitsignals); ++i) {

@@ -33,7 +33,8 @@ TEST_F(Run, AnInterruptedRunIsSandboxedAndLeavesAConsistentKit) {
     EXPECT_NE(status.find("\nNoNewPrivs:\t1\n"), std::string::npos) << status;
 #endif
     std::error_code gone;
-    for (auto it = fs::directory_iterator(proc + "/fd", gone); !gone && it != fs::directory_iterator(); it.increment(gone)) {
+    for (auto it = fs::directory_iterator(proc + "/fd", gone); !gone && it != fs::directory_iterator();
+         it.increment(gone)) {
       const fs::directory_entry& fd = *it;
       std::error_code ec;
       const fs::file_status target = fs::status(fd.path(), ec);
@@ -64,7 +65,7 @@ TEST_F(Run, AnInterruptedRunIsSandboxedAndLeavesAConsistentKit) {
   size_t entries = 0;
   for (auto it = fs::directory_iterator(dir.path()); it != fs::directory_iterator(); ++it) ++entries;
   EXPECT_EQ(entries, 81u + static_cast<size_t>(made) + 2u);  // the stills, the frames, the video, the script
-  EXPECT_EQ(processeswith(tag), std::vector<int>{});          // no worker outlives the run
+  EXPECT_EQ(processeswith(tag), std::vector<int>{});         // no worker outlives the run
 #if defined(VANTREL_TEST_WITHOUT_SANDBOX)
   // Everything else was checked: a failure above still fails the test.
   GTEST_SKIP() << "the workers' seccomp filter was not checked: built with VANTREL_TEST_WITHOUT_SANDBOX "
@@ -77,8 +78,7 @@ TEST_F(Run, ErrorsAppearInOrderWhenBothStreamsShareAFile) {
   still("DSC0002.JPG", 80, 60, red);
   const runresult r = runprogram({"sh", "-c", std::string("exec '") + VANTREL_BINARY + "' 2>&1"}, dir.path());
   EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.out.find("\nprocessimage:DSC0001.JPG\nvantrel: DSC0001.JPG: cannot load: "), std::string::npos)
-      << r.out;
+  EXPECT_NE(r.out.find("\nprocessimage:DSC0001.JPG\nvantrel: DSC0001.JPG: cannot load: "), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\nprocessimage:DSC0002.JPG\nht=60\nwd=80\nCounter=2\n"), std::string::npos) << r.out;
 }
 
@@ -92,8 +92,8 @@ TEST_F(Run, AKilledRunLeavesTheOldKitAndTheNextRunTidiesUp) {
   for (int i = 1; i <= 6; ++i) still("DSC000" + std::to_string(i) + ".JPG", 80, 60, yellow);
   tempdir capture;
   std::vector<std::string> command = preloading(VANTREL_CRASHHOOK);
-  command.insert(command.end(), {"ASAN_OPTIONS=verify_asan_link_order=0", "VANTREL_TEST_HOLD=" + draftframename(3),
-                                 VANTREL_BINARY});
+  command.insert(command.end(),
+                 {"ASAN_OPTIONS=verify_asan_link_order=0", "VANTREL_TEST_HOLD=" + draftframename(3), VANTREL_BINARY});
   const int pid = startprogram(command, dir.path(), capture / "out", capture / "err");
   waitforframe(3);
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -101,8 +101,8 @@ TEST_F(Run, AKilledRunLeavesTheOldKitAndTheNextRunTidiesUp) {
   EXPECT_EQ(finishprogram(pid).status, 128 + SIGKILL);
   std::map<std::string, std::string> after = contents();
   EXPECT_LT(after.at(draftframename(3)).size(), after.at(draftframename(2)).size()) << "not killed mid-write";
-  for (const std::string& left : {draftframename(1), draftframename(2), draftframename(3), std::string(draftname),
-                                  std::string(draftvideoname)})
+  for (const std::string& left :
+       {draftframename(1), draftframename(2), draftframename(3), std::string(draftname), std::string(draftvideoname)})
     EXPECT_EQ(after.erase(left), 1u) << left;
   for (const auto& [name, bytes] : before) {
     if (name.rfind("DSC", 0) == 0) continue;  // the stills were replaced
@@ -230,7 +230,8 @@ TEST_F(Run, AWorkerKilledOrAStillChangedUnderItCostsOnlyThatStill) {
     ASSERT_NE(spinning, 0) << "no worker was held";
     c.act(spinning);
     EXPECT_EQ(finishprogram(pid).status, 2);
-    EXPECT_EQ(withoutemulatornotes(readfile(capture / "err")), "vantrel: DSC0003.JPG.hold: cannot load: " + c.reason + "\n");
+    EXPECT_EQ(withoutemulatornotes(readfile(capture / "err")),
+              "vantrel: DSC0003.JPG.hold: cannot load: " + c.reason + "\n");
     EXPECT_TRUE(near(frame(2).at(360, 288), blue)) << c.reason;
   }
 }
@@ -247,8 +248,9 @@ TEST_F(Run, AWorkerWhoseSetUpRunsOutOfMemoryEndsInTheWorker) {
   command.insert(command.end(), {"ASAN_OPTIONS=verify_asan_link_order=0", "VANTREL_TEST_SETUP_OOM=1", VANTREL_BINARY});
   const runresult r = runprogram(command, dir.path());
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err,
-            "vantrel: DSC0001.JPG: cannot load: out of memory; the run stops, and the kit in the folder is as it was\n");
+  EXPECT_EQ(
+      r.err,
+      "vantrel: DSC0001.JPG: cannot load: out of memory; the run stops, and the kit in the folder is as it was\n");
   EXPECT_EQ(differences(before, contents()), "");
 }
 
@@ -283,8 +285,9 @@ TEST_F(Run, ACommitCutShortAtAnyStepEndsInOneWholeKit) {
       stillsof(2, blue);
       for (const auto& [name, bytes] : oldkit) writefile(dir / name, bytes);
       std::vector<std::string> command = preloading(VANTREL_CRASHHOOK);
-      command.insert(command.end(), {"ASAN_OPTIONS=verify_asan_link_order=0", "VANTREL_TEST_DO=" + std::string(c.action),
-                                     "VANTREL_TEST_STEP=" + std::to_string(step), VANTREL_BINARY});
+      command.insert(command.end(),
+                     {"ASAN_OPTIONS=verify_asan_link_order=0", "VANTREL_TEST_DO=" + std::string(c.action),
+                      "VANTREL_TEST_STEP=" + std::to_string(step), VANTREL_BINARY});
       const runresult cut = runprogram(command, dir.path());
       const bool old = step <= 7 && std::string(c.action) != "interrupt";
       const std::string action = c.action;
@@ -293,18 +296,21 @@ TEST_F(Run, ACommitCutShortAtAnyStepEndsInOneWholeKit) {
       } else if (action == "fail") {
         EXPECT_EQ(cut.status, 2) << what;
         EXPECT_EQ(cut.err.find(": cannot replace: Input/output error; the run stops, and the kit in the folder is as "
-                               "it was\n") != std::string::npos, old)
+                               "it was\n") != std::string::npos,
+                  old)
             << what << ": " << cut.err;
       } else {
         EXPECT_EQ(cut.status, 128 + SIGINT) << what;
         EXPECT_EQ(cut.out.find("Run finished"), std::string::npos) << what;
         EXPECT_NE(cut.err.find("vantrel: interrupted (Interrupt): 2 slides made, and anim.avs holds them\n"),
-                  std::string::npos) << what << ": " << cut.err;
+                  std::string::npos)
+            << what << ": " << cut.err;
       }
       // The next run fails for a reason of its own (its workers run out of
       // memory), after it has finished what the cut one left.
       command = preloading(VANTREL_CRASHHOOK);
-      command.insert(command.end(), {"ASAN_OPTIONS=verify_asan_link_order=0", "VANTREL_TEST_SETUP_OOM=1", VANTREL_BINARY});
+      command.insert(command.end(),
+                     {"ASAN_OPTIONS=verify_asan_link_order=0", "VANTREL_TEST_SETUP_OOM=1", VANTREL_BINARY});
       const runresult next = runprogram(command, dir.path());
       EXPECT_EQ(next.status, 2) << what;
       if (action == "kill") {
@@ -333,11 +339,10 @@ TEST_F(Run, StandardInputIsLeftToWhoeverStartedTheRun) {
     fs::create_directory(dir / folder);
     ASSERT_TRUE(writehalves(dir / folder + "/DSC0001.JPG", 80, 60, red, blue));
   }
-  const runresult r = runprogram(
-      {"sh", "-c",
-       std::string("printf 'a\\nb\\nc\\n' | while read -r d; do '") + VANTREL_BINARY +
-           "' \"$d\" >/dev/null 2>&1; echo \"$d:$?\"; done"},
-      dir.path());
+  const runresult r = runprogram({"sh", "-c",
+                                  std::string("printf 'a\\nb\\nc\\n' | while read -r d; do '") + VANTREL_BINARY +
+                                      "' \"$d\" >/dev/null 2>&1; echo \"$d:$?\"; done"},
+                                 dir.path());
   EXPECT_EQ(r.out, "a:0\nb:0\nc:0\n");
   for (const char* folder : {"a", "b", "c"}) EXPECT_TRUE(isscript(readfile(dir / folder + "/anim.avs"), 1)) << folder;
 }

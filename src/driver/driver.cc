@@ -98,7 +98,8 @@ int runinfolder(std::unique_ptr<folderlisting> folder, const std::string& which,
 
   int counter = 1;
   if (begun && !guard.pending()) {
-    const slidesmade slides = makeslides(stills, counter, slidestreams{log, err, options.escapelog}, made, guard, options.fit);
+    const slidesmade slides =
+        makeslides(stills, counter, slidestreams{log, err, options.escapelog}, made, guard, options.fit);
     complete &= slides.complete;
     failure = slides.failure;
   }
@@ -116,8 +117,7 @@ int runinfolder(std::unique_ptr<folderlisting> folder, const std::string& which,
       complete &= makevideo(options.video, made.videospans(), made.rows(), guard, log, err);
   } else {
     made.abandon();
-    reportfailure(log, err, after.failed.empty() ? stopped(failure)
-                                                 : failure + "; the run stops, and " + after.failed);
+    reportfailure(log, err, after.failed.empty() ? stopped(failure) : failure + "; the run stops, and " + after.failed);
     complete = false;
   }
 
@@ -170,7 +170,8 @@ int runslideshow(const runoptions& options, std::ostream& log, std::ostream& err
   switch (finishcommit(&reason)) {
     case finished::nothing: break;
     case finished::rolledback:
-      reportfailure(log, err, "an earlier run was cut short in its commit: rolled back, the kit is as it was before it");
+      reportfailure(log, err,
+                    "an earlier run was cut short in its commit: rolled back, the kit is as it was before it");
       break;
     case finished::rolledforward:
       reportfailure(log, err, "an earlier run was cut short in its commit: finished, the kit is the one it made");
@@ -183,4 +184,3 @@ int runslideshow(const runoptions& options, std::ostream& log, std::ostream& err
   }
   return runinfolder(std::move(folder), which, options, guard, log, err);
 }
-

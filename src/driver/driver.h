@@ -27,9 +27,9 @@
 #include "script/script.h"
 
 // Exit statuses of a run.
-constexpr int runcomplete = 0;     // every still became a slide, the script was written
-constexpr int runrefused = 1;      // refused: a mistake on the command line, a folder that cannot be opened or is busy
-constexpr int runincomplete = 2;   // a still or the log failed, or the run failed and left the kit as it was
+constexpr int runcomplete = 0;    // every still became a slide, the script was written
+constexpr int runrefused = 1;     // refused: a mistake on the command line, a folder that cannot be opened or is busy
+constexpr int runincomplete = 2;  // a still or the log failed, or the run failed and left the kit as it was
 
 struct runoptions {
   // Where to run; empty: the current folder.

@@ -12,7 +12,7 @@
 namespace {
 
 TEST_F(Run, TurnsStillsIntoNumberedFramesAndAScript) {
-  still("DSC0002.JPG", 300, 400, green);       // portrait
+  still("DSC0002.JPG", 300, 400, green);      // portrait
   still("DSC0001.JPG", 400, 300, red, blue);  // landscape
   still("IMG0003.JPG", 40, 30, yellow);
   writefile(dir / "notes.txt", "not a still");
@@ -23,11 +23,11 @@ TEST_F(Run, TurnsStillsIntoNumberedFramesAndAScript) {
   std::vector<std::string> listed;
   const std::vector<std::string> log = withoutlisting(r.out, &listed);
   EXPECT_EQ(log, (std::vector<std::string>{"Vantrel 0.1 alpha", "processimage:DSC0001.JPG", "ht=300", "wd=400",
-                                            "processimage:DSC0002.JPG", "ht=400", "wd=300", "Counter=3",
-                                            "Run finished..press any key!"}));
+                                           "processimage:DSC0002.JPG", "ht=400", "wd=300", "Counter=3",
+                                           "Run finished..press any key!"}));
   // The script is created before the listing, so it is listed too.
-  EXPECT_EQ(listed, (std::vector<std::string>{".", "..", "DSC0001.JPG", "DSC0002.JPG", "IMG0003.JPG",
-                                               "anim.avs", "notes.txt"}));
+  EXPECT_EQ(listed, (std::vector<std::string>{".", "..", "DSC0001.JPG", "DSC0002.JPG", "IMG0003.JPG", "anim.avs",
+                                              "notes.txt"}));
   EXPECT_EQ(r.out.rfind("Vantrel 0.1 alpha\nfile:", 0), 0u);
 
   EXPECT_TRUE(isscript(readscript(), 2));
@@ -65,8 +65,8 @@ TEST_F(Run, AnEmptyFolderGivesTheFixedScript) {
 
 // A JPEG whose header claims width x height pixels: its frame header patched.
 std::string claiming(std::string jpeg, unsigned width, unsigned height) {
-  for (size_t at = 2; at + 9 < jpeg.size(); at += 2 + (static_cast<unsigned char>(jpeg[at + 2]) << 8 |
-                                                       static_cast<unsigned char>(jpeg[at + 3]))) {
+  for (size_t at = 2; at + 9 < jpeg.size();
+       at += 2 + (static_cast<unsigned char>(jpeg[at + 2]) << 8 | static_cast<unsigned char>(jpeg[at + 3]))) {
     if (jpeg[at + 1] == '\xc0' || jpeg[at + 1] == '\xc2') {
       jpeg[at + 5] = static_cast<char>(height >> 8), jpeg[at + 6] = static_cast<char>(height);
       jpeg[at + 7] = static_cast<char>(width >> 8), jpeg[at + 8] = static_cast<char>(width);
@@ -87,33 +87,33 @@ TEST_F(Run, BadStillsAreReportedAndSkippedWithoutGaps) {
     std::function<void(const std::string& path)> make;
     const char* reason;  // the start of it
   } bad[] = {
-      {"DSC0002.JPG", [](const std::string& p) { writefile(p, "plain text, not a picture"); }, "not a JPEG file"},
-      {"DSC0003.JPG", [](const std::string& p) { writefile(p, ""); }, "an empty file"},
-      {"DSC0004.JPG", [](const std::string& p) { fs::create_directory(p); }, "Is a directory"},
-      {"DSC0005.JPG", [&](const std::string& p) { writefile(p, whole.substr(0, whole.size() / 4)); }, "cut short"},
-      {"DSC0006.JPG", [](const std::string& p) { makefifo(p); }, "not a regular file"},
-      {"DSC0007.JPG", [](const std::string& p) { linkto("/dev/zero", p); }, "not a regular file"},
-      {"DSC0008.JPG", [](const std::string& p) { linkto("nowhere", p); },
-       "could not open file (No such file or directory)"},
-      {"DSC0009.JPG", [&](const std::string& p) { writefile(p, claiming(whole, 30000, 40000)); },
-       "too large: 30000 \u00d7 40000 pixels"},
-      {"DSC0009.JPG.big", [](const std::string& p) { writefile(p, ""), fs::resize_file(p, 300 << 20); },
-       "too large: a file of 300 MiB (at most 256 MiB)"},
+    {"DSC0002.JPG", [](const std::string& p) { writefile(p, "plain text, not a picture"); }, "not a JPEG file"},
+    {"DSC0003.JPG", [](const std::string& p) { writefile(p, ""); }, "an empty file"},
+    {"DSC0004.JPG", [](const std::string& p) { fs::create_directory(p); }, "Is a directory"},
+    {"DSC0005.JPG", [&](const std::string& p) { writefile(p, whole.substr(0, whole.size() / 4)); }, "cut short"},
+    {"DSC0006.JPG", [](const std::string& p) { makefifo(p); }, "not a regular file"},
+    {"DSC0007.JPG", [](const std::string& p) { linkto("/dev/zero", p); }, "not a regular file"},
+    {"DSC0008.JPG", [](const std::string& p) { linkto("nowhere", p); },
+     "could not open file (No such file or directory)"},
+    {"DSC0009.JPG", [&](const std::string& p) { writefile(p, claiming(whole, 30000, 40000)); },
+     "too large: 30000 \u00d7 40000 pixels"},
+    {"DSC0009.JPG.big", [](const std::string& p) { writefile(p, ""), fs::resize_file(p, 300 << 20); },
+     "too large: a file of 300 MiB (at most 256 MiB)"},
 #if !defined(__SANITIZE_ADDRESS__)
-      // Its values line has one number too few: the loader copies a colour
-      // name of (size_t)-1 bytes and then follows a pointer made of the
-      // file's own bytes, which no machine maps. (AddressSanitizer's string
-      // functions catch the copy first and report, from inside the sandbox:
-      // there the preloaded crash of AStillThatCrashesItsWorker... stands in.)
-      {"DSC0010.JPG.xpm", [](const std::string& p) { writefile(p, readfile(VANTREL_SOURCE "/testing/crash.xpm")); },
-       "the image library crashed ("},
+    // Its values line has one number too few: the loader copies a colour
+    // name of (size_t)-1 bytes and then follows a pointer made of the
+    // file's own bytes, which no machine maps. (AddressSanitizer's string
+    // functions catch the copy first and report, from inside the sandbox:
+    // there the preloaded crash of AStillThatCrashesItsWorker... stands in.)
+    {"DSC0010.JPG.xpm", [](const std::string& p) { writefile(p, readfile(VANTREL_SOURCE "/testing/crash.xpm")); },
+     "the image library crashed ("},
 #endif
-      {"DSC0011.JPG.png",
-       [](const std::string& p) {
-         writepicture(p, 200, 150, [](unsigned x, unsigned y) { return rgb{uint8_t(x * y), uint8_t(x), uint8_t(y)}; });
-         writefile(p, readfile(p).substr(0, 2000));
-       },
-       "png library error, file read error"},
+    {"DSC0011.JPG.png",
+     [](const std::string& p) {
+       writepicture(p, 200, 150, [](unsigned x, unsigned y) { return rgb{uint8_t(x * y), uint8_t(x), uint8_t(y)}; });
+       writefile(p, readfile(p).substr(0, 2000));
+     },
+     "png library error, file read error"},
   };
   // What cannot be made here (a FIFO, a link on Windows) is left out.
   std::vector<size_t> made;
@@ -186,7 +186,7 @@ TEST_F(Run, OneWorkerAndSeveralMakeTheSameBytes) {
   const std::vector<std::string> one = kit({"taskset", "-c", "0", VANTREL_BINARY});
   EXPECT_EQ(one, several);
   EXPECT_EQ(several[several.size() - 8].rfind("\xff\xd8", 0), 0u);  // frames, not empty files
-  EXPECT_EQ(several.back(), "");                                      // one still failed: seven frames
+  EXPECT_EQ(several.back(), "");                                    // one still failed: seven frames
 }
 
 TEST_F(Run, TurnedStillsComeOutUpright) {
@@ -241,7 +241,8 @@ TEST_F(Run, AFrameNameTakenByAFolderStopsTheRun) {
   writefile(dir / "out0001.jpg/mine.txt", "keep me");
   const runresult r = run();
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "vantrel: out0001.jpg: cannot save: is a folder; the run stops, and the kit in the folder is as it was\n");
+  EXPECT_EQ(r.err,
+            "vantrel: out0001.jpg: cannot save: is a folder; the run stops, and the kit in the folder is as it was\n");
   EXPECT_EQ(readfile(dir / "out0001.jpg/mine.txt"), "keep me");
   EXPECT_NE(r.out.find("\nCounter=1\nRun finished..press any key!\n"), std::string::npos);
   EXPECT_FALSE(fs::exists(dir / "anim.avs"));
@@ -385,16 +386,24 @@ TEST_F(Run, AFailureOfTheRunItselfLeavesTheOldKitAsItWas) {
     std::function<void()> make, unmake;
     std::string err;  // what the run says, before "; the run stops ..."
   } cases[] = {
-      {"a file size limit that a frame passes", {"prlimit", "--fsize=100000"}, [] {}, [] {},
+      {"a file size limit that a frame passes",
+       {"prlimit", "--fsize=100000"},
+       [] {},
+       [] {},
        "out0003.jpg: cannot save: File too large"},
-      {"a folder under a frame's name", {},
+      {"a folder under a frame's name",
+       {},
        [&] {
          fs::remove(dir / "out0003.jpg");
          fs::create_directory(dir / "out0003.jpg");
        },
-       [&] { fs::remove(dir / "out0003.jpg"); }, "out0003.jpg: cannot save: is a folder"},
-      {"a folder under the draft's name", {}, [&] { fs::create_directory(dir / draft); },
-       [&] { fs::remove(dir / draft); }, "anim.avs: cannot create: its draft .anim.avs.new is a folder"},
+       [&] { fs::remove(dir / "out0003.jpg"); },
+       "out0003.jpg: cannot save: is a folder"},
+      {"a folder under the draft's name",
+       {},
+       [&] { fs::create_directory(dir / draft); },
+       [&] { fs::remove(dir / draft); },
+       "anim.avs: cannot create: its draft .anim.avs.new is a folder"},
       {"a folder nobody may write", nobody, [&] { chmod(dir.path().c_str(), 0555); },
        [&] { chmod(dir.path().c_str(), 0755); }, "anim.avs: cannot create: Permission denied"},
   };
@@ -551,8 +560,7 @@ TEST_F(Run, TheCommandLine) {
       {{"-h"}, 0, "usage: vantrel [--fit] [--video FILE [--music FILE] [--title TEXT]] [FOLDER]\n", ""},
       {{"--video"}, 1, "", "vantrel: option '--video' needs a value\n" + usage},
       {{"--music=", "."}, 1, "", "vantrel: option '--music': an empty file name\n" + usage},
-      {{"--title", "t", "--video", "show.gif"}, 1, "",
-       "vantrel: --video show.gif: " + videorefusal + "\n" + usage},
+      {{"--title", "t", "--video", "show.gif"}, 1, "", "vantrel: --video show.gif: " + videorefusal + "\n" + usage},
       {{"--version"}, 0, "vantrel 0.1 alpha\n", ""},
       {{"--frames"}, 1, "", "vantrel: unknown option '--frames'\n" + usage},
       {{"-x", "--help"}, 1, "", "vantrel: unknown option '-x'\n" + usage},
@@ -632,8 +640,7 @@ TEST_F(Run, CameraStillsFromTheCorpus) {
     const std::string file = files[i].filename().string();
     ASSERT_TRUE(std::regex_search(file, m, sized)) << file;
     const unsigned w = static_cast<unsigned>(std::stoul(m[1])), h = static_cast<unsigned>(std::stoul(m[2]));
-    EXPECT_NE(r.out.find("processimage:" + names[i] + "\nht=" + std::to_string(h) +
-                         "\nwd=" + std::to_string(w) + "\n"),
+    EXPECT_NE(r.out.find("processimage:" + names[i] + "\nht=" + std::to_string(h) + "\nwd=" + std::to_string(w) + "\n"),
               std::string::npos)
         << file;
     const picture f = frame(static_cast<int>(i + 1));

@@ -127,7 +127,8 @@ class Run : public ::testing::Test {
     if (text.rfind(start, 0) != 0 || text.size() < start.size() + end.size() ||
         text.compare(text.size() - end.size(), end.size(), end) != 0)
       return ::testing::AssertionFailure() << "not the script of " << slides << " slides:\n" << text;
-    const std::vector<std::string> chain = splitlines(text.substr(start.size(), text.size() - start.size() - end.size()));
+    const std::vector<std::string> chain =
+        splitlines(text.substr(start.size(), text.size() - start.size() - end.size()));
     if (chain.size() != static_cast<size_t>(std::max(slides - 1, 0)))
       return ::testing::AssertionFailure() << chain.size() << " transition lines for " << slides << " slides";
     for (size_t i = 0; i < chain.size(); ++i) {

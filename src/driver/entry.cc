@@ -41,7 +41,9 @@ int runcommand(const std::vector<std::string>& args) {
       // Files named on the command line are where the run started; it
       // runs in the folder.
       const std::string here = currentfolder();
-      auto absolute = [&](const std::string& file) { return file.empty() || file[0] == '/' ? file : here + "/" + file; };
+      auto absolute = [&](const std::string& file) {
+        return file.empty() || file[0] == '/' ? file : here + "/" + file;
+      };
       run.video = {absolute(line.video), line.video, line.title, absolute(line.music)};
       run.script = {line.title, absolute(line.music)};
       status = runslideshow(run, log.stream(), std::cerr);

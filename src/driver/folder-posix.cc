@@ -30,9 +30,7 @@ entrykind examine(int fd, stillstamp* stamp) {
   return fstat(fd, &st) == 0 ? kindof(st, stamp) : entrykind::none;
 }
 
-int openforreading(const std::string& name) {
-  return open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-}
+int openforreading(const std::string& name) { return open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); }
 
 int createnew(const std::string& name, bool) {
   // No link followed: a link left under the name is an error, not a way out.
@@ -98,4 +96,3 @@ bool syncfolder(std::string* reason) {
   *reason = std::strerror(error);
   return false;
 }
-

@@ -116,4 +116,3 @@ bool removefile(const char* name) { return _unlink(name) == 0; }
 // Every rename writes through (MOVEFILE_WRITE_THROUGH), and files are
 // flushed with FlushFileBuffers (syncfile): a folder has nothing more.
 bool syncfolder(std::string*) { return true; }
-

@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "driver/folder-platform.h"
 #include "base/io.h"
+#include "driver/folder-platform.h"
 #include "worker/wire.h"
 
 bool isfolder(const std::string& path, std::string* reason) {
@@ -47,8 +47,7 @@ bool folderlisting::next(std::string* name) {
 
 const std::string& folderlisting::error() const { return error_; }
 
-int openstill(const std::string& name, stillstamp* stamp, std::string* reason,
-              const std::function<void()>& afterlook) {
+int openstill(const std::string& name, stillstamp* stamp, std::string* reason, const std::function<void()>& afterlook) {
   auto fail = [&](int kind, const std::string& why) {
     *reason = why;
     return kind;

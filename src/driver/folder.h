@@ -107,4 +107,3 @@ bool replacefile(const std::string& from, const std::string& to, std::string* re
 // second allocates nothing.
 bool removefile(const std::string& name);
 bool removefile(const char* name);
-

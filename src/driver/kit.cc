@@ -117,8 +117,8 @@ bool putback(const std::vector<step>& steps, std::string* name, std::string* rea
         *name = s->final;
         ok = false;
       }
-    } else if (lookup(s->draft) == entrykind::none && lookup(s->final) == entrykind::file &&
-               !removefile(s->final) && errno != ENOENT && ok) {
+    } else if (lookup(s->draft) == entrykind::none && lookup(s->final) == entrykind::file && !removefile(s->final) &&
+               errno != ENOENT && ok) {
       *name = s->final;
       *reason = std::strerror(errno);
       ok = false;
@@ -163,7 +163,8 @@ void tidy(const plan& p, const std::vector<step>& steps, kit::tidied* after, boo
     if (removefile(videoname))
       after->removed.push_back(std::string("removed ") + videoname + ", the video of an earlier run");
     else if (errno != ENOENT && after->failed.empty())
-      after->failed = std::string("cannot remove ") + videoname + ", the video of an earlier run: " + std::strerror(errno);
+      after->failed =
+          std::string("cannot remove ") + videoname + ", the video of an earlier run: " + std::strerror(errno);
   }
 }
 

@@ -28,14 +28,13 @@
 #include "driver/avi.h"
 #include "script/script.h"
 
-
 // The temporary names, built from the kit's own (script.h): the script's
 // and a frame's until the run commits, the video's, an old file's while it
 // is moved aside, and the journal's.
-extern const std::string draftname;       // ".anim.avs.new"
-extern const std::string draftvideoname;  // ".outhuffy.avi.new"
-extern const char journalname[];          // ".vantrel.journal"
-std::string draftframename(int slide);    // ".out0001.jpg.new"
+extern const std::string draftname;              // ".anim.avs.new"
+extern const std::string draftvideoname;         // ".outhuffy.avi.new"
+extern const char journalname[];                 // ".vantrel.journal"
+std::string draftframename(int slide);           // ".out0001.jpg.new"
 std::string asidename(const std::string& name);  // "." + name + ".old"
 // Whether name is a frame's or the video's temporary name, as a run that
 // died before its commit leaves them.

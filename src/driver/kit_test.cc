@@ -29,8 +29,8 @@ TEST(Kit, TheDraftIsMadeAfreshAndNeverWrittenThroughALink) {
 
 TEST(Kit, NamesTheTemporaryFilesARunLeaves) {
   for (const char* name : {".out0001.jpg.new", ".out10000.jpg.new"}) EXPECT_TRUE(isdraftframe(name)) << name;
-  for (const char* name : {"out0001.jpg", ".out001.jpg.new", ".outabcd.jpg.new", ".out0001.jpg", ".anim.avs.new",
-                           ".out0001.jpg.new.bak"})
+  for (const char* name :
+       {"out0001.jpg", ".out001.jpg.new", ".outabcd.jpg.new", ".out0001.jpg", ".anim.avs.new", ".out0001.jpg.new.bak"})
     EXPECT_FALSE(isdraftframe(name)) << name;
   EXPECT_EQ(draftframename(3), ".out0003.jpg.new");
 }

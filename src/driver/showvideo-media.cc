@@ -59,8 +59,10 @@ struct draftvideo {
     const size_t slash = file.rfind('/');
     name = folderof(file) + "/." + file.substr(slash + 1) + ".XXXXXX";
     fd = mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) error = std::strerror(errno), name.clear();
-    else fchmod(fd, 0644 & ~currentumask());
+    if (fd < 0)
+      error = std::strerror(errno), name.clear();
+    else
+      fchmod(fd, 0644 & ~currentumask());
   }
   ~draftvideo() {
     if (fd >= 0) ::close(fd);
@@ -80,8 +82,10 @@ struct draftvideo {
         const std::string candidate = folderof(file) + "/." + file.substr(file.rfind('/') + 1) + ".new" +
                                       std::to_string(getpid()) + "-" + std::to_string(attempt);
         const std::string self = "/proc/self/fd/" + std::to_string(fd);
-        if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) temporary = candidate;
-        else if (errno != EEXIST) return *why = std::strerror(errno), false;
+        if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0)
+          temporary = candidate;
+        else if (errno != EEXIST)
+          return *why = std::strerror(errno), false;
       }
       name = temporary;
     }
@@ -94,8 +98,7 @@ struct draftvideo {
 }  // namespace
 
 bool makevideo(const videooptions& options, const std::vector<framespan>& spans, const std::vector<int>& rows,
-               interruptguard& guard,
-               std::ostream& log, std::ostream& err) {
+               interruptguard& guard, std::ostream& log, std::ostream& err) {
   const std::string shown = escapedname(options.shown);
   std::string why;
   if (!canrender(&why)) {
@@ -130,7 +133,8 @@ bool makevideo(const videooptions& options, const std::vector<framespan>& spans,
     job.music = open.add(::open(options.music.c_str(), O_RDONLY | O_CLOEXEC));
     job.musicname = options.music;
     if (job.music < 0) {
-      reportfailure(log, err, escapedname(options.music) + ": cannot read: " + std::strerror(errno) + "; the video is silent");
+      reportfailure(log, err,
+                    escapedname(options.music) + ": cannot read: " + std::strerror(errno) + "; the video is silent");
       complete = false;
     }
   }

@@ -1,17 +1,15 @@
 // The video in a build without the media library (Windows): --video is
 // refused on the command line, and nothing is ever rendered.
-#include "driver/showvideo.h"
-
 #include "base/text.h"
 #include "driver/report.h"
+#include "driver/showvideo.h"
 
 std::string videoproblem(const std::string&) {
   return "this build cannot render video; the script anim.avs, run by AviSynth, is the road to one";
 }
 
-bool makevideo(const videooptions& options, const std::vector<framespan>&, const std::vector<int>&, interruptguard&, std::ostream& log,
-               std::ostream& err) {
+bool makevideo(const videooptions& options, const std::vector<framespan>&, const std::vector<int>&, interruptguard&,
+               std::ostream& log, std::ostream& err) {
   reportfailure(log, err, escapedname(options.shown) + ": this build cannot render video");
   return false;
 }
-

@@ -29,8 +29,8 @@ std::string videoproblem(const std::string& file);
 // Renders the show of the kit's frames (one a slide, where spans says they
 // lie in the kit's video, joined by rows) into options.file. False, with the reasons reported on err, if the video
 // could not be made or was made without its music.
-bool makevideo(const videooptions& options, const std::vector<framespan>& spans, const std::vector<int>& rows, interruptguard& guard,
-               std::ostream& log, std::ostream& err);
+bool makevideo(const videooptions& options, const std::vector<framespan>& spans, const std::vector<int>& rows,
+               interruptguard& guard, std::ostream& log, std::ostream& err);
 
 // "4,512 of 16,230 frames (27 %), 0:41 left" and the like.
 std::string progressline(const std::string& name, int done, int total, double secondsleft);

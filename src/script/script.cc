@@ -154,7 +154,8 @@ std::string headerblock(int slides) {
 std::string sourceblock(int slides) { return sourceblock(slides, {}); }
 
 std::string sourceblock(int slides, const scriptoptions& options) {
-  return std::string(sourcestart) + videoname + std::string(sourcevideo) + slidecount(slides, "89") + std::string(sourcemusic) +
+  return std::string(sourcestart) + videoname + std::string(sourcevideo) + slidecount(slides, "89") +
+         std::string(sourcemusic) +
          (options.music.empty() ? std::string(musicplaceholder) : avisynthstring(options.music)) +
          std::string(sourceend);
 }
@@ -191,8 +192,7 @@ std::string titlecardblock(const scriptoptions& options) {
 void writescriptopening(std::ostream& out, int slides) { out << headerblock(slides) << sourceblock(slides); }
 
 void writeclipline(std::ostream& out, int slide) {
-  out << "video" << slide << "=video.trim(exposition*" << slide - 1 << ",exposition*" << slide
-      << "-1)\n";
+  out << "video" << slide << "=video.trim(exposition*" << slide - 1 << ",exposition*" << slide << "-1)\n";
 }
 
 void writetransitionchain(std::ostream& out, int count, const std::function<int()>& draw) {

@@ -30,7 +30,8 @@ extern const char videoname[];   // "outhuffy.avi"
 // with the slide number (at least four digits) in place of its "%04d":
 // framehead, the number, frametail ("out0001.jpg").
 constexpr char framepattern[] = "out%04d.jpg";
-constexpr std::string_view framehead = std::string_view(framepattern).substr(0, std::string_view(framepattern).find('%'));
+constexpr std::string_view framehead =
+    std::string_view(framepattern).substr(0, std::string_view(framepattern).find('%'));
 constexpr std::string_view frametail = std::string_view(framepattern).substr(framehead.size() + 4);
 std::string slidename(int slide);
 // The same, between before and after, written into buffer[0, size) with

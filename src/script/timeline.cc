@@ -29,9 +29,7 @@ timeline::timeline(int slides, std::vector<int> rows) : slides_(slides), rows_(s
   frames_ = slides_ == 0 ? 0 : at;
 }
 
-int timeline::hold(int part) const {
-  return part == 0 ? titleframes : part == 1 ? 2 * showexposition : showexposition;
-}
+int timeline::hold(int part) const { return part == 0 ? titleframes : part == 1 ? 2 * showexposition : showexposition; }
 
 int timeline::overlapafter(int part) const {
   if (part >= slides_) return 0;
@@ -61,9 +59,7 @@ timeline::moment timeline::at(int frame) const {
 namespace {
 
 // The length of the UTF-8 sequence that starts with c (1 for a stray byte).
-size_t sequencelength(unsigned char c) {
-  return c >= 0xf0 && c < 0xf8 ? 4 : c >= 0xe0 ? 3 : c >= 0xc0 ? 2 : 1;
-}
+size_t sequencelength(unsigned char c) { return c >= 0xf0 && c < 0xf8 ? 4 : c >= 0xe0 ? 3 : c >= 0xc0 ? 2 : 1; }
 
 }  // namespace
 

@@ -13,11 +13,11 @@
 #include <string_view>
 #include <vector>
 
-constexpr int showrate = 25;         // frames a second
-constexpr int showexposition = 150;  // frames a slide is held, its transitions included
-constexpr int showoverlap = 20;      // frames of most transitions
-constexpr int titleframes = 101;     // BlankClip(video.trim(0,100))
-constexpr int titledissolve = 10;    // Dissolve(credstart,video,10)
+constexpr int showrate = 25;                     // frames a second
+constexpr int showexposition = 150;              // frames a slide is held, its transitions included
+constexpr int showoverlap = 20;                  // frames of most transitions
+constexpr int titleframes = 101;                 // BlankClip(video.trim(0,100))
+constexpr int titledissolve = 10;                // Dissolve(credstart,video,10)
 constexpr int effectfirst = 1, effectlast = 50;  // the opening effect's frames of slide 1's first clip
 
 // The frames of a transition of row 1 ... 23: overlap, overlap/3 for the

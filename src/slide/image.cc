@@ -5,10 +5,6 @@
 // writes a file.
 #include "slide/image.h"
 
-#include "slide/jpeg.h"
-#include "slide/orientation.h"
-#include "slide/slide.h"
-
 #include <IL/il.h>
 #include <IL/ilu.h>
 
@@ -19,6 +15,10 @@
 #include <cstring>
 #include <new>
 #include <vector>
+
+#include "slide/jpeg.h"
+#include "slide/orientation.h"
+#include "slide/slide.h"
 
 namespace {
 
@@ -89,7 +89,7 @@ std::string takeerrors(int syserr) {
 struct memoryfile {
   const unsigned char* data = nullptr;  // reading
   size_t size = 0;
-  bool ranout = false;                  // whether the reader asked for more than there is
+  bool ranout = false;         // whether the reader asked for more than there is
   std::string* out = nullptr;  // writing
   size_t limit = 0;            // the most that may be written
   bool full = false;           // whether more was refused
@@ -119,8 +119,9 @@ ILint ILAPIENTRY memread(void* buffer, ILuint size, ILuint number, ILHANDLE h) {
 // 0 on success, 1 past either end.
 ILint ILAPIENTRY memseek(ILHANDLE h, ILint offset, ILint mode) {
   memoryfile& f = mem(h);
-  const int64_t base = mode == IL_SEEK_SET ? 0 : mode == IL_SEEK_CUR ? static_cast<int64_t>(f.at)
-                                                                     : static_cast<int64_t>(f.length());
+  const int64_t base = mode == IL_SEEK_SET   ? 0
+                       : mode == IL_SEEK_CUR ? static_cast<int64_t>(f.at)
+                                             : static_cast<int64_t>(f.length());
   const int64_t to = base + offset;
   if ((mode != IL_SEEK_SET && mode != IL_SEEK_CUR && mode != IL_SEEK_END) || to < 0 ||
       (!f.out && to > static_cast<int64_t>(f.size)))
@@ -223,8 +224,8 @@ loadstatus loadimage(const char* name, const void* data, size_t size, std::strin
   file.data = static_cast<const unsigned char*>(data);
   file.size = size;
   if (jpeg) ilSetRead(noopen, noclose, memeof, memgetc, memread, memseek, memtell);
-  const bool ok = checked(
-      [&] { return jpeg ? ilLoadF(type, &file) : ilLoadL(type, data, static_cast<ILuint>(size)); }, reason);
+  const bool ok =
+      checked([&] { return jpeg ? ilLoadF(type, &file) : ilLoadL(type, data, static_cast<ILuint>(size)); }, reason);
   if (jpeg) ilResetRead();
   if (!ok) {
     if (jpeg && file.ranout && !refused) return fail("cut short");
@@ -242,8 +243,7 @@ loadstatus loadimage(const char* name, const void* data, size_t size, std::strin
 }
 
 imagesize currentimagesize() {
-  return {static_cast<unsigned>(ilGetInteger(IL_IMAGE_WIDTH)),
-          static_cast<unsigned>(ilGetInteger(IL_IMAGE_HEIGHT))};
+  return {static_cast<unsigned>(ilGetInteger(IL_IMAGE_WIDTH)), static_cast<unsigned>(ilGetInteger(IL_IMAGE_HEIGHT))};
 }
 
 size_t imagebudget() { return budget; }
@@ -255,9 +255,9 @@ bool loadsasjpeg(const char* name, const void* data, size_t size) {
 bool takepixels(pixels* out, std::string* reason) {
   const ILint format = ilGetInteger(IL_IMAGE_FORMAT);
   const ILenum plain = format == IL_LUMINANCE || format == IL_ALPHA ? IL_LUMINANCE
-                       : format == IL_LUMINANCE_ALPHA                ? IL_LUMINANCE_ALPHA
-                       : format == IL_RGBA || format == IL_BGRA      ? IL_RGBA
-                                                                     : IL_RGB;
+                       : format == IL_LUMINANCE_ALPHA               ? IL_LUMINANCE_ALPHA
+                       : format == IL_RGBA || format == IL_BGRA     ? IL_RGBA
+                                                                    : IL_RGB;
   if ((static_cast<ILenum>(format) != plain || ilGetInteger(IL_IMAGE_TYPE) != IL_UNSIGNED_BYTE) &&
       !checked([&] { return ilConvertImage(plain, IL_UNSIGNED_BYTE); }, reason))
     return false;

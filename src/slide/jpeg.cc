@@ -3,7 +3,10 @@
 #include <csetjmp>
 #include <cstdio>
 
+// The JPEG library's header needs FILE and size_t declared before it.
+// clang-format off
 #include <jpeglib.h>
+// clang-format on
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "slide/resample.h"
 
 struct jpegheader {
-  unsigned width = 0;   // as stored
+  unsigned width = 0;  // as stored
   unsigned height = 0;
   unsigned channels = 0;  // of the decoded pixels: 3 or 1
 };

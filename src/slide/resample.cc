@@ -21,9 +21,9 @@ double lanczos(double x) {
 // The taps of one output pixel: first..first+count-1 of weights, for the
 // source pixels index[first...].
 struct taps {
-  std::vector<uint32_t> index;   // source pixel of each tap
-  std::vector<int32_t> weight;   // its weight, fixed point
-  std::vector<size_t> first;     // per output pixel, its first tap; one more at the end
+  std::vector<uint32_t> index;  // source pixel of each tap
+  std::vector<int32_t> weight;  // its weight, fixed point
+  std::vector<size_t> first;    // per output pixel, its first tap; one more at the end
 };
 
 // Taps for size outputs over an input of insize pixels of which extent are spanned.
@@ -102,7 +102,8 @@ pixels resample(const pixels& src, double extentx, double extenty, unsigned widt
         const int32_t w = across.weight[k], *p = row + across.index[k] * n;
         for (size_t c = 0; c < n && c < 4; ++c) s[c] += w * p[c];
       }
-      for (size_t c = 0; c < n && c < 4; ++c) to[x * n + c] = static_cast<unsigned char>(std::clamp(s[c] >> shift, 0, 255));
+      for (size_t c = 0; c < n && c < 4; ++c)
+        to[x * n + c] = static_cast<unsigned char>(std::clamp(s[c] >> shift, 0, 255));
     }
   }
   return out;

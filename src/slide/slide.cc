@@ -105,10 +105,12 @@ bool decodesmall(const void* data, size_t size, int orientation, decoded* d, sli
   const size_t budget = imagebudget();
   if (budget != 0 && uint64_t{header.width} * header.height * header.channels > budget) return false;
   const bool across = turnsacross(orientation);
-  const picturesize upright = across ? fitpicture(header.height, header.width) : fitpicture(header.width, header.height);
+  const picturesize upright =
+      across ? fitpicture(header.height, header.width) : fitpicture(header.width, header.height);
   const unsigned width = across ? upright.height : upright.width, height = across ? upright.width : upright.height;
   for (unsigned denominator : {8u, 4u, 2u}) {
-    if ((header.width + denominator - 1) / denominator < width || (header.height + denominator - 1) / denominator < height)
+    if ((header.width + denominator - 1) / denominator < width ||
+        (header.height + denominator - 1) / denominator < height)
       continue;
     if (!decodejpeg(data, size, denominator, budget, &d->still)) return false;
     d->extentx = static_cast<double>(header.width) / denominator;
@@ -142,8 +144,8 @@ slideresult makefitframe(const char* name, const void* data, size_t size) {
   const bool across = turnsacross(orientation);
   if (across) std::swap(r.width, r.height);
   const picturesize fit = fitpicture(r.width, r.height);
-  const pixels small = resample(d.still, d.extentx, d.extenty, across ? fit.height : fit.width,
-                                across ? fit.width : fit.height);
+  const pixels small =
+      resample(d.still, d.extentx, d.extenty, across ? fit.height : fit.width, across ? fit.width : fit.height);
   d.still = pixels();
   pixels upright = small;
   upright.width = fit.width;

@@ -57,10 +57,10 @@ enum class slidestate : uint32_t { framed, unloadable, toolarge, unscalable, une
 // What became of one still.
 struct slideresult {
   slidestate state = slidestate::unloadable;
-  unsigned width = 0;   // as loaded; for toolarge, as the still claims
+  unsigned width = 0;  // as loaded; for toolarge, as the still claims
   unsigned height = 0;
-  std::string reason;   // why not, in plain words
-  std::string jpeg;     // the frame, when framed
+  std::string reason;  // why not, in plain words
+  std::string jpeg;    // the frame, when framed
 };
 
 // The image work for the still `name` (the name picks the loader, as for a

@@ -27,13 +27,23 @@ TEST(PortraitWidth, RoundsLikeExtendedPrecision) {
   const struct {
     unsigned width, height, expected;
   } cases[] = {
-      {3000, 4000, 480}, {2000, 3000, 426}, {1000, 1001, 639}, {9, 16, 360},
+      {3000, 4000, 480},
+      {2000, 3000, 426},
+      {1000, 1001, 639},
+      {9, 16, 360},
       // The rounded first quotient leaves these one short of the exact width.
-      {1500, 1600, 599}, {2700, 4000, 431}, {27, 640, 26}, {633, 640, 632},
+      {1500, 1600, 599},
+      {2700, 4000, 431},
+      {27, 640, 26},
+      {633, 640, 632},
       // ... and leaves their neighbours whole.
-      {26, 640, 26}, {634, 640, 634}, {601, 640, 601},
+      {26, 640, 26},
+      {634, 640, 634},
+      {601, 640, 601},
       // Large sizes: the product needs more than 32 bits.
-      {65535, 65536, 639}, {4000000000u, 4000000001u, 639}, {3000000000u, 4000000000u, 480},
+      {65535, 65536, 639},
+      {4000000000u, 4000000001u, 639},
+      {3000000000u, 4000000000u, 480},
   };
   for (const auto& c : cases) EXPECT_EQ(portraitwidth(c.width, c.height), c.expected) << c.width << " x " << c.height;
 }
@@ -62,13 +72,26 @@ TEST(FitPicture, KeepsTheTrueShapeOnAFourByThreeScreen) {
   const struct {
     unsigned width, height, expectedwidth, expectedheight;
   } cases[] = {
-      {4000, 3000, 720, 576}, {6000, 4000, 720, 512}, {1920, 1080, 720, 432}, {3000, 4000, 405, 576},
-      {1080, 1920, 304, 576}, {4608, 1976, 720, 329}, {100, 68, 720, 522}, {1000, 1000, 540, 576},
+      {4000, 3000, 720, 576},
+      {6000, 4000, 720, 512},
+      {1920, 1080, 720, 432},
+      {3000, 4000, 405, 576},
+      {1080, 1920, 304, 576},
+      {4608, 1976, 720, 329},
+      {100, 68, 720, 522},
+      {1000, 1000, 540, 576},
       // A panorama, a sliver each way, and what rounds to nothing.
-      {12000, 1000, 720, 64}, {1, 1000, 1, 576}, {1000, 1, 720, 1}, {1, 1, 540, 576}, {100000, 1, 720, 1},
+      {12000, 1000, 720, 64},
+      {1, 1000, 1, 576},
+      {1000, 1, 720, 1},
+      {1, 1, 540, 576},
+      {100000, 1, 720, 1},
       // Just either side of 4:3, and sizes whose products need 64 bits.
-      {1334, 1000, 720, 576}, {1333, 1000, 720, 576}, {4000000000u, 3000000000u, 720, 576},
-      {3000000000u, 4000000000u, 405, 576}, {0, 0, 540, 576},
+      {1334, 1000, 720, 576},
+      {1333, 1000, 720, 576},
+      {4000000000u, 3000000000u, 720, 576},
+      {3000000000u, 4000000000u, 405, 576},
+      {0, 0, 540, 576},
   };
   for (const auto& c : cases) {
     const picturesize p = fitpicture(c.width, c.height);
@@ -135,7 +158,8 @@ TEST(Frame, AFrameOverItsBoundIsRefusedBeforeItGrowsPastIt) {
 // and the picture loads.
 std::string withbadhuffmancode(std::string jpeg) {
   const size_t scan = jpeg.find("\xff\xda");
-  const size_t data = scan + 2 + (static_cast<unsigned char>(jpeg[scan + 2]) << 8 | static_cast<unsigned char>(jpeg[scan + 3]));
+  const size_t data =
+      scan + 2 + (static_cast<unsigned char>(jpeg[scan + 2]) << 8 | static_cast<unsigned char>(jpeg[scan + 3]));
   for (size_t i = 0; i < 16; ++i) jpeg[data + (jpeg.size() - data) / 2 + i] = '\xfe';
   return jpeg;
 }
@@ -251,8 +275,8 @@ std::string palettebmp(unsigned w, unsigned h) {
   palette[4 + 2] = '\xff';  // entries are blue, green, red, 0
   std::string pixels;
   for (unsigned y = 0; y < h; ++y) pixels += std::string(w, '\1') + std::string(row - w, '\0');
-  return "BM" + u32(offset + size) + u32(0) + u32(offset) + u32(40) + u32(w) + u32(h) + u16(1) + u16(8) +
-         u32(0) + u32(size) + u32(2835) + u32(2835) + u32(256) + u32(0) + palette + pixels;
+  return "BM" + u32(offset + size) + u32(0) + u32(offset) + u32(40) + u32(w) + u32(h) + u16(1) + u16(8) + u32(0) +
+         u32(size) + u32(2835) + u32(2835) + u32(256) + u32(0) + palette + pixels;
 }
 
 TEST(StretchedFrame, PalettePicturesAreScaledByColour) {
@@ -311,9 +335,7 @@ TEST(FitFrame, EveryOrientationShowsTheWholeUprightPictureInItsTrueShape) {
 
 TEST(FitFrame, APortraitAndASliverArePillarboxed) {
   tempdir dir;
-  const struct {
-    unsigned width, height, left, right;
-  } cases[] = {{1500, 2000, 157, 562}, {1, 1000, 359, 360}};
+  const struct { unsigned width, height, left, right; } cases[] = {{1500, 2000, 157, 562}, {1, 1000, 359, 360}};
   for (const auto& c : cases) {
     ASSERT_TRUE(writehalves(dir / "still.jpg", c.width, c.height, green, green));
     const std::string jpeg = readfile(dir / "still.jpg");

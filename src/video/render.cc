@@ -33,26 +33,29 @@ videoform videoformof(std::string_view file) {
   if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return videoform::none;
   std::string ext(file.substr(dot + 1));
   for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  return ext == "mp4" ? videoform::mp4 : ext == "mkv" ? videoform::mkv : ext == "mpg" ? videoform::mpg : videoform::none;
+  return ext == "mp4"   ? videoform::mp4
+         : ext == "mkv" ? videoform::mkv
+         : ext == "mpg" ? videoform::mpg
+                        : videoform::none;
 }
 
 const char* xfadename(int row) {
   static const char* const names[23] = {
-      "fade",                                                  // Dissolve
-      "wipeleft",   "wiperight",   "wipeup",   "wipedown",     // Wipe
-      "smoothleft", "smoothright", "smoothup", "smoothdown",   // FuzzyWipe
-      "squeezeh",                                              // TransFunnel
-      "circleopen",                                            // TransMarbles
-      "slideright", "slideleft",                               // TransSprite
-      "zoomin",                                                // TransFlipTurn
-      "radial",                                                // TransDisco
-      "diagbr",                                                // TransSlantRollIn "se"
-      "dissolve",                                              // TransPaint
-      "wipetl",                                                // TransPeel
-      "vertopen",                                              // TransTwinDoors
-      "hlslice",    "hrslice",                                 // TransShuffle
-      "pixelize",                                              // TransCrumple
-      "hblur",                                                 // TransScratch
+      "fade",                                                 // Dissolve
+      "wipeleft",   "wiperight",   "wipeup",   "wipedown",    // Wipe
+      "smoothleft", "smoothright", "smoothup", "smoothdown",  // FuzzyWipe
+      "squeezeh",                                             // TransFunnel
+      "circleopen",                                           // TransMarbles
+      "slideright", "slideleft",                              // TransSprite
+      "zoomin",                                               // TransFlipTurn
+      "radial",                                               // TransDisco
+      "diagbr",                                               // TransSlantRollIn "se"
+      "dissolve",                                             // TransPaint
+      "wipetl",                                               // TransPeel
+      "vertopen",                                             // TransTwinDoors
+      "hlslice",    "hrslice",                                // TransShuffle
+      "pixelize",                                             // TransCrumple
+      "hblur",                                                // TransScratch
   };
   return row >= 1 && row <= 23 ? names[row - 1] : "fade";
 }
@@ -340,9 +343,8 @@ AVIOContext* fdio(int* fd, bool write) {
   constexpr int size = static_cast<int>(iochunk);
   auto* buffer = static_cast<unsigned char*>(av_malloc(size));
   if (!buffer) return nullptr;
-  AVIOContext* io =
-      avio_alloc_context(buffer, size, write ? 1 : 0, fd, write ? nullptr : readpacket, write ? writepacket : nullptr,
-                         seekfd);
+  AVIOContext* io = avio_alloc_context(buffer, size, write ? 1 : 0, fd, write ? nullptr : readpacket,
+                                       write ? writepacket : nullptr, seekfd);
   if (!io) av_free(buffer);
   return io;
 }
@@ -382,7 +384,8 @@ struct renderer::state {
   bool openvideo(std::string* why) {
     const bool mpeg2 = job.form == videoform::mpg;
     const AVCodec* codec = avcodec_find_encoder_by_name(mpeg2 ? "mpeg2video" : "libx264");
-    if (!codec) return *why = std::string("the media library has no ") + (mpeg2 ? "mpeg2video" : "libx264") + " encoder", false;
+    if (!codec)
+      return *why = std::string("the media library has no ") + (mpeg2 ? "mpeg2video" : "libx264") + " encoder", false;
     video = avcodec_alloc_context3(codec);
     if (!video) return *why = "out of memory", false;
     video->width = width;
@@ -515,7 +518,8 @@ struct renderer::state {
           const size_t at = music.size();
           music.resize(at + static_cast<size_t>(room) * 2);
           auto* out = reinterpret_cast<uint8_t*>(music.data() + at);
-          const int got = swr_convert(swr, &out, room, const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
+          const int got =
+              swr_convert(swr, &out, room, const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
           music.resize(at + static_cast<size_t>(std::max(got, 0)) * 2);
           if (got < 0) code = got;
         }

@@ -5,19 +5,19 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <iostream>
-#include <chrono>
-#include <csignal>
-#include <thread>
 #include <array>
-#include <cstring>
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <thread>
 
 #include "fixtures.h"
 #include "script/script.h"
@@ -51,7 +51,9 @@ std::array<rgb, columns * rows> patterncolours(unsigned number) {
   unsigned state = number * 2654435761u + 12345u;
   std::array<rgb, columns * rows> colours;
   for (rgb& c : colours) {
-    auto next = [&] { return state = state * 1103515245u + 12345u, static_cast<unsigned char>(40 + (state >> 16) % 176); };
+    auto next = [&] {
+      return state = state * 1103515245u + 12345u, static_cast<unsigned char>(40 + (state >> 16) % 176);
+    };
     c = {next(), next(), next()};
   }
   return colours;
@@ -59,13 +61,15 @@ std::array<rgb, columns * rows> patterncolours(unsigned number) {
 
 bool patternstill(const std::string& path, unsigned number, unsigned w, unsigned h) {
   const auto colours = patterncolours(number);
-  return writepicture(path, w, h, [&](unsigned x, unsigned y) { return colours[y * rows / h * columns + x * columns / w]; });
+  return writepicture(path, w, h,
+                      [&](unsigned x, unsigned y) { return colours[y * rows / h * columns + x * columns / w]; });
 }
 
 signature patternsignature(unsigned number) {
   signature s;
   const auto colours = patterncolours(number);
-  for (size_t b = 0; b < colours.size(); ++b) s[3 * b] = colours[b].r, s[3 * b + 1] = colours[b].g, s[3 * b + 2] = colours[b].b;
+  for (size_t b = 0; b < colours.size(); ++b)
+    s[3 * b] = colours[b].r, s[3 * b + 1] = colours[b].g, s[3 * b + 2] = colours[b].b;
   return s;
 }
 
@@ -87,7 +91,9 @@ void checkframes(const videofile& v, const timeline& show, const std::vector<uns
     const timeline::moment m = show.at(f);
     int nearest = 0;
     for (size_t k = 1; k < known.size(); ++k)
-      if (rms(v.frames[static_cast<size_t>(f)], known[k]) < rms(v.frames[static_cast<size_t>(f)], known[static_cast<size_t>(nearest)])) nearest = static_cast<int>(k);
+      if (rms(v.frames[static_cast<size_t>(f)], known[k]) <
+          rms(v.frames[static_cast<size_t>(f)], known[static_cast<size_t>(nearest)]))
+        nearest = static_cast<int>(k);
     const bool alone = rms(v.frames[static_cast<size_t>(f)], known[static_cast<size_t>(nearest)]) < 12;
     const bool sparks = m.part == 1 && m.partframe >= effectfirst && m.partframe <= effectlast;
     if (!m.transition() && !sparks) {
@@ -201,14 +207,17 @@ std::vector<int> scriptrows(const std::string& script) {
 void writetone(const std::string& path, double seconds) {
   const uint32_t rate = 44100, samples = static_cast<uint32_t>(rate * seconds);
   std::string wav = "RIFF";
-  auto u32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) wav += static_cast<char>(v >> (8 * i)); };
+  auto u32 = [&](uint32_t v) {
+    for (int i = 0; i < 4; ++i) wav += static_cast<char>(v >> (8 * i));
+  };
   auto u16 = [&](uint16_t v) { wav += static_cast<char>(v & 0xff), wav += static_cast<char>(v >> 8); };
   u32(36 + samples * 2);
   wav += "WAVEfmt ";
   u32(16), u16(1), u16(1), u32(rate), u32(rate * 2), u16(2), u16(16);
   wav += "data";
   u32(samples * 2);
-  for (uint32_t i = 0; i < samples; ++i) u16(static_cast<uint16_t>(static_cast<int16_t>(12000 * std::sin(i * 2 * M_PI * 440 / rate))));
+  for (uint32_t i = 0; i < samples; ++i)
+    u16(static_cast<uint16_t>(static_cast<int16_t>(12000 * std::sin(i * 2 * M_PI * 440 / rate))));
   writefile(path, wav);
 }
 
@@ -314,8 +323,8 @@ TEST(Video, ARenderCutShortLeavesTheUsersFileAndNothingElse) {
     }
     writefile(dir / "show.mp4", "a video of the user's own");
     const std::string tag = "VANTREL_TEST_RUN=" + dir.path();
-    const int pid = startprogram({"env", tag, VANTREL_BINARY, "--video", "show.mp4"}, dir.path(), capture / "out",
-                                 capture / "err");
+    const int pid =
+        startprogram({"env", tag, VANTREL_BINARY, "--video", "show.mp4"}, dir.path(), capture / "out", capture / "err");
     // Cut short once the kit is committed and the render has begun.
     const auto start = std::chrono::steady_clock::now();
     while ((access((dir / "anim.avs").c_str(), F_OK) != 0 || access((dir / ".anim.avs.new").c_str(), F_OK) == 0) &&

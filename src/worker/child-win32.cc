@@ -1,7 +1,7 @@
 // The worker's side of the process layer on Windows: a worker is this
 // program started again in worker mode (serveifworker), which serves jobs
 // from its standard input and sends its replies down a pipe of their own.
-#include "worker/subprocess.h"
+#include "worker/child.h"
 
 #include <windows.h>
 
@@ -12,8 +12,8 @@
 #include <thread>
 
 #include "base/io.h"
-#include "worker/child.h"
 #include "worker/subprocess-win32.h"
+#include "worker/subprocess.h"
 #include "worker/wire.h"
 
 namespace {
@@ -32,7 +32,8 @@ bool readwhole(HANDLE from, void* data, size_t size) {
   char* p = static_cast<char*>(data);
   while (size > 0) {
     DWORD got = 0;
-    if (!ReadFile(from, p, static_cast<DWORD>(std::min<size_t>(size, 1 << 20)), &got, nullptr) || got == 0) return false;
+    if (!ReadFile(from, p, static_cast<DWORD>(std::min<size_t>(size, 1 << 20)), &got, nullptr) || got == 0)
+      return false;
     p += got;
     size -= got;
   }

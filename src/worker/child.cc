@@ -10,8 +10,8 @@
 namespace {
 
 // The reply to a still, from the worker's state and the still's own work.
-std::string answer(const workersettings& settings, const std::string& unsafe, const std::string& name,
-                   const char* data, size_t size, const std::string& error) {
+std::string answer(const workersettings& settings, const std::string& unsafe, const std::string& name, const char* data,
+                   size_t size, const std::string& error) {
   try {
     slideresult result;
     if (!unsafe.empty())

@@ -65,8 +65,8 @@ void workerpool::settle(size_t i, slideresult&& r) { results_[i] = std::move(r);
 void workerpool::listen(worker& w, const std::string& noise) {
   if (noise.empty() || heard_ >= diagnosticslimit) return;
   std::string& kept = diagnostics_[w.job];
-  const size_t room = std::min(stilldiagnosticslimit - std::min(kept.size(), stilldiagnosticslimit),
-                               diagnosticslimit - heard_);
+  const size_t room =
+      std::min(stilldiagnosticslimit - std::min(kept.size(), stilldiagnosticslimit), diagnosticslimit - heard_);
   kept.append(noise, 0, room);
   heard_ += std::min(room, noise.size());
 }
@@ -195,9 +195,9 @@ workerpool::end workerpool::run(size_t count, const opener& open, const committe
       if (!w.busy) continue;
       // Processor time cannot pass faster than the clock, so what is left
       // of it is a safe time to look again.
-      const auto left = std::min(settings_.deadline - (w.process->cputime() - w.cpustart),
-                                 std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                     settings_.wallbound - (now - w.wallstart)));
+      const auto left =
+          std::min(settings_.deadline - (w.process->cputime() - w.cpustart),
+                   std::chrono::duration_cast<std::chrono::nanoseconds>(settings_.wallbound - (now - w.wallstart)));
       timeout = std::min(timeout.value_or(left), left);
     }
     if (!timeout) continue;  // nothing is being worked on: hand out or commit

@@ -64,7 +64,8 @@ std::vector<slideresult> runfakes(fakeworkers& fakes, size_t count, unsigned wor
         committed.push_back(std::move(r));
       });
   EXPECT_EQ(end == workerpool::end::failed, !pool.failure().empty());
-  if (failure) *failure = pool.failure();
+  if (failure)
+    *failure = pool.failure();
   else
     EXPECT_EQ(end, workerpool::end::finished) << pool.failure();
   return committed;

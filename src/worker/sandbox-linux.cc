@@ -1,9 +1,9 @@
 #include "worker/sandbox.h"
 
 #include <linux/futex.h>
+#include <sched.h>
 #include <seccomp.h>
 #include <signal.h>
-#include <sched.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
@@ -139,7 +139,8 @@ extern "C" void renderforbidden(int, siginfo_t* info, void*) {
     size_t n = std::strlen(line);
     char digits[16];
     size_t d = 0;
-    for (unsigned v = static_cast<unsigned>(info->si_syscall); d == 0 || v > 0; v /= 10) digits[d++] = static_cast<char>('0' + v % 10);
+    for (unsigned v = static_cast<unsigned>(info->si_syscall); d == 0 || v > 0; v /= 10)
+      digits[d++] = static_cast<char>('0' + v % 10);
     while (d > 0) line[n++] = digits[--d];
     line[n++] = '\n';
     (void)!::write(renderreport, line, n);
@@ -203,7 +204,9 @@ bool lockdownrender(int report, std::string* reason) {
 }
 
 // Every call not allowed traps: the handler above reports it.
-bool lockdown(std::string* reason) { return loadfilter(forbidden, {of(lockedin), of(policy), of(sanitizerpolicy)}, false, reason); }
+bool lockdown(std::string* reason) {
+  return loadfilter(forbidden, {of(lockedin), of(policy), of(sanitizerpolicy)}, false, reason);
+}
 
 std::string syscallname(long number) {
   if (number < 0 || number > 4095) return "";

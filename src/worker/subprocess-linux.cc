@@ -30,7 +30,8 @@ std::string deathreason(int status) {
   // Only another process, or the kernel out of memory, sends it.
   if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) return "the worker was killed (Killed)";
   if (WIFSIGNALED(status)) return std::string("the image library crashed (") + strsignal(WTERMSIG(status)) + ")";
-  if (WIFEXITED(status)) return "the worker stopped unexpectedly (exit status " + std::to_string(WEXITSTATUS(status)) + ")";
+  if (WIFEXITED(status))
+    return "the worker stopped unexpectedly (exit status " + std::to_string(WEXITSTATUS(status)) + ")";
   return "the worker stopped unexpectedly";
 }
 

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <sched.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -15,8 +16,6 @@
 #include <new>
 #include <stdexcept>
 #include <thread>
-
-#include <pthread.h>
 
 #include "base/interrupt.h"
 #include "base/io.h"
@@ -64,19 +63,21 @@ slideresult echo(const char* name, const char* data, size_t size) {
 
 TEST(Workers, AWorkerThatFailsCostsOnlyItsStill) {
   workerrun p(doing(echo), 1, std::chrono::seconds(20), std::chrono::seconds(60));
-  const std::vector<std::string> stills = {"a",       "segv", "b",     "fpe", "abort", "exit",  "garbage",
-                                           "noise",   "c",    "oom",   "throw", "killed"};
+  const std::vector<std::string> stills = {"a",       "segv",  "b", "fpe", "abort", "exit",
+                                           "garbage", "noise", "c", "oom", "throw", "killed"};
   const std::vector<slideresult> r = p.run(stills);
-  expectonlythese(r, stills, {
-      {1, "the image library crashed (Segmentation fault)"},
-      {3, "the image library crashed (Floating point exception)"},
-      {4, "the image library crashed (Aborted)"},
-      {5, "the worker stopped unexpectedly (exit status 3)"},
-      {6, "the worker sent a malformed reply"},
-      {9, "out of memory"},
-      {10, "the worker stopped unexpectedly (exit status 70)"},  // ends in the worker, not in the caller
-      {11, "the worker was killed (Killed)"},
-  });
+  expectonlythese(
+      r, stills,
+      {
+          {1, "the image library crashed (Segmentation fault)"},
+          {3, "the image library crashed (Floating point exception)"},
+          {4, "the image library crashed (Aborted)"},
+          {5, "the worker stopped unexpectedly (exit status 3)"},
+          {6, "the worker sent a malformed reply"},
+          {9, "out of memory"},
+          {10, "the worker stopped unexpectedly (exit status 70)"},  // ends in the worker, not in the caller
+          {11, "the worker was killed (Killed)"},
+      });
   for (size_t job = 0; job < stills.size(); ++job)
     EXPECT_EQ(withoutemulatornotes(p.diagnostics[job]), job == 7 ? "a library's warning\n" : "") << job;
 
@@ -121,18 +122,18 @@ TEST(Workers, TheSandboxStopsAWorkerThatReachesOut) {
 TEST(Workers, AllWorkAtOnceAndAllEndWithThePool) {
   // Each still says when its work began and ended, by the machine's clock.
   workerrun p(doing(
-                   [](const char*, const char*, size_t) {
-                     slideresult r;
-                     r.state = slidestate::framed;
-                     const auto began = std::chrono::steady_clock::now();
-                     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-                     const auto ended = std::chrono::steady_clock::now();
-                     r.jpeg = "\xff\xd8" + std::to_string(began.time_since_epoch().count()) + " " +
-                              std::to_string(ended.time_since_epoch().count()) + "\xff\xd9";
-                     return r;
-                   },
-                   false),
-               4);
+                  [](const char*, const char*, size_t) {
+                    slideresult r;
+                    r.state = slidestate::framed;
+                    const auto began = std::chrono::steady_clock::now();
+                    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                    const auto ended = std::chrono::steady_clock::now();
+                    r.jpeg = "\xff\xd8" + std::to_string(began.time_since_epoch().count()) + " " +
+                             std::to_string(ended.time_since_epoch().count()) + "\xff\xd9";
+                    return r;
+                  },
+                  false),
+              4);
   std::vector<int> ids;
   const std::vector<slideresult> r = p.run(std::vector<std::string>(4, ""), [&](workerpool& pool) {
     if (ids.empty()) ids = pool.ids();
@@ -159,15 +160,15 @@ TEST(Workers, APauseOfTheWholeRunCostsNoStill) {
   if (run == 0) {
     setpgid(0, 0);
     workerrun p(doing(
-                     [](const char*, const char*, size_t) {
-                       std::this_thread::sleep_for(std::chrono::milliseconds(400));
-                       slideresult r;
-                       r.state = slidestate::framed;
-                       r.jpeg = "\xff\xd8\xff\xd9";
-                       return r;
-                     },
-                     false),
-                 1, std::chrono::milliseconds(300), std::chrono::milliseconds(1000));
+                    [](const char*, const char*, size_t) {
+                      std::this_thread::sleep_for(std::chrono::milliseconds(400));
+                      slideresult r;
+                      r.state = slidestate::framed;
+                      r.jpeg = "\xff\xd8\xff\xd9";
+                      return r;
+                    },
+                    false),
+                1, std::chrono::milliseconds(300), std::chrono::milliseconds(1000));
     const std::vector<slideresult> r = p.run(std::vector<std::string>(3, ""));
     bool all = r.size() == 3;
     for (const slideresult& x : r) all = all && x.state == slidestate::framed;
@@ -182,7 +183,6 @@ TEST(Workers, APauseOfTheWholeRunCostsNoStill) {
   ASSERT_EQ(waitpid(run, &status, 0), run);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a still was lost to the pause";
 }
-
 
 TEST(WorkerCount, FollowsTheAffinityMask) {
   cpu_set_t all;

@@ -236,8 +236,8 @@ class win32subprocess : public subprocess {
   // Whether a read would find something: a reply, the end, or diagnostics.
   bool ready() {
     DWORD waiting = 0;
-    return replies_.ready() || (diagnosticsopen_ && PeekNamedPipe(diagnostics_, nullptr, 0, nullptr, &waiting, nullptr) &&
-                                waiting > 0);
+    return replies_.ready() ||
+           (diagnosticsopen_ && PeekNamedPipe(diagnostics_, nullptr, 0, nullptr, &waiting, nullptr) && waiting > 0);
   }
 
  private:
@@ -310,7 +310,8 @@ class win32subprocessset : public subprocessset {
     }
     HANDLE jobs = nullptr, jobsin = nullptr, replies = nullptr, repliesout = nullptr, diag = nullptr, diagout = nullptr;
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    const HANDLE cpumap = CreateFileMappingW(INVALID_HANDLE_VALUE, &inherit, PAGE_READWRITE, 0, sizeof(uint64_t), nullptr);
+    const HANDLE cpumap =
+        CreateFileMappingW(INVALID_HANDLE_VALUE, &inherit, PAGE_READWRITE, 0, sizeof(uint64_t), nullptr);
     auto closeall = [&] {
       for (HANDLE h : {jobs, jobsin, replies, repliesout, diag, diagout, cpumap})
         if (h) CloseHandle(h);

@@ -52,16 +52,17 @@ const workersettings& echoworker() {
 
 TEST(Workers, AWorkerThatFailsCostsOnlyItsStill) {
   workerrun p(echoworker(), 1, std::chrono::seconds(20), std::chrono::seconds(60));
-  const std::vector<std::string> stills = {"a",    "access", "b",     "divide", "abort", "exit",
-                                           "printed", "noise", "c",      "oom"};
+  const std::vector<std::string> stills = {"a",    "access",  "b",     "divide", "abort",
+                                           "exit", "printed", "noise", "c",      "oom"};
   const std::vector<slideresult> r = p.run(stills);
-  expectonlythese(r, stills, {
-      {1, "the image library crashed (access violation)"},
-      {3, "the image library crashed (integer division by zero)"},
-      {4, "the worker stopped unexpectedly (exit status 3)"},
-      {5, "the worker stopped unexpectedly (exit status 7)"},
-      {9, "out of memory"},
-  });
+  expectonlythese(r, stills,
+                  {
+                      {1, "the image library crashed (access violation)"},
+                      {3, "the image library crashed (integer division by zero)"},
+                      {4, "the worker stopped unexpectedly (exit status 3)"},
+                      {5, "the worker stopped unexpectedly (exit status 7)"},
+                      {9, "out of memory"},
+                  });
   EXPECT_NE(p.diagnostics[6].find("printed, not a reply"), std::string::npos) << p.diagnostics[6];
   EXPECT_NE(p.diagnostics[7].find("a library's warning"), std::string::npos) << p.diagnostics[7];
 
