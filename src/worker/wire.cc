@@ -37,10 +37,6 @@ std::string encodereply(const slideresult& result) {
   return out;
 }
 
-replyheader forbiddennote(long syscall) {
-  return replyheader{replymagic, forbiddenstate, static_cast<uint32_t>(syscall), 0, 0, 0};
-}
-
 replyparse decodereply(const std::string& buffer, slideresult* result, size_t* used) {
   if (buffer.size() < sizeof(replyheader)) return replyparse::incomplete;
   replyheader h;

@@ -75,7 +75,9 @@ std::string encodereply(const slideresult& result);
 
 // The note a worker sends when its sandbox ends it: the forbidden call's
 // number. Fixed in size and made without allocating, for a signal handler.
-replyheader forbiddennote(long syscall);
+inline replyheader forbiddennote(long syscall) {
+  return replyheader{replymagic, forbiddenstate, static_cast<uint32_t>(syscall), 0, 0, 0};
+}
 
 // Takes the first reply off the front of buffer: incomplete while more
 // bytes are needed, malformed for anything a sound worker does not send,
