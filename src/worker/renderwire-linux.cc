@@ -13,14 +13,16 @@
 namespace {
 
 constexpr size_t headersize = 8;
-constexpr int mostdescriptors = 3;
+constexpr int mostdescriptors = 4;
 
 }  // namespace
 
 int sendrequest(int sock, const renderrequest& request, std::string* rest) {
   const std::string bytes = encoderequest(request);
-  int fds[mostdescriptors] = {request.source, request.output, request.music};
-  const size_t count = request.music >= 0 ? 3 : 2;
+  int fds[mostdescriptors] = {request.source, request.output};
+  size_t count = 2;
+  if (request.music >= 0) fds[count++] = request.music;
+  if (request.size != videosize::pal) fds[count++] = request.picturesource;
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof fds)] = {};
   iovec iov{const_cast<char*>(bytes.data()), headersize};
   msghdr msg{};
@@ -85,8 +87,10 @@ bool receiverequest(int sock, renderrequest* request, std::string* why) {
   size_t declared = 0;
   if (!decoderequest(bytes, request, &declared, why)) return refuse(*why);
   if (fds.size() != declared) return refuse("the wrong descriptors");
-  request->source = fds[0];
-  request->output = fds[1];
-  request->music = fds.size() == 3 ? fds[2] : -1;
+  size_t next = 0;
+  request->source = fds[next++];
+  request->output = fds[next++];
+  request->music = request->music >= 0 ? fds[next++] : -1;
+  request->picturesource = request->size != videosize::pal ? fds[next++] : -1;
   return true;
 }

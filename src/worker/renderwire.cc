@@ -1,8 +1,10 @@
 #include "worker/renderwire.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "base/text.h"
+#include "slide/picture.h"
 
 const char videoforms[] = ".mp4, .mkv (H.264) or .mpg (MPEG-2 for a DVD)";
 
@@ -19,6 +21,8 @@ videoform videoformof(std::string_view file) {
 }
 
 namespace {
+
+constexpr uint32_t hasmusic = 1, haspictures = 2;
 
 void put32(std::string* out, uint32_t v) { out->append(reinterpret_cast<const char*>(&v), sizeof v); }
 void put64(std::string* out, uint64_t v) { out->append(reinterpret_cast<const char*>(&v), sizeof v); }
@@ -46,13 +50,16 @@ struct reader {
 std::string encoderequest(const renderrequest& r) {
   std::string body;
   put32(&body, static_cast<uint32_t>(r.form));
+  put32(&body, static_cast<uint32_t>(r.size));
   put32(&body, static_cast<uint32_t>(r.threads));
   put32(&body, static_cast<uint32_t>(r.spans.size()));
   put32(&body, static_cast<uint32_t>(r.title.size()));
   put32(&body, static_cast<uint32_t>(r.musicname.size()));
-  put32(&body, r.music >= 0 ? 3 : 2);
+  put32(&body, (r.music >= 0 ? hasmusic : 0) | (r.size != videosize::pal ? haspictures : 0));
   for (const int row : r.rows) body += static_cast<char>(row);
   for (const filespan& s : r.spans) put64(&body, s.offset), put32(&body, s.size);
+  if (r.size != videosize::pal)
+    for (const picturespan& p : r.pictures) put64(&body, p.offset), put32(&body, p.width), put32(&body, p.height);
   body += r.title;
   body += r.musicname;
   std::string out;
@@ -63,21 +70,26 @@ std::string encoderequest(const renderrequest& r) {
 
 bool decoderequest(std::string_view bytes, renderrequest* r, size_t* descriptors, std::string* why) {
   reader in{bytes};
-  uint32_t magic = 0, size = 0, form = 0, threads = 0, slides = 0, titlesize = 0, musicsize = 0, count = 0;
+  uint32_t magic = 0, size = 0, form = 0, frame = 0, threads = 0, slides = 0, titlesize = 0, musicsize = 0, has = 0;
   if (!in.take(&magic) || magic != requestmagic) return *why = "not a render request", false;
   if (!in.take(&size) || size != in.rest.size() || size > requestlimit) return *why = "a request cut short", false;
-  if (!in.take(&form) || !in.take(&threads) || !in.take(&slides) || !in.take(&titlesize) || !in.take(&musicsize) ||
-      !in.take(&count))
+  if (!in.take(&form) || !in.take(&frame) || !in.take(&threads) || !in.take(&slides) || !in.take(&titlesize) ||
+      !in.take(&musicsize) || !in.take(&has))
     return *why = "a request cut short", false;
   if (form >= static_cast<uint32_t>(videoform::none)) return *why = "no such form", false;
+  if (frame >= std::size(framesizes) || (form == static_cast<uint32_t>(videoform::mpg) && frame != 0))
+    return *why = "no such size", false;
   if (threads < 1 || threads > threadlimit) return *why = "too many threads", false;
   if (slides < 1 || slides > slidelimit) return *why = "no slides, or too many", false;
   if (titlesize > titlelimit || musicsize > musicnamelimit) return *why = "a name too long", false;
-  if (count != 2 && count != 3) return *why = "the wrong descriptors", false;
+  const bool pictures = frame != 0;
+  if ((has & ~(hasmusic | haspictures)) != 0 || ((has & haspictures) != 0) != pictures)
+    return *why = "the wrong descriptors", false;
   // What the counts say must be exactly what follows.
-  if (in.rest.size() != (slides - 1) + uint64_t{slides} * 12 + titlesize + musicsize)
+  if (in.rest.size() != (slides - 1) + uint64_t{slides} * (12 + (pictures ? 16 : 0)) + titlesize + musicsize)
     return *why = "a request of the wrong length", false;
   r->form = static_cast<videoform>(form);
+  r->size = static_cast<videosize>(frame);
   r->threads = static_cast<int>(threads);
   r->rows.assign(slides - 1, 0);
   for (int& row : r->rows) {
@@ -93,9 +105,22 @@ bool decoderequest(std::string_view bytes, renderrequest* r, size_t* descriptors
     if (s.size < 1 || s.size > framebytes || s.offset > UINT64_MAX - s.size)
       return *why = "a frame out of bounds", false;
   }
+  r->pictures.assign(pictures ? slides : 0, {});
+  const framesize& target = framesizes[frame];
+  for (picturespan& p : r->pictures) {
+    uint32_t w = 0, h = 0;
+    in.take(&p.offset);
+    in.take(&w);
+    in.take(&h);
+    p.width = w, p.height = h;
+    if (w < 1 || h < 1 || w > 2 * target.width || h > 2 * target.height || yuvbytes(w, h) > picturelimit ||
+        p.offset > UINT64_MAX - yuvbytes(w, h))
+      return *why = "a picture out of bounds", false;
+  }
   in.take(titlesize, &r->title);
   in.take(musicsize, &r->musicname);
-  *descriptors = count;
+  *descriptors = 2 + ((has & hasmusic) != 0) + pictures;
+  r->music = (has & hasmusic) != 0 ? 0 : -1;  // the descriptors' order, until they are in
   return true;
 }
 

@@ -7,20 +7,26 @@
 // The request (vantrel to the render), sent once, the descriptors passed
 // beside its header (SCM_RIGHTS): the kit's video, where the frames lie;
 // the output, a new empty file open for reading and writing; the music,
-// where there is some.
+// where there is some; the pictures, for a size other than PAL.
 //   u32  magic      requestmagic, "vrnd"
 //   u32  size       the body's length, at most requestlimit
 // the body:
 //   u32  form       a videoform (0 mp4, 1 mkv, 2 mpg)
+//   u32  size       a videosize (base/frame.h: 0 pal, 1 720p, 2 1080p,
+//                   3 2160p); only pal for mpg
 //   u32  threads    the encoder's threads, 1 ... threadlimit
 //   u32  slides     1 ... slidelimit
 //   u32  titlesize  at most titlelimit
 //   u32  musicsize  the music's name for messages, at most namelimit
-//   u32  descriptors  2, or 3 with music
+//   u32  has        1: music; 2: pictures, exactly where size is not pal
 //   slides - 1 bytes   the rows of the transitions into slides 2 ... N,
 //                      each 1 ... 23
 //   slides x (u64 offset, u32 size)   where each frame lies in the kit's
 //                      video; size 1 ... framebytes
+//   with pictures, slides x (u64 offset, u32 width, u32 height)   where
+//                      each slide's picture lies in the pictures' file, and
+//                      its size: at most twice the frame's each way, its
+//                      bytes yuvbytes (slide/picture.h), at most picturelimit
 //   titlesize bytes, musicsize bytes
 //
 // The reports (the render to vantrel), lines of at most reportlimit bytes,
@@ -39,6 +45,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/frame.h"
 #include "base/io.h"
 
 // The forms a video may take, by its file's extension.
@@ -57,19 +64,28 @@ constexpr uint32_t threadlimit = 256;
 constexpr size_t titlelimit = 64 << 10;
 constexpr size_t musicnamelimit = 4096;
 constexpr uint32_t framebytes = 64 << 20;
-constexpr size_t requestlimit = 6 * 4 + slidelimit * 13 + titlelimit + musicnamelimit;
+constexpr size_t requestlimit = 7 * 4 + slidelimit * (1 + 12 + 16) + titlelimit + musicnamelimit;
 constexpr size_t reportlimit = 1024;
+
+// Where a slide's picture lies, and its size.
+struct picturespan {
+  uint64_t offset;
+  unsigned width, height;
+};
 
 // What vantrel asks of the render.
 struct renderrequest {
   videoform form = videoform::mp4;
+  videosize size = videosize::pal;
   int threads = 1;
-  std::vector<int> rows;        // slides - 1 of them
-  std::vector<filespan> spans;  // where each slide's frame lies in the kit's video
+  std::vector<int> rows;              // slides - 1 of them
+  std::vector<filespan> spans;        // where each slide's frame lies in the kit's video
+  std::vector<picturespan> pictures;  // one a slide, for a size other than pal
   std::string title;
   std::string musicname;
-  // The descriptors: the kit's video, the output, the music (or -1).
-  int source = -1, output = -1, music = -1;
+  // The descriptors: the kit's video, the output, the music and the
+  // pictures' file (or -1).
+  int source = -1, output = -1, music = -1, picturesource = -1;
 };
 
 // The request's bytes, without its descriptors; and the request from them,

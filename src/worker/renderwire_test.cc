@@ -77,30 +77,46 @@ TEST(RenderWire, ARequestArrivesWholeWithItsDescriptors) {
 
 TEST(RenderWire, RefusesARequestVantrelDoesNotSend) {
   const std::string wire = encoderequest(showof(3));
-  // The body's fields: form 2, threads 3, slides 4, title 5, music 6,
-  // descriptors 7; then two rows, three spans, the names.
-  std::string badrow = wire, badspan = wire;
-  badrow[8 + 24] = 24;
-  std::memset(&badspan[8 + 24 + 2 + 12 + 8], 0, 4);  // slide 2's frame of no bytes
+  // The body's fields: form 2, size 3, threads 4, slides 5, title 6,
+  // music 7, what it has 8; then two rows, three spans (and, for HD, three
+  // pictures), the names.
+  renderrequest hd = showof(3);
+  hd.size = videosize::hd1080;
+  for (int k = 0; k < 3; ++k) hd.pictures.push_back({uint64_t{4} << 20 * k, 1440, 1080});
+  const std::string hdwire = encoderequest(hd);
+  std::string badrow = wire, badspan = wire, widepicture = hdwire;
+  badrow[8 + 28] = 24;
+  std::memset(&badspan[8 + 28 + 2 + 12 + 8], 0, 4);              // slide 2's frame of no bytes
+  std::memset(&widepicture[8 + 28 + 2 + 36 + 16 + 8], 0x7f, 2);  // slide 2's picture far wider than the frame
+  renderrequest ok;
+  size_t descriptors = 0;
+  std::string why;
+  ASSERT_TRUE(decoderequest(hdwire, &ok, &descriptors, &why)) << why;
+  EXPECT_EQ(ok.pictures.size(), 3u);
+  EXPECT_EQ(ok.pictures[2].offset, uint64_t{4} << 40);
+  EXPECT_EQ(descriptors, 3u) << "the pictures' file beside the video and the output";
   const std::pair<const char*, std::string> bad[] = {
       {"not a request", withfield(wire, 0, 0x12345678)},
       {"a size that is not the body's", withfield(wire, 1, static_cast<uint32_t>(wire.size()))},
       {"no such form", withfield(wire, 2, 3)},
-      {"no threads", withfield(wire, 3, 0)},
-      {"too many threads", withfield(wire, 3, threadlimit + 1)},
-      {"no slides", withfield(wire, 4, 0)},
-      {"more slides than it holds", withfield(wire, 4, 4)},
-      {"a title longer than any", withfield(wire, 5, titlelimit + 1)},
-      {"one descriptor", withfield(wire, 7, 1)},
+      {"no such size", withfield(wire, 3, 4)},
+      {"a DVD in HD", withfield(withfield(hdwire, 2, 2), 3, 2)},
+      {"HD without its pictures", withfield(hdwire, 8, 0)},
+      {"pictures for PAL", withfield(wire, 8, 2)},
+      {"no threads", withfield(wire, 4, 0)},
+      {"too many threads", withfield(wire, 4, threadlimit + 1)},
+      {"no slides", withfield(wire, 5, 0)},
+      {"more slides than it holds", withfield(wire, 5, 4)},
+      {"a title longer than any", withfield(wire, 6, titlelimit + 1)},
+      {"something else it has", withfield(wire, 8, 4)},
       {"no such row", badrow},
       {"a frame of no bytes", badspan},
+      {"a picture wider than its frame allows", widepicture},
       {"cut short", wire.substr(0, wire.size() - 1)},
       {"a byte too many", wire + "x"},
   };
   for (const auto& [what, bytes] : bad) {
     renderrequest r;
-    size_t descriptors = 0;
-    std::string why;
     EXPECT_FALSE(decoderequest(bytes, &r, &descriptors, &why)) << what;
   }
 }
@@ -115,7 +131,7 @@ TEST(RenderWire, ARequestCutShortOversizedOrWithoutItsDescriptorsIsRefused) {
       {"cut short by its sender", wire.substr(0, wire.size() - 5), 2},
       {"larger than any request", withfield(wire.substr(0, 8), 1, static_cast<uint32_t>(requestlimit + 1)), 2},
       {"no descriptors", wire, 0},
-      {"one descriptor fewer than it says", withfield(wire, 7, 3), 2},
+      {"one descriptor fewer than it says", withfield(wire, 8, 1), 2},
   };
   for (const auto& c : cases) {
     socketpair_ pair;
