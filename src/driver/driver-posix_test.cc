@@ -179,27 +179,6 @@ TEST_F(Run, AStillThatCrashesItsWorkerCostsOnlyItself) {
   }
 }
 
-// The processes a run has started.
-std::vector<int> childrenof(int pid) {
-  std::istringstream in(readfile("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children"));
-  std::vector<int> children;
-  for (int child; in >> child;) children.push_back(child);
-  return children;
-}
-
-// Whether a process has ended (and not yet been waited for), or is gone.
-bool ended(int pid) {
-  const std::string stat = readfile("/proc/" + std::to_string(pid) + "/stat");
-  return stat.rfind(')') == std::string::npos || stat.compare(stat.rfind(')'), 3, ") Z") == 0;
-}
-
-// Whether the hook holds the process: it blocks heldsignal to say so.
-bool held(int pid) {
-  const std::string status = readfile("/proc/" + std::to_string(pid) + "/status");
-  const size_t at = status.find("\nSigBlk:\t");
-  return at != std::string::npos && (std::stoull(status.substr(at + 9), nullptr, 16) >> (heldsignal - 1) & 1) != 0;
-}
-
 TEST_F(Run, AWorkerKilledOrAStillChangedUnderItCostsOnlyThatStill) {
   still("DSC0001.JPG", 80, 60, red);
   still("DSC0002.JPG", 80, 60, blue);
@@ -219,16 +198,7 @@ TEST_F(Run, AWorkerKilledOrAStillChangedUnderItCostsOnlyThatStill) {
     command.insert(command.end(), {"ASAN_OPTIONS=verify_asan_link_order=0", VANTREL_BINARY});
     tempdir capture;
     const int pid = startprogram(command, dir.path(), capture / "out", capture / "err");
-    // The worker the hook holds says so; however slowly a busy machine
-    // brings it there, it is waited for (the deadline only ends a run that
-    // never gets there).
-    int worker = 0;
-    const auto start = std::chrono::steady_clock::now();
-    while (worker == 0 && !ended(pid) && std::chrono::steady_clock::now() - start < std::chrono::minutes(5)) {
-      for (int child : childrenof(pid))
-        if (held(child)) worker = child;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    const int worker = heldworker(pid);
     ASSERT_NE(worker, 0) << "no worker was held";
     c.act(worker);
     EXPECT_EQ(finishprogram(pid).status, 2);
