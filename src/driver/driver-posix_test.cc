@@ -208,6 +208,34 @@ TEST_F(Run, AWorkerKilledOrAStillChangedUnderItCostsOnlyThatStill) {
   }
 }
 
+TEST_F(Run, MusicThatIsNoFileOrFilesNobodyMayUseAreRefusedBeforeAnythingIsMade) {
+  still("DSC0001.JPG", 80, 60, red);
+  writefile(dir / "anim.avs", "an earlier script");
+  ASSERT_TRUE(makefifo(dir / "fifo.mp3"));  // opened, it would wait for a writer for good
+  writefile(dir / "secret.mp3", "root's music");
+  chmod((dir / "secret.mp3").c_str(), 0600);
+  chmod(dir.path().c_str(), 0755);  // root's
+  const struct {
+    std::vector<std::string> args;
+    std::string reason;
+    bool asnobody = false;  // run by a user who may not write or read them
+  } cases[] = {
+      {{"--music", "fifo.mp3"}, "--music fifo.mp3: not a regular file"},
+      {{"--music", "/dev/zero"}, "--music /dev/zero: not a regular file"},
+      // Last: they may be skipped.
+      {{"--video", "show.mp4"}, "--video show.mp4: the current folder: Permission denied", true},
+      {{"--music", "secret.mp3"}, "--music secret.mp3: Permission denied", true},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> prefix;
+    if (c.asnobody) {
+      std::string why = "needs root, to run as a user whom the files refuse";
+      if (geteuid() != 0 || (prefix = asnobody(&why)).empty()) GTEST_SKIP() << why;
+    }
+    EXPECT_TRUE(refuses(c.args, c.reason, prefix)) << c.args[1];
+  }
+}
+
 TEST_F(Run, AWorkerWhoseSetUpRunsOutOfMemoryEndsInTheWorker) {
   still("DSC0001.JPG", 80, 60, red);
   still("DSC0002.JPG", 80, 60, blue);
