@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "base/interrupt.h"
+#include "base/io.h"
 #include "base/text.h"
 #include "driver/folder.h"
 #include "driver/report.h"
@@ -130,11 +131,10 @@ bool makevideo(const videooptions& options, const std::vector<framespan>& spans,
   for (const framespan& f : spans) job.frames.push_back({f.offset, f.size});
   bool complete = true;
   if (!options.music.empty()) {
-    job.music = open.add(::open(options.music.c_str(), O_RDONLY | O_CLOEXEC));
+    job.music = open.add(openregular(options.music, &why));  // never waited on, were it a FIFO now
     job.musicname = options.music;
     if (job.music < 0) {
-      reportfailure(log, err,
-                    escapedname(options.music) + ": cannot read: " + std::strerror(errno) + "; the video is silent");
+      reportfailure(log, err, escapedname(options.music) + ": cannot read: " + why + "; the video is silent");
       complete = false;
     }
   }
