@@ -2,9 +2,9 @@
 // happen on purpose, the same way on every run and every architecture:
 // - a still whose bytes begin with crashmarker makes the image library's
 //   type probe write a line on standard error and then touch address 0;
-// - one that begins with holdmarker makes it read the still's first byte
-//   over and over, for good, so that the test can change the file under
-//   the worker or kill it;
+// - one that begins with holdmarker makes it block heldsignal, to say so,
+//   and then read the still's first byte over and over, for good, so that
+//   the test can change the file under the worker or kill it;
 // - with VANTREL_TEST_SETUP_OOM set, a worker's set-up runs out of memory
 //   (the image library's initialisation throws std::bad_alloc);
 // - with VANTREL_TEST_HOLD=NAME, a write to the file NAME writes half of
@@ -15,6 +15,8 @@
 //   rename) is killed before it happens (SIGKILL), fails (EIO), or has a
 //   Ctrl-C arrive just before it.
 // Everything else goes to the libraries as usual.
+#include "crashhook.h"
+
 #include <dlfcn.h>
 #include <signal.h>
 #include <unistd.h>
@@ -28,8 +30,6 @@
 
 namespace {
 
-constexpr char crashmarker[] = "vantrel test: crash here";
-constexpr char holdmarker[] = "vantrel test: hold here";
 using probe = unsigned (*)(const void*, unsigned);
 using writer = ssize_t (*)(int, const void*, size_t);
 using initialiser = void (*)();
@@ -76,8 +76,13 @@ extern "C" unsigned ilDetermineTypeL(const void* lump, unsigned size) {
     (void)!realwrite(2, last, sizeof last - 1);
     *static_cast<volatile int*>(nullptr) = 1;
   }
-  if (size >= sizeof holdmarker - 1 && std::memcmp(lump, holdmarker, sizeof holdmarker - 1) == 0)
+  if (size >= sizeof holdmarker - 1 && std::memcmp(lump, holdmarker, sizeof holdmarker - 1) == 0) {
+    sigset_t held;
+    sigemptyset(&held);
+    sigaddset(&held, heldsignal);
+    sigprocmask(SIG_BLOCK, &held, nullptr);
     for (;;) (void)*static_cast<const volatile char*>(lump);
+  }
   return realprobe ? realprobe(lump, size) : 0;
 }
 

@@ -10,8 +10,11 @@
 #include <csignal>
 #include <filesystem>
 #include <regex>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
+
+#include "crashhook.h"
 
 namespace fs = std::filesystem;
 
@@ -102,4 +105,22 @@ std::vector<std::string> preloading(const std::string& library) {
 #else
   return {"env", "LD_PRELOAD=" + library};
 #endif
+}
+
+int heldworker(int pid) {
+  const std::string proc = "/proc/" + std::to_string(pid);
+  for (const auto start = std::chrono::steady_clock::now();
+       std::chrono::steady_clock::now() - start < std::chrono::minutes(5);
+       std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+    const std::string stat = readfile(proc + "/stat");
+    if (stat.rfind(')') == std::string::npos || stat.compare(stat.rfind(')'), 3, ") Z") == 0) return 0;  // ended
+    std::istringstream children(readfile(proc + "/task/" + std::to_string(pid) + "/children"));
+    for (int child; children >> child;) {
+      const std::string status = readfile("/proc/" + std::to_string(child) + "/status");
+      const size_t at = status.find("\nSigBlk:\t");
+      if (at != std::string::npos && (std::stoull(status.substr(at + 9), nullptr, 16) >> (heldsignal - 1) & 1))
+        return child;
+    }
+  }
+  return 0;
 }

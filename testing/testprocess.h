@@ -57,3 +57,9 @@ std::string withoutemulatornotes(std::string text);
 // The words that make env(1) preload library into the program it starts,
 // also when that program runs under an emulator.
 std::vector<std::string> preloading(const std::string& library);
+
+// The worker of the run pid that the preloaded hook holds (crashhook.h),
+// waited for however slowly a busy machine brings it there; 0 if the run
+// ends first, or after minutes, a backstop. 0 on Windows, which preloads
+// nothing.
+int heldworker(int pid);

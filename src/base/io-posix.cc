@@ -1,8 +1,11 @@
 #include "base/io.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 bool readallat(int fd, uint64_t offset, void* data, size_t size) {
   char* p = static_cast<char*>(data);
@@ -24,3 +27,33 @@ int seekto(int fd, uint64_t offset) {
 int syncfile(int fd) { return fsync(fd) == 0 ? 0 : errno; }
 
 int closefile(int fd) { return close(fd) == 0 ? 0 : errno; }
+
+int openregular(const std::string& path, std::string* reason) {
+  auto refuse = [&](int fd, const char* why) {
+    if (fd >= 0) close(fd);
+    *reason = why;
+    return -1;
+  };
+  // Looked at first, so that a FIFO or a device is not even opened; then,
+  // opened without waiting, what was opened is looked at again, for the
+  // name may have changed hands in between.
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return refuse(-1, std::strerror(errno));
+  if (S_ISDIR(st.st_mode)) return refuse(-1, std::strerror(EISDIR));
+  if (!S_ISREG(st.st_mode)) return refuse(-1, "not a regular file");
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return refuse(-1, std::strerror(errno));
+  if (fstat(fd, &st) != 0) return refuse(fd, std::strerror(errno));
+  if (S_ISDIR(st.st_mode)) return refuse(fd, std::strerror(EISDIR));
+  if (!S_ISREG(st.st_mode)) return refuse(fd, "not a regular file");
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return refuse(fd, std::strerror(errno));
+  return fd;
+}
+
+int writablefolder(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return errno;
+  if (!S_ISDIR(st.st_mode)) return ENOTDIR;
+  return access(path.c_str(), W_OK | X_OK) == 0 ? 0 : errno;
+}

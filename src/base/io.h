@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // What one read or write through a descriptor moves at most, where the
 // tool picks: buffers, pipes, the chunks of a drain.
@@ -36,3 +37,15 @@ int seekto(int fd, uint64_t offset);
 // io-win32.cc), and closes it; 0, or the errno of the failure.
 int syncfile(int fd);
 int closefile(int fd);
+
+// Opens path for reading only if it is a regular file (or a link to one),
+// and never waits on what it opens (io-posix.cc, io-win32.cc): a FIFO, a
+// device or a folder is refused as it is, not opened to wait on a writer
+// or a device. The descriptor reads as any other (it blocks nowhere: a
+// regular file). Returns it, or -1 with *reason in words: the system's,
+// or "not a regular file".
+int openregular(const std::string& path, std::string* reason);
+
+// 0 if path is a folder this process may make files in (io-posix.cc,
+// io-win32.cc), or the errno of why not: ENOTDIR where it is no folder.
+int writablefolder(const std::string& path);

@@ -28,10 +28,11 @@ const char helptext[] =
     "  -h, --help      show this help and exit\n"
     "  --version       show the version and exit\n"
     "\n"
-    "Exit status: 0 every still became a slide; 1 a mistake on the command line,\n"
-    "a folder that cannot be opened or that another run is busy with; 2 a still\n"
-    "or the log could not be made, or the run failed and left the folder's frames\n"
-    "and script as they were, or the video or its music could not be made.\n"
+    "Exit status: 0 every still became a slide; 1 a mistake on the command line\n"
+    "(a --video or --music file that cannot be used too), a folder that cannot be\n"
+    "opened or that another run is busy with; 2 a still or the log could not be\n"
+    "made, or the run failed and left the folder's frames and script as they were,\n"
+    "or the video or its music could not be made.\n"
     "See vantrel(1).\n";
 
 namespace {

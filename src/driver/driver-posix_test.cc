@@ -10,6 +10,7 @@
 
 #include <csignal>
 
+#include "crashhook.h"
 #include "driver/driver_test.h"
 
 namespace {
@@ -178,61 +179,60 @@ TEST_F(Run, AStillThatCrashesItsWorkerCostsOnlyItself) {
   }
 }
 
-// The processes a run has started, and the processor time one has used.
-std::vector<int> childrenof(int pid) {
-  std::istringstream in(readfile("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children"));
-  std::vector<int> children;
-  for (int child; in >> child;) children.push_back(child);
-  return children;
-}
-
-double cpuseconds(int pid) {
-  const std::string stat = readfile("/proc/" + std::to_string(pid) + "/stat");
-  if (stat.rfind(')') == std::string::npos) return 0;  // gone
-  std::istringstream in(stat.substr(stat.rfind(')') + 2));
-  std::string field;
-  for (int i = 0; i < 11; ++i) in >> field;  // state ... cmajflt
-  long user = 0, system = 0;
-  in >> user >> system;
-  return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
 TEST_F(Run, AWorkerKilledOrAStillChangedUnderItCostsOnlyThatStill) {
   still("DSC0001.JPG", 80, 60, red);
   still("DSC0002.JPG", 80, 60, blue);
   // The hook holds the worker of the last still, reading its bytes, until
   // it is killed or the file is cut under it (a bus error on its mapping).
-  const std::string held = dir / "DSC0003.JPG.hold";
+  const std::string hold = dir / "DSC0003.JPG.hold";
   const struct {
     std::function<void(int worker)> act;
     std::string reason;
   } cases[] = {
-      {[&](int) { fs::resize_file(held, 0); }, "changed while it was read"},
+      {[&](int) { fs::resize_file(hold, 0); }, "changed while it was read"},
       {[](int worker) { kill(worker, SIGKILL); }, "the worker was killed (Killed)"},
   };
   for (const auto& c : cases) {
-    writefile(held, "vantrel test: hold here, " + std::string(5000, 'x'));
+    writefile(hold, holdmarker + std::string(", ") + std::string(5000, 'x'));
     std::vector<std::string> command = preloading(VANTREL_CRASHHOOK);
     command.insert(command.end(), {"ASAN_OPTIONS=verify_asan_link_order=0", VANTREL_BINARY});
     tempdir capture;
     const int pid = startprogram(command, dir.path(), capture / "out", capture / "err");
-    // Once the other two are made, the one worker still busy is the held one.
-    waitforframe(2);
-    int spinning = 0;
-    const auto start = std::chrono::steady_clock::now();
-    while (spinning == 0 && std::chrono::steady_clock::now() - start < std::chrono::seconds(30)) {
-      std::map<int, double> before;
-      for (int worker : childrenof(pid)) before[worker] = cpuseconds(worker);
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
-      for (const auto& [worker, used] : before)
-        if (cpuseconds(worker) - used > 0.2) spinning = worker;
-    }
-    ASSERT_NE(spinning, 0) << "no worker was held";
-    c.act(spinning);
+    const int worker = heldworker(pid);
+    ASSERT_NE(worker, 0) << "no worker was held";
+    c.act(worker);
     EXPECT_EQ(finishprogram(pid).status, 2);
     EXPECT_EQ(withoutemulatornotes(readfile(capture / "err")),
               "vantrel: DSC0003.JPG.hold: cannot load: " + c.reason + "\n");
     EXPECT_TRUE(near(frame(2).at(360, 288), blue)) << c.reason;
+  }
+}
+
+TEST_F(Run, MusicThatIsNoFileOrFilesNobodyMayUseAreRefusedBeforeAnythingIsMade) {
+  still("DSC0001.JPG", 80, 60, red);
+  writefile(dir / "anim.avs", "an earlier script");
+  ASSERT_TRUE(makefifo(dir / "fifo.mp3"));  // opened, it would wait for a writer for good
+  writefile(dir / "secret.mp3", "root's music");
+  chmod((dir / "secret.mp3").c_str(), 0600);
+  chmod(dir.path().c_str(), 0755);  // root's
+  const struct {
+    std::vector<std::string> args;
+    std::string reason;
+    bool asnobody = false;  // run by a user who may not write or read them
+  } cases[] = {
+      {{"--music", "fifo.mp3"}, "--music fifo.mp3: not a regular file"},
+      {{"--music", "/dev/zero"}, "--music /dev/zero: not a regular file"},
+      // Last: they may be skipped.
+      {{"--video", "show.mp4"}, "--video show.mp4: the current folder: Permission denied", true},
+      {{"--music", "secret.mp3"}, "--music secret.mp3: Permission denied", true},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> prefix;
+    if (c.asnobody) {
+      std::string why = "needs root, to run as a user whom the files refuse";
+      if (geteuid() != 0 || (prefix = asnobody(&why)).empty()) GTEST_SKIP() << why;
+    }
+    EXPECT_TRUE(refuses(c.args, c.reason, prefix)) << c.args[1];
   }
 }
 

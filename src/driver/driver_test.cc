@@ -600,6 +600,36 @@ TEST_F(Run, TheCommandLine) {
   EXPECT_TRUE(fs::is_empty(elsewhere.path()));
 }
 
+TEST_F(Run, AVideoOrMusicThatCannotBeUsedIsRefusedBeforeAnythingIsMade) {
+  still("DSC0001.JPG", 80, 60, red);
+  writefile(dir / "anim.avs", "an earlier script");
+  writefile(dir / "notes.txt", "a file");
+  writefile(dir / "song.mp3", "music");
+  fs::create_directory(dir / "sub");
+  fs::create_directory(dir / "made.mp4");
+  const std::string still =
+      ": a later run would take it for a camera still (its name begins with DSC and contains .JPG)";
+  const struct {
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {{"--video", "nowhere/show.mp4"}, "--video nowhere/show.mp4: its folder nowhere: No such file or directory"},
+      {{"--video", "notes.txt/show.mp4"}, "--video notes.txt/show.mp4: its folder notes.txt: Not a directory"},
+      {{"--video", "made.mp4"}, "--video made.mp4: Is a directory"},
+      {{"--video", "DSC00009.JPG.mp4"}, "--video DSC00009.JPG.mp4" + still},
+      {{"--video", "sub/DSC1.JPG.mkv", "."}, "--video sub/DSC1.JPG.mkv" + still},
+      {{"--video", "show.mp4", "--music", "sub/song.mp3"}, "--music sub/song.mp3: No such file or directory"},
+      {{"--music", "nothere.mp3"}, "--music nothere.mp3: No such file or directory"},
+      {{"--music", "sub"}, "--music sub: Is a directory"},
+  };
+  for (const auto& c : cases) EXPECT_TRUE(refuses(c.args, c.err)) << c.args[1];
+  EXPECT_TRUE(fs::is_empty(dir / "sub"));
+  // The same files, usable, make the kit.
+  const runresult r = runprogram({VANTREL_BINARY, "--music", "song.mp3"}, dir.path());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(near(frame(1).at(360, 288), red));
+}
+
 TEST_F(Run, AnOpenPipeForStandardInputIsNotWaitedOn) {
   // Only a terminal has a key to press (the wait there is tested above).
   still("DSC0001.JPG", 80, 60, red);

@@ -92,6 +92,29 @@ class Run : public ::testing::Test {
     return names;
   }
 
+  // Whether the tool, run in the folder with these words after its name
+  // (after `prefix`, which may run it as another user), is refused for
+  // `reason` (the line on standard error, without "vantrel: "), with
+  // nothing on standard output and the folder left as it was. A build that
+  // renders no video refuses --video first, whatever the file.
+  ::testing::AssertionResult refuses(const std::vector<std::string>& args, const std::string& reason,
+                                     std::vector<std::string> prefix = {}) {
+    std::string line = "vantrel: " + reason + "\n";
+#if !defined(VANTREL_VIDEO)
+    if (args.size() > 1 && args[0] == "--video")
+      line = "vantrel: --video " + args[1] +
+             ": this build cannot render video; the script anim.avs, run by AviSynth, is the road to one\n"
+             "usage: vantrel [--help] [--version] [--fit] [--video FILE [--music FILE] [--title TEXT]] [FOLDER]\n";
+#endif
+    const folderfiles before = contents();
+    prefix.push_back(VANTREL_BINARY);
+    prefix.insert(prefix.end(), args.begin(), args.end());
+    const runresult r = runprogram(prefix, dir.path());
+    const std::string changed = differences(before, contents());
+    if (r.status == 1 && r.err == line && r.out.empty() && changed.empty()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << r.status << ", " << r.err << r.out << "; changed:" << changed;
+  }
+
   // The command that runs the tool as user nobody, for a test that needs a
   // permission root would not be refused; empty, with *why, where that
   // cannot be done.

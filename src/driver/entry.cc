@@ -22,6 +22,7 @@ int runcommand(const std::vector<std::string>& args) {
   setupprocess();
   const commandline line = parsecommandline(args);
   std::string mistake = line.mistake, reason;
+  bool usage = true;  // whether the usage follows the mistake
   int status = runincomplete;
   if (line.what == commandline::action::help || line.what == commandline::action::version) {
     std::cout << (line.what == commandline::action::help ? helptext : versiontext) << std::flush;
@@ -32,8 +33,15 @@ int runcommand(const std::vector<std::string>& args) {
     if (line.what == commandline::action::run && mistake.empty() && !line.video.empty() &&
         !(reason = videoproblem(line.video)).empty())
       mistake = "--video " + line.video + ": " + reason;
+    // The files the line names, looked at before anything is made: a
+    // problem of the file, not of the line, is said in one line.
+    const bool willrun = line.what == commandline::action::run && mistake.empty();
+    if (willrun && !line.video.empty() && !(reason = videoplaceproblem(line.video)).empty())
+      mistake = "--video " + line.video + ": " + reason, usage = false;
+    if (willrun && mistake.empty() && !line.music.empty() && !(reason = musicproblem(line.music)).empty())
+      mistake = "--music " + line.music + ": " + reason, usage = false;
     if (!mistake.empty()) {
-      std::cerr << "vantrel: " << escapedname(mistake) << '\n' << usageline << std::flush;
+      std::cerr << "vantrel: " << escapedname(mistake) << '\n' << (usage ? usageline : "") << std::flush;
       status = runrefused;
     } else {
       outputfile log(1);

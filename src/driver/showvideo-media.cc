@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "base/interrupt.h"
+#include "base/io.h"
 #include "base/text.h"
 #include "driver/folder.h"
 #include "driver/report.h"
@@ -118,19 +119,19 @@ bool makevideo(const videooptions& options, const std::vector<framespan>& spans,
   }
   // Every frame from the kit's video, through one descriptor however many
   // slides there are.
-  request.source = open.add(::open(videoname, O_RDONLY | O_CLOEXEC));
+  std::string why;
+  request.source = open.add(openregular(videoname, &why));
   if (request.source < 0) {
-    reportfailure(log, err, "cannot render " + shown + ": cannot open " + videoname + ": " + std::strerror(errno));
+    reportfailure(log, err, "cannot render " + shown + ": cannot open " + videoname + ": " + why);
     return false;
   }
   for (const framespan& f : spans) request.spans.push_back({f.offset, f.size});
   bool complete = true;
   if (!options.music.empty()) {
-    request.music = open.add(::open(options.music.c_str(), O_RDONLY | O_CLOEXEC));
+    request.music = open.add(openregular(options.music, &why));  // never waited on, were it a FIFO now
     request.musicname = options.music;
     if (request.music < 0) {
-      reportfailure(log, err,
-                    escapedname(options.music) + ": cannot read: " + std::strerror(errno) + "; the video is silent");
+      reportfailure(log, err, escapedname(options.music) + ": cannot read: " + why + "; the video is silent");
       complete = false;
     }
   }
@@ -199,7 +200,6 @@ bool makevideo(const videooptions& options, const std::vector<framespan>& spans,
     reportfailure(log, err, "cannot render " + shown + ": " + failure + "; the kit is made");
     return false;
   }
-  std::string why;
   if (!draft.commit(options.file, &why)) {
     reportfailure(log, err, "cannot render " + shown + ": cannot put it in place: " + why + "; the kit is made");
     return false;

@@ -1,7 +1,34 @@
 #include "driver/showvideo.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "base/io.h"
+#include "driver/listing.h"
+
+std::string videoplaceproblem(const std::string& file) {
+  const size_t slash = file.rfind('/');
+  const std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
+  if (isstill(name)) return "a later run would take it for a camera still (its name begins with DSC and contains .JPG)";
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+  if (const int error = writablefolder(folder))
+    return (slash == std::string::npos ? std::string("the current folder") : "its folder " + folder) + ": " +
+           std::strerror(error);
+  std::error_code unseen;
+  if (std::filesystem::is_directory(std::filesystem::u8path(file), unseen)) return std::strerror(EISDIR);
+  return "";
+}
+
+std::string musicproblem(const std::string& file) {
+  std::string why;
+  const int fd = openregular(file, &why);
+  if (fd < 0) return why;
+  closefile(fd);
+  return "";
+}
 
 std::string progressline(const std::string& name, int done, int total, double secondsleft) {
   auto grouped = [](int n) {

@@ -26,6 +26,17 @@ struct videooptions {
 // video, or an extension that names no form.
 std::string videoproblem(const std::string& file);
 
+// Why the video cannot be put under FILE ("" if it can), asked before the
+// run makes anything: a later run would take its name for a camera still's
+// (listing.h's isstill), its folder is not there or cannot be written, or a
+// folder holds the name.
+std::string videoplaceproblem(const std::string& file);
+// Why FILE cannot be the show's music ("" if it can), asked before the run
+// makes anything: it cannot be opened as the render opens it (base/io.h's
+// openregular), or it is no regular file (a FIFO, a device or a folder,
+// which are never waited on).
+std::string musicproblem(const std::string& file);
+
 // Renders the show of the kit's frames (one a slide, where spans says they
 // lie in the kit's video, joined by rows) into options.file. False, with the reasons reported on err, if the video
 // could not be made or was made without its music.

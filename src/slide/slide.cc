@@ -50,6 +50,12 @@ bool wholejpeg(const char* jpeg, size_t size) {
   return size >= 4 && std::memcmp(jpeg, "\xff\xd8", 2) == 0 && std::memcmp(jpeg + size - 2, "\xff\xd9", 2) == 0;
 }
 
+picturesize wishedpicture(unsigned width, unsigned height, const picturewish& wish) {
+  const picturesize box = boxof(width, height, wish.framewidth, wish.frameheight);
+  auto grown = [&](unsigned side) { return static_cast<unsigned>(std::max(1L, std::lround(side * wish.margin))); };
+  return {grown(box.width), grown(box.height)};
+}
+
 namespace {
 
 // Loads the still whole into the image library, with its size as stored in
@@ -64,21 +70,13 @@ bool loadwhole(const char* name, const void* data, size_t size, slideresult* r) 
   return false;
 }
 
-// The size of the picture wish asks for, of an upright photo of width x
-// height.
-picturesize wishedsize(unsigned width, unsigned height, const picturewish& wish) {
-  const picturesize box = boxof(width, height, wish.framewidth, wish.frameheight);
-  auto grown = [&](unsigned side) { return static_cast<unsigned>(std::max(1L, std::lround(side * wish.margin))); };
-  return {grown(box.width), grown(box.height)};
-}
-
 // The picture wish asks for, into r, from the still's pixels as decoded
 // (extentx x extenty of them span the still, as resample.h says), turned
 // upright; r's size is the photo's, upright. Reduced as stored, to the
 // turned size of the picture, and only then turned, as for the frames.
 bool makepicture(const pixels& still, double extentx, double extenty, int orientation, const picturewish& wish,
                  slideresult* r) {
-  const picturesize want = wishedsize(r->width, r->height, wish);
+  const picturesize want = wishedpicture(r->width, r->height, wish);
   const bool across = turnsacross(orientation);
   const pixels scaled =
       resample(still, extentx, extenty, across ? want.height : want.width, across ? want.width : want.height);
@@ -151,7 +149,7 @@ bool decodesmall(const void* data, size_t size, int orientation, const picturewi
   // The larger of the fitted frame's picture and the video's.
   picturesize upright = fitpicture(uprightwidth, uprightheight);
   if (wish.framewidth != 0) {
-    const picturesize wished = wishedsize(uprightwidth, uprightheight, wish);
+    const picturesize wished = wishedpicture(uprightwidth, uprightheight, wish);
     upright = {std::max(upright.width, wished.width), std::max(upright.height, wished.height)};
   }
   const unsigned width = across ? upright.height : upright.width, height = across ? upright.width : upright.height;

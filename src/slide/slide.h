@@ -63,6 +63,10 @@ struct picturewish {
   double margin = 1;
 };
 
+// The size of the picture wish asks for, of an upright photo of width x
+// height: its box (picture.h), times the margin.
+picturesize wishedpicture(unsigned width, unsigned height, const picturewish& wish);
+
 // The most bytes a picture may take: 2160p's frame, half as large again
 // each way, as YUV 4:2:0. The worker's maker and the driver's check of what
 // a worker sends both use it.

@@ -16,9 +16,11 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <thread>
 
+#include "crashhook.h"
 #include "fixtures.h"
 #include "script/script.h"
 #include "testdir.h"
@@ -346,6 +348,46 @@ TEST(Video, ARenderCutShortLeavesTheUsersFileAndNothingElse) {
       left = processeswith(tag);
     }
     EXPECT_EQ(left, std::vector<int>{}) << "the render outlives the run";
+  }
+}
+
+TEST(Video, MusicThatIsNoLongerAFileIsNotWaitedOn) {
+  // The music was a file when the command line was checked; when the render
+  // opens it, it is something else, never waited on: the render's line
+  // names it and the video is made silent.
+  const struct {
+    std::function<bool(const std::string& path)> make;
+    std::string reason;
+  } swaps[] = {
+      {makefifo, "not a regular file"},  // opened, it would wait for a writer for good
+      {[](const std::string& p) { return linkto("/dev/zero", p); }, "not a regular file"},
+      {[](const std::string& p) { return ::mkdir(p.c_str(), 0755) == 0; }, "Is a directory"},
+  };
+  for (const auto& c : swaps) {
+#if defined(VANTREL_TEST_EMULATED)
+    if (&c != swaps) break;
+    std::cout << "emulated: a FIFO only; a native build renders the others\n";
+#endif
+    const tempdir dir, capture;
+    ASSERT_TRUE(patternstill(dir / "DSC0001.JPG", 101, 360, 288));
+    writefile(dir / "DSC0002.JPG.hold", holdmarker);  // the run waits on it while the music changes
+    writetone(dir / "tone.wav", 1);
+    std::vector<std::string> command = preloading(VANTREL_CRASHHOOK);
+    command.insert(command.end(), {"ASAN_OPTIONS=verify_asan_link_order=0", VANTREL_BINARY, "--video", "show.mp4",
+                                   "--music", "tone.wav"});
+    const int pid = startprogram(command, dir.path(), capture / "out", capture / "err");
+    const int worker = heldworker(pid);
+    ASSERT_NE(worker, 0) << "no worker was held: " << readfile(capture / "err");
+    ASSERT_TRUE(::unlink((dir / "tone.wav").c_str()) == 0 && c.make(dir / "tone.wav"));
+    ::kill(worker, SIGKILL);
+    EXPECT_EQ(finishprogram(pid).status, 2) << c.reason;
+    EXPECT_EQ(withoutemulatornotes(readfile(capture / "err")),
+              "vantrel: DSC0002.JPG.hold: cannot load: the worker was killed (Killed)\nvantrel: " + dir / "tone.wav" +
+                  ": cannot read: " + c.reason + "; the video is silent\n");
+    const videofile v = readvideo(dir / "show.mp4");
+    ASSERT_EQ(v.error, "");
+    EXPECT_EQ(v.audiocodec, "");
+    checkframes(v, timeline(1, {}), {101});
   }
 }
 
