@@ -33,15 +33,10 @@ list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES VANTREL_SYSROOT)
 
 set(CMAKE_SYSROOT "${VANTREL_SYSROOT}")
 set(CMAKE_FIND_ROOT_PATH "${VANTREL_SYSROOT}")
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
 # pkg-config reads the sysroot's .pc files only (libexif's, libseccomp's and
 # the media library's), and puts the sysroot in front of the paths they give.
-set(ENV{PKG_CONFIG_PATH} "")
-set(ENV{PKG_CONFIG_LIBDIR} "${VANTREL_SYSROOT}/usr/lib/aarch64-linux-gnu/pkgconfig:${VANTREL_SYSROOT}/usr/share/pkgconfig")
+include("${CMAKE_CURRENT_LIST_DIR}/crosssearch.cmake")
+crosssearch("${VANTREL_SYSROOT}/usr/lib/aarch64-linux-gnu/pkgconfig;${VANTREL_SYSROOT}/usr/share/pkgconfig")
 set(ENV{PKG_CONFIG_SYSROOT_DIR} "${VANTREL_SYSROOT}")
 
 # The linker follows the libraries' own dependencies (libIL needs libjpeg,

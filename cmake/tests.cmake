@@ -15,12 +15,12 @@ include(GoogleTest)
 
 set(tests
   testing/testmain.cc testing/workerrun.cc
-  src/script/script_test.cc src/slide/slide_test.cc src/worker/wire_test.cc src/worker/pool_test.cc
+  src/script/script_test.cc src/slide/slide_test.cc src/slide/picture_test.cc src/worker/wire_test.cc src/worker/pool_test.cc
   src/base/text_test.cc src/driver/report_test.cc src/driver/commit_test.cc src/driver/folder_test.cc src/driver/listing_test.cc src/driver/avi_test.cc src/driver/kit_test.cc src/driver/driver_test.cc)
 if(WIN32)
   list(APPEND tests src/worker/subprocess-win32_test.cc)
 else()
-  list(APPEND tests src/worker/subprocess-linux_test.cc src/base/output_test.cc src/base/io_test.cc src/driver/driver-posix_test.cc
+  list(APPEND tests src/worker/subprocess-linux_test.cc src/worker/renderwire_test.cc src/base/output_test.cc src/base/io_test.cc src/driver/driver-posix_test.cc
     src/script/show_test.cc)
 endif()
 if(VANTREL_VIDEO)
@@ -40,8 +40,11 @@ endif()
 add_executable(vantrel_tests ${tests})
 target_link_libraries(vantrel_tests PRIVATE vantrel_driver vantrel_fixtures GTest::gtest)
 if(VANTREL_VIDEO)
-  # The tests read videos back with the media library.
-  target_link_libraries(vantrel_tests PRIVATE PkgConfig::MEDIA)
+  # The tests render with the render program's own code, and read videos
+  # back with the media library.
+  target_link_libraries(vantrel_tests PRIVATE vantrel_video PkgConfig::MEDIA)
+  target_compile_definitions(vantrel_tests PRIVATE VANTREL_VIDEO)
+  add_dependencies(vantrel_tests vantrel-render)
 endif()
 # Paths of this machine, as the tests see them: under wine, on drive Z:.
 set(here "")

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # arm64-vm.sh BUILD [TESTBUILD]: boots Debian's arm64 kernel in
 # qemu-system-aarch64 with an initramfs holding BUILD's vantrel (a release
-# build, sandbox on: the arm64-release preset) with every library it loads
-# (the media library's too), busybox, the title card's font and the corpus
+# build, sandbox on: the arm64-release preset) and its render program beside
+# it, with every library they load (the render's, the media library's),
+# busybox, the title card's font and the corpus
 # stills; its /init (tools/arm64-vm-init.sh) runs vantrel on them, checks
 # that its workers are in seccomp's filter mode and that every still became
 # a frame, and prints PASS or FAIL. With TESTBUILD (the arm64 preset's), the
@@ -17,7 +18,8 @@ bin=$build/vantrel
 tools=$(dirname "$(realpath "$0")")
 cached() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 sysroot=$(cached VANTREL_SYSROOT) corpus=$(cached VANTREL_CORPUS)
-[ -x "$bin" ] && [ -d "$sysroot" ] || fail "no arm64 build in $build: cmake --workflow --preset arm64-release"
+[ -x "$bin" ] && [ -x "$build/vantrel-render" ] && [ -d "$sysroot" ] ||
+  fail "no arm64 build in $build: cmake --workflow --preset arm64-release"
 [ -d "$corpus" ] || fail "no corpus at $corpus: the VM runs vantrel on its stills"
 vm=$build/vm debs=${sysroot%/sysroot}/debs triplet=aarch64-linux-gnu
 mkdir -p "$vm" "$debs/kernel"
@@ -33,7 +35,8 @@ fi
 kernel=$vm/${kdeb%.deb}.vmlinuz
 [ -s "$kernel" ] || dpkg-deb --fsys-tarfile "$debs/kernel/$kdeb" | tar -xO --wildcards './boot/vmlinuz-*' >"$kernel"
 
-# The initramfs: busybox, vantrel and the libraries it loads, the font where
+# The initramfs: busybox, vantrel and its render program beside it (as in
+# a build tree) and the libraries they load, the font where
 # Debian's fonts-dejavu-core puts it, the stills (as DSC0001.JPG ..., as the
 # corpus test names them).
 tree=$vm/initramfs
@@ -42,8 +45,9 @@ mkdir -p "$tree"/{bin,dev,proc,sys,tmp,corpus,photos,lib/$triplet} "$vm/qemu-use
 cp "$sysroot/bin/busybox" "$tree/bin/busybox"
 ln -s busybox "$tree/bin/sh"
 cp "$bin" "$tree/bin/vantrel"
+cp "$build/vantrel-render" "$tree/bin/vantrel-render"
 cp -L "$sysroot/lib/ld-linux-aarch64.so.1" "$tree/lib/"
-libs=$("$tools/arm64-sysroot.sh" --needs "${sysroot%/sysroot}" "$bin" "$tree/bin/busybox")
+libs=$("$tools/arm64-sysroot.sh" --needs "${sysroot%/sysroot}" "$bin" "$build/vantrel-render" "$tree/bin/busybox")
 for lib in $libs; do cp -L "$lib" "$tree/lib/$triplet/"; done
 font=usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
 mkdir -p "$tree/${font%/*}"

@@ -18,6 +18,12 @@ int writeall(int fd, const void* data, size_t size);
 // Reads exactly size bytes; false at an error or the end of input.
 bool readall(int fd, void* data, size_t size);
 
+// Where some bytes lie in a file: a frame in the kit's video, say.
+struct filespan {
+  uint64_t offset;
+  uint32_t size;
+};
+
 // Reads exactly size bytes from offset on, leaving fd's offset as it is
 // where the platform can (io-posix.cc, io-win32.cc); false at an error or
 // the end of the file.

@@ -543,3 +543,50 @@ TEST_F(Run, AnUnreadableFolderStopsBeforeTouchingTheScript) {
 }
 
 }  // namespace
+
+#if defined(VANTREL_VIDEO)
+TEST_F(Run, ARenderProgramMissingFailingOrUntrustedCostsTheVideoOnly) {
+#if defined(VANTREL_TEST_EMULATED)
+  GTEST_SKIP() << "under an emulator vantrel runs through a launcher, which a copy of it would follow home";
+#endif
+  still("DSC0001.JPG", 80, 60, red);
+  still("DSC0002.JPG", 80, 60, blue);
+  // vantrel alone in a folder of its own, with whatever stands there as
+  // its render program.
+  const tempdir bin;
+  const std::string vantrel = bin / "vantrel";
+  fs::copy_file(VANTREL_BINARY, vantrel);
+  fs::permissions(vantrel, fs::perms::owner_all);
+  const struct {
+    const char* what;
+    std::string program;  // "": none
+    std::string reason;
+  } cases[] = {
+      {"missing", "", (bin / "../libexec/vantrel/vantrel-render") + ": No such file or directory"},
+      {"failing", "#!/bin/sh\nexit 3\n", (bin / "vantrel-render") + ": it failed (status 3)"},
+      {"failing, saying why", "#!/bin/sh\nprintf 'Eno room\\n' >&3; exit 2\n", "no room"},
+      {"crashing", "#!/bin/sh\nkill -SEGV $$\n", (bin / "vantrel-render") + ": it crashed (Segmentation fault)"},
+      {"talking nonsense", "#!/bin/sh\nprintf 'Xyz\\n' >&3; exec sleep 30\n",
+       (bin / "vantrel-render") + ": it sent what no render sends"},
+      {"counting backwards", "#!/bin/sh\nprintf 'P9\\nP8\\n' >&3; exec sleep 30\n",
+       (bin / "vantrel-render") + ": it sent what no render sends"},
+      {"counting past the show", "#!/bin/sh\nprintf 'P99999\\n' >&3; exec sleep 30\n",
+       (bin / "vantrel-render") + ": it sent what no render sends"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove(bin / "vantrel-render");
+    if (!c.program.empty()) {
+      writefile(bin / "vantrel-render", c.program);
+      fs::permissions(bin / "vantrel-render", fs::perms::owner_all);
+    }
+    writefile(dir / "show.mp4", "the user's own");
+    const runresult r = runprogram({vantrel, "--video", "show.mp4"}, dir.path());
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(withoutemulatornotes(r.err), "vantrel: cannot render show.mp4: " + c.reason + "; the kit is made\n");
+    EXPECT_EQ(readfile(dir / "show.mp4"), "the user's own");
+    EXPECT_NE(readscript().find("video2="), std::string::npos) << "the kit of both stills";
+    for (const auto& [name, bytes] : contents()) EXPECT_NE(name[0], '.') << name << " left behind";
+  }
+}
+#endif

@@ -1,9 +1,10 @@
-// The video rendered with the media library (video/render.h), in a process
-// of its own (worker/job.h): the builds that have it.
+// The video rendered by the render program (vantrel-render, worker/job.h),
+// started for it alone: the builds that have it.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -17,9 +18,9 @@
 #include "driver/report.h"
 #include "driver/showvideo.h"
 #include "script/script.h"
-#include "video/media.h"
-#include "video/render.h"
+#include "script/timeline.h"
 #include "worker/job.h"
+#include "worker/renderwire.h"
 #include "worker/sandbox.h"
 #include "worker/subprocess.h"
 
@@ -101,39 +102,35 @@ struct draftvideo {
 bool makevideo(const videooptions& options, const std::vector<framespan>& spans, const std::vector<int>& rows,
                interruptguard& guard, std::ostream& log, std::ostream& err) {
   const std::string shown = escapedname(options.shown);
-  std::string why;
-  if (!canrender(&why)) {
-    reportfailure(log, err, "cannot render " + shown + ": " + why + "; the kit is made");
-    return false;
-  }
   const int slides = static_cast<int>(spans.size());
   if (slides == 0) {
     reportfailure(log, err, "cannot render " + shown + ": no slides to show; the kit is made");
     return false;
   }
   descriptors open;
-  renderjob job;
-  job.show = timeline(slides, rows);
-  job.form = videoformof(options.file);
-  job.threads = static_cast<int>(usablecpus());
-  job.title = options.title;
-  if (job.title.empty()) {
+  renderrequest request;
+  request.rows = rows;
+  request.form = videoformof(options.file);
+  request.threads = static_cast<int>(std::min<unsigned>(usablecpus(), threadlimit));
+  request.title = options.title;
+  if (request.title.empty()) {
     const std::string here = currentfolder();
-    job.title = here.substr(here.rfind('/') + 1);
+    request.title = here.substr(here.rfind('/') + 1);
   }
   // Every frame from the kit's video, through one descriptor however many
   // slides there are.
-  job.source = open.add(::open(videoname, O_RDONLY | O_CLOEXEC));
-  if (job.source < 0) {
-    reportfailure(log, err, "cannot render " + shown + ": cannot open " + videoname + ": " + std::strerror(errno));
+  std::string why;
+  request.source = open.add(openregular(videoname, &why));
+  if (request.source < 0) {
+    reportfailure(log, err, "cannot render " + shown + ": cannot open " + videoname + ": " + why);
     return false;
   }
-  for (const framespan& f : spans) job.frames.push_back({f.offset, f.size});
+  for (const framespan& f : spans) request.spans.push_back({f.offset, f.size});
   bool complete = true;
   if (!options.music.empty()) {
-    job.music = open.add(openregular(options.music, &why));  // never waited on, were it a FIFO now
-    job.musicname = options.music;
-    if (job.music < 0) {
+    request.music = open.add(openregular(options.music, &why));  // never waited on, were it a FIFO now
+    request.musicname = options.music;
+    if (request.music < 0) {
       reportfailure(log, err, escapedname(options.music) + ": cannot read: " + why + "; the video is silent");
       complete = false;
     }
@@ -143,59 +140,44 @@ bool makevideo(const videooptions& options, const std::vector<framespan>& spans,
     reportfailure(log, err, "cannot render " + shown + ": cannot create it: " + draft.error + "; the kit is made");
     return false;
   }
-  job.output = draft.fd;
+  request.output = draft.fd;
   log.flush();
   err.flush();
 
-  // The child's reports: "P<frames done>", "M<why the music is unusable>",
-  // "E<why the video cannot be made>", "forbidden call <n>", one a line.
   const bool terminal = isatty(2) != 0;
   const auto started = std::chrono::steady_clock::now();
-  std::string pending, failure, musicproblem;
+  std::string failure, musicproblem;
   bool progressshown = false;
-  const int total = job.show.frames();
+  const int total = timeline(slides, rows).frames();
+  int done = 0;
   const std::string name = options.shown.substr(options.shown.rfind('/') + 1);
-  auto onreport = [&](const std::string& chunk) {
-    pending += chunk;
-    for (size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
-      const std::string line = pending.substr(0, end);
-      if (line.empty()) continue;
-      if (line[0] == 'P' && terminal) {
-        const int done = std::atoi(line.c_str() + 1);
-        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        const double left = done > 0 && elapsed > 1 ? elapsed * (total - done) / done : -1;
-        const std::string text = progressline(escapedname(name), done, total, left);
-        std::fprintf(stderr, "\r%s\033[K", text.c_str());
-        std::fflush(stderr);
-        progressshown = true;
-      } else if (line[0] == 'M') {
-        musicproblem = line.substr(1);
-      } else if (line[0] == 'E') {
-        failure = line.substr(1);
-      } else if (line.compare(0, 15, "forbidden call ") == 0) {
-        failure = "the render tried a forbidden system call (" + syscallname(std::atol(line.c_str() + 15)) + ")";
+  auto onreport = [&](const renderreport& report) {
+    switch (report.what) {
+      case renderreport::kind::progress:
+        // Frames done only rise, and never past the show's.
+        if (report.number < static_cast<uint64_t>(done) || report.number > static_cast<uint64_t>(total)) return false;
+        done = static_cast<int>(report.number);
+        if (terminal) {
+          const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+          const double left = done > 0 && elapsed > 1 ? elapsed * (total - done) / done : -1;
+          const std::string text = progressline(escapedname(name), done, total, left);
+          std::fprintf(stderr, "\r%s\033[K", text.c_str());
+          std::fflush(stderr);
+          progressshown = true;
+        }
+        break;
+      case renderreport::kind::music: musicproblem = report.text; break;
+      case renderreport::kind::failure: failure = report.text; break;
+      case renderreport::kind::forbidden: {
+        const std::string call = syscallname(static_cast<long>(std::min<uint64_t>(report.number, 4096)));
+        failure = "the render tried a forbidden system call" + (call.empty() ? std::string() : " (" + call + ")");
+        break;
       }
     }
+    return true;
   };
-  const jobend end = runjob(
-      [&](int report) {
-        auto say = [report](const std::string& line) {
-          const std::string text = line + "\n";
-          (void)!::write(report, text.data(), text.size());
-        };
-        renderer render(job);
-        std::string reason, music;
-        if (!render.prepare(&reason)) return say("E" + reason), 2;
-#if !defined(VANTREL_TEST_WITHOUT_SANDBOX)
-        // (Only the test build for qemu-user, which has no seccomp, skips it.)
-        if (!lockdownrender(report, &reason)) return say("E" + reason), 2;
-#endif
-        const bool made = render.render([&](int done) { say("P" + std::to_string(done)); }, &reason, &music);
-        if (!music.empty()) say("M" + music);
-        if (!made) return say("E" + reason), 2;
-        return 0;
-      },
-      onreport, guard);
+  const std::string program = renderprogram();
+  const jobend end = runrender(program, request, onreport, guard);
   if (progressshown) {
     std::fprintf(stderr, "\r\033[K");
     std::fflush(stderr);
@@ -205,9 +187,17 @@ bool makevideo(const videooptions& options, const std::vector<framespan>& spans,
     reportfailure(log, err, escapedname(options.music) + ": " + musicproblem + "; the video is silent");
     complete = false;
   }
+  if (end.way == jobend::how::failed) {
+    reportfailure(log, err,
+                  "cannot render " + shown + ": " + escapedname(program) + ": " + end.reason + "; the kit is made");
+    return false;
+  }
   if (end.way != jobend::how::exited || end.status != 0) {
-    if (failure.empty()) failure = end.reason.empty() ? "the render failed" : end.reason;
-    reportfailure(log, err, "cannot render " + shown + ": " + escapedname(failure) + "; the kit is made");
+    // What the render said, or what became of the program.
+    if (end.way == jobend::how::untrusted || failure.empty())
+      failure = escapedname(program) + ": " +
+                (end.reason.empty() ? "it failed (status " + std::to_string(end.status) + ")" : end.reason);
+    reportfailure(log, err, "cannot render " + shown + ": " + failure + "; the kit is made");
     return false;
   }
   if (!draft.commit(options.file, &why)) {

@@ -6,11 +6,16 @@
 
 #include <string>
 
+#include "slide/slide.h"
 #include "worker/subprocess.h"
 
 // The still stretched to the frame (makeframe).
 const workersettings& frameworker();
 // The same, with each photo whole in its true shape (--fit, makefitframe).
 const workersettings& fitframeworker();
+// Either, with the picture wish asks for besides each frame (a video in a
+// frame of its own size), from the same decode. Where workers are fresh
+// processes of this program (Windows, which makes no video) there are none.
+workersettings pictureworker(bool fit, const picturewish& wish);
 // The settings of that name, or none.
 const workersettings* findworker(const std::string& name);

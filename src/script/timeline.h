@@ -13,7 +13,9 @@
 #include <string_view>
 #include <vector>
 
-constexpr int showrate = 25;                     // frames a second
+#include "base/frame.h"
+
+constexpr int showrate = framerate;  // frames a second (base/frame.h)
 constexpr int showexposition = 150;              // frames a slide is held, its transitions included
 constexpr int showoverlap = 20;                  // frames of most transitions
 constexpr int titleframes = 101;                 // BlankClip(video.trim(0,100))

@@ -280,6 +280,34 @@ bool takepixels(pixels* out, std::string* reason) {
   return true;
 }
 
+bool copypixels(pixels* out, std::string* reason) {
+  const imagesize size = currentimagesize();
+  out->width = size.width;
+  out->height = size.height;
+  out->channels = 3;
+  const size_t row = size_t{size.width} * 3;
+  out->data.resize(row * size.height);
+  // What a camera's JPEG loads as is copied straight; anything else through
+  // the library's conversion, in the rows' order in memory.
+  const unsigned char* data = ilGetData();
+  if (ilGetInteger(IL_IMAGE_FORMAT) == IL_RGB && ilGetInteger(IL_IMAGE_TYPE) == IL_UNSIGNED_BYTE && data) {
+    std::memcpy(out->data.data(), data, out->data.size());
+  } else if (!checked(
+                 [&] {
+                   return ilCopyPixels(0, 0, 0, size.width, size.height, 1, IL_RGB, IL_UNSIGNED_BYTE,
+                                       out->data.data()) != 0;
+                 },
+                 reason)) {
+    return false;
+  }
+  if (ilGetInteger(IL_IMAGE_ORIGIN) == IL_ORIGIN_LOWER_LEFT)
+    for (unsigned y = 0; y < size.height / 2; ++y)
+      std::swap_ranges(out->data.begin() + static_cast<ptrdiff_t>(y * row),
+                       out->data.begin() + static_cast<ptrdiff_t>((y + 1) * row),
+                       out->data.begin() + static_cast<ptrdiff_t>((size.height - 1 - y) * row));
+  return true;
+}
+
 bool putpixels(const pixels& p, std::string* reason) {
   static const ILenum formats[] = {IL_LUMINANCE, IL_LUMINANCE_ALPHA, IL_RGB, IL_RGBA};
   if (p.channels < 1 || p.channels > 4) {

@@ -47,6 +47,10 @@ bool loadsasjpeg(const char* name, const void* data, size_t size);
 // library's image is left empty.
 bool takepixels(pixels* out, std::string* reason);
 
+// A copy of the current image's pixels as RGB at 8 bits a channel, rows
+// top to bottom; the image is left as it is.
+bool copypixels(pixels* out, std::string* reason);
+
 // Makes the current image of p: 1 channel grey, 2 grey and alpha, 3 RGB, 4 RGBA.
 bool putpixels(const pixels& p, std::string* reason);
 

@@ -1,6 +1,7 @@
 #include "slide/slide.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <iterator>
@@ -9,6 +10,7 @@
 #include "slide/image.h"
 #include "slide/jpeg.h"
 #include "slide/orientation.h"
+#include "slide/picture.h"
 #include "slide/resample.h"
 
 namespace {
@@ -48,6 +50,12 @@ bool wholejpeg(const char* jpeg, size_t size) {
   return size >= 4 && std::memcmp(jpeg, "\xff\xd8", 2) == 0 && std::memcmp(jpeg + size - 2, "\xff\xd9", 2) == 0;
 }
 
+picturesize wishedpicture(unsigned width, unsigned height, const picturewish& wish) {
+  const picturesize box = boxof(width, height, wish.framewidth, wish.frameheight);
+  auto grown = [&](unsigned side) { return static_cast<unsigned>(std::max(1L, std::lround(side * wish.margin))); };
+  return {grown(box.width), grown(box.height)};
+}
+
 namespace {
 
 // Loads the still whole into the image library, with its size as stored in
@@ -62,9 +70,32 @@ bool loadwhole(const char* name, const void* data, size_t size, slideresult* r) 
   return false;
 }
 
+// The picture wish asks for, into r, from the still's pixels as decoded
+// (extentx x extenty of them span the still, as resample.h says), turned
+// upright; r's size is the photo's, upright. Reduced as stored, to the
+// turned size of the picture, and only then turned, as for the frames.
+bool makepicture(const pixels& still, double extentx, double extenty, int orientation, const picturewish& wish,
+                 slideresult* r) {
+  const picturesize want = wishedpicture(r->width, r->height, wish);
+  const bool across = turnsacross(orientation);
+  const pixels scaled =
+      resample(still, extentx, extenty, across ? want.height : want.width, across ? want.width : want.height);
+  pixels upright = scaled;
+  upright.width = want.width;
+  upright.height = want.height;
+  turnpixels(scaled.data.data(), scaled.width, scaled.height, scaled.channels, orientation, false, upright.data.data());
+  r->picture = yuv420(upright);
+  r->picturewidth = want.width;
+  r->pictureheight = want.height;
+  if (r->picture.size() <= picturelimit) return true;
+  r->reason = "its picture would be too large";
+  r->picture.clear();
+  return false;
+}
+
 }  // namespace
 
-slideresult makeframe(const char* name, const void* data, size_t size) {
+slideresult makeframe(const char* name, const void* data, size_t size, const picturewish& wish) {
   slideresult r;
   if (!loadwhole(name, data, size, &r)) return r;
 
@@ -74,6 +105,14 @@ slideresult makeframe(const char* name, const void* data, size_t size) {
   const int orientation = exiforientation(data, size);
   const bool across = turnsacross(orientation);
   if (across) std::swap(r.width, r.height);
+  // The video's picture from the same decode, which the frame then scales.
+  if (wish.framewidth != 0) {
+    pixels whole;
+    if (!copypixels(&whole, &r.reason) || !makepicture(whole, whole.width, whole.height, orientation, wish, &r)) {
+      r.state = slidestate::unscalable;
+      return r;
+    }
+  }
   const bool portrait = r.height > r.width;
   const unsigned width = portrait ? portraitwidth(r.width, r.height) : framewidth, height = frameheight;
   const bool scaled = scaleimage(across ? height : width, across ? width : height, &r.reason) &&
@@ -98,15 +137,21 @@ struct decoded {
   double extentx = 0, extenty = 0;
 };
 
-bool decodesmall(const void* data, size_t size, int orientation, decoded* d, slideresult* r) {
+bool decodesmall(const void* data, size_t size, int orientation, const picturewish& wish, decoded* d, slideresult* r) {
   jpegheader header;
   if (!readjpegheader(data, size, &header)) return false;
   // What the image library would refuse as too large it refuses itself.
   const size_t budget = imagebudget();
   if (budget != 0 && uint64_t{header.width} * header.height * header.channels > budget) return false;
   const bool across = turnsacross(orientation);
-  const picturesize upright =
-      across ? fitpicture(header.height, header.width) : fitpicture(header.width, header.height);
+  const unsigned uprightwidth = across ? header.height : header.width;
+  const unsigned uprightheight = across ? header.width : header.height;
+  // The larger of the fitted frame's picture and the video's.
+  picturesize upright = fitpicture(uprightwidth, uprightheight);
+  if (wish.framewidth != 0) {
+    const picturesize wished = wishedpicture(uprightwidth, uprightheight, wish);
+    upright = {std::max(upright.width, wished.width), std::max(upright.height, wished.height)};
+  }
   const unsigned width = across ? upright.height : upright.width, height = across ? upright.width : upright.height;
   for (unsigned denominator : {8u, 4u, 2u}) {
     if ((header.width + denominator - 1) / denominator < width ||
@@ -124,11 +169,11 @@ bool decodesmall(const void* data, size_t size, int orientation, decoded* d, sli
 
 }  // namespace
 
-slideresult makefitframe(const char* name, const void* data, size_t size) {
+slideresult makefitframe(const char* name, const void* data, size_t size, const picturewish& wish) {
   slideresult r;
   const int orientation = exiforientation(data, size);
   decoded d;
-  if (!loadsasjpeg(name, data, size) || !decodesmall(data, size, orientation, &d, &r)) {
+  if (!loadsasjpeg(name, data, size) || !decodesmall(data, size, orientation, wish, &d, &r)) {
     // Whole, by the image library: as makeframe loads, and fails.
     if (!loadwhole(name, data, size, &r)) return r;
     if (!takepixels(&d.still, &r.reason)) {
@@ -143,6 +188,10 @@ slideresult makefitframe(const char* name, const void* data, size_t size) {
   // result is turned.
   const bool across = turnsacross(orientation);
   if (across) std::swap(r.width, r.height);
+  if (wish.framewidth != 0 && !makepicture(d.still, d.extentx, d.extenty, orientation, wish, &r)) {
+    r.state = slidestate::unscalable;
+    return r;
+  }
   const picturesize fit = fitpicture(r.width, r.height);
   const pixels small =
       resample(d.still, d.extentx, d.extenty, across ? fit.height : fit.width, across ? fit.width : fit.height);

@@ -18,8 +18,7 @@
 #include <cstdint>
 #include <string>
 
-constexpr unsigned framewidth = 720;
-constexpr unsigned frameheight = 576;
+#include "base/frame.h"
 
 // What the image library may hold at once for one still (image.h's
 // budget): a 100-megapixel photo fits.
@@ -54,6 +53,25 @@ bool wholejpeg(const char* jpeg, size_t size);
 
 enum class slidestate : uint32_t { framed, unloadable, toolarge, unscalable, unencodable };
 
+// What a video in a frame of its own size (--size 720p ...) wants of each
+// still besides its kit frame: the photo's picture at its box in that frame
+// (picture.h), `margin` times as large each way (1 for a picture that stays
+// still; more for one that moves, so that it never shows more than the
+// photo's own detail). A frame of 0 x 0: no picture.
+struct picturewish {
+  unsigned framewidth = 0, frameheight = 0;
+  double margin = 1;
+};
+
+// The size of the picture wish asks for, of an upright photo of width x
+// height: its box (picture.h), times the margin.
+picturesize wishedpicture(unsigned width, unsigned height, const picturewish& wish);
+
+// The most bytes a picture may take: 2160p's frame, half as large again
+// each way, as YUV 4:2:0. The worker's maker and the driver's check of what
+// a worker sends both use it.
+constexpr size_t picturelimit = size_t{3840 * 3 / 2} * (2160 * 3 / 2) * 3 / 2;
+
 // What became of one still.
 struct slideresult {
   slidestate state = slidestate::unloadable;
@@ -61,12 +79,16 @@ struct slideresult {
   unsigned height = 0;
   std::string reason;  // why not, in plain words
   std::string jpeg;    // the frame, when framed
+  // The picture a wish asked for, when framed (picture.h): planar YUV 4:2:0.
+  unsigned picturewidth = 0, pictureheight = 0;
+  std::string picture;
 };
 
 // The image work for the still `name` (the name picks the loader, as for a
-// file) whose bytes are data[0, size).
-slideresult makeframe(const char* name, const void* data, size_t size);
+// file) whose bytes are data[0, size), and the picture `wish` asks for, from
+// the same decode.
+slideresult makeframe(const char* name, const void* data, size_t size, const picturewish& wish = {});
 
 // The same for a fitted frame (see above). Loading, its failures and the
 // sizes reported are as makeframe's.
-slideresult makefitframe(const char* name, const void* data, size_t size);
+slideresult makefitframe(const char* name, const void* data, size_t size, const picturewish& wish = {});

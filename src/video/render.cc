@@ -24,20 +24,7 @@ extern "C" {
 
 #include "base/io.h"
 
-const char videoforms[] = ".mp4, .mkv (H.264) or .mpg (MPEG-2 for a DVD)";
 const char titlefont[] = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
-
-videoform videoformof(std::string_view file) {
-  const size_t dot = file.rfind('.');
-  const size_t slash = file.find_last_of("/\\");
-  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return videoform::none;
-  std::string ext(file.substr(dot + 1));
-  for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  return ext == "mp4"   ? videoform::mp4
-         : ext == "mkv" ? videoform::mkv
-         : ext == "mpg" ? videoform::mpg
-                        : videoform::none;
-}
 
 const char* xfadename(int row) {
   static const char* const names[23] = {
@@ -628,7 +615,7 @@ bool renderer::render(const std::function<void(int)>& progress, std::string* why
     if (part == 0) return s.title.get();
     auto found = parts.find(part);
     if (found != parts.end()) return found->second.get();
-    const renderjob::span& at = s.job.frames[static_cast<size_t>(part - 1)];
+    const filespan& at = s.job.frames[static_cast<size_t>(part - 1)];
     std::string bytes(at.size, '\0'), reason;
     errno = 0;
     if (!readallat(s.job.source, at.offset, bytes.data(), bytes.size())) {

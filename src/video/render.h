@@ -19,13 +19,9 @@
 #include <string_view>
 #include <vector>
 
+#include "base/io.h"
 #include "script/timeline.h"
-
-// The forms a video may take, by its file's extension.
-enum class videoform { mp4, mkv, mpg, none };
-videoform videoformof(std::string_view file);
-// The forms, in words, for a usage message.
-extern const char videoforms[];  // ".mp4, .mkv (H.264) or .mpg (MPEG-2 for a DVD)"
+#include "worker/renderwire.h"
 
 // The font of the title card.
 extern const char titlefont[];  // /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
@@ -38,12 +34,8 @@ struct renderjob {
   timeline show{0, {}};
   // The frames, one a slide, in order: each JPEG's place in the file open
   // on source (the kit's video, which holds them all).
-  struct span {
-    uint64_t offset;
-    uint32_t size;
-  };
   int source = -1;
-  std::vector<span> frames;
+  std::vector<filespan> frames;
   // The music, or -1; its name for messages.
   int music = -1;
   std::string musicname;

@@ -130,7 +130,7 @@ void checkframes(const videofile& v, const timeline& show, const std::vector<uns
 struct kitframes {
   tempdir dir;
   int source = -1;
-  std::vector<renderjob::span> spans;
+  std::vector<filespan> spans;
   std::vector<unsigned> numbers;
   explicit kitframes(int n) {
     std::string all;

@@ -15,6 +15,7 @@
 #include <initializer_list>
 #include <vector>
 
+#include "worker/renderwire.h"
 #include "worker/wire.h"
 
 namespace {
@@ -131,11 +132,11 @@ const rule renderpolicy[] = {
 };
 // clang-format on
 
-int renderreport = -1;
+int renderchannelfd = -1;
 
 extern "C" void renderforbidden(int, siginfo_t* info, void*) {
   if (info->si_code == seccomptrap) {
-    char line[64] = "forbidden call ";
+    char line[64] = {static_cast<char>(renderreport::kind::forbidden)};
     size_t n = std::strlen(line);
     char digits[16];
     size_t d = 0;
@@ -143,7 +144,7 @@ extern "C" void renderforbidden(int, siginfo_t* info, void*) {
       digits[d++] = static_cast<char>('0' + v % 10);
     while (d > 0) line[n++] = digits[--d];
     line[n++] = '\n';
-    (void)!::write(renderreport, line, n);
+    (void)!::write(renderchannelfd, line, n);
   }
   syscall(SYS_getppid);
   _exit(128 + SIGSYS);
@@ -199,7 +200,7 @@ bool loadfilter(void (*handler)(int, siginfo_t*, void*), std::initializer_list<r
 }  // namespace
 
 bool lockdownrender(int report, std::string* reason) {
-  renderreport = report;
+  renderchannelfd = report;
   return loadfilter(renderforbidden, {of(lockedin), of(renderpolicy)}, true, reason);
 }
 

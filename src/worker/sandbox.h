@@ -14,10 +14,11 @@
 // refuses; the caller must then not go on.
 bool lockdown(std::string* reason);
 
-// The render's sandbox (a process of its own for one long job, job.h):
-// threads allowed, but no open, no network, no new programs. A forbidden
-// call ends the process by SIGSYS after the line "forbidden NAME\n" on
-// report. False, with the reason, if the system refuses.
+// The render program's sandbox (vantrel-render, job.h), once it has set
+// itself up: threads allowed, but no open, no network, no new programs. A
+// forbidden call ends the process by SIGSYS after its report ("F" and the
+// call's number, renderwire.h) on report. False, with the reason, if the
+// system refuses.
 bool lockdownrender(int report, std::string* reason);
 
 // The name of a system call of this machine's architecture ("openat"), or

@@ -19,8 +19,14 @@
 //   u32  jpegsize    at most framelimit (slide.h); not 0 exactly when
 //                    state is framed, and then the bytes are one whole
 //                    JPEG, from its start marker to its end marker
+//   u32  picturewidth, pictureheight   the picture's size, where a video
+//                    asked for one (slide.h's picturewish), else 0
+//   u32  picturesize exactly yuvbytes of that size (picture.h), at most
+//                    picturelimit; 0 where there is no picture, and there is
+//                    none unless state is framed
 //   reasonsize bytes why the still failed, in words
 //   jpegsize bytes   the frame
+//   picturesize bytes the picture
 // A worker whose sandbox is ending it sends a last reply of forbiddenstate
 // with no reason and no frame, and nothing after it.
 //
@@ -64,10 +70,13 @@ struct replyheader {
   uint32_t height;
   uint32_t reasonsize;
   uint32_t jpegsize;
+  uint32_t picturewidth;
+  uint32_t pictureheight;
+  uint32_t picturesize;
 };
 
 // The largest reply a sound worker sends.
-constexpr size_t replylimit = sizeof(replyheader) + reasonlimit + framelimit;
+constexpr size_t replylimit = sizeof(replyheader) + reasonlimit + framelimit + picturelimit;
 
 // A reply for the result; a reason or frame over its bound is cut to the
 // bound (and a frame so cut is then refused by the driver).
@@ -75,7 +84,9 @@ std::string encodereply(const slideresult& result);
 
 // The note a worker sends when its sandbox ends it: the forbidden call's
 // number. Fixed in size and made without allocating, for a signal handler.
-replyheader forbiddennote(long syscall);
+inline replyheader forbiddennote(long syscall) {
+  return replyheader{replymagic, forbiddenstate, static_cast<uint32_t>(syscall), 0, 0, 0, 0, 0, 0};
+}
 
 // Takes the first reply off the front of buffer: incomplete while more
 // bytes are needed, malformed for anything a sound worker does not send,

@@ -64,6 +64,13 @@ TEST(Reply, RefusesWhatNoSoundWorkerSends) {
   unframed.state = slidestate::unscalable;
   open.jpeg = std::string("\xff\xd8") + "no end marker";
   huge.jpeg = std::string("\xff\xd8") + std::string(framelimit, 'x') + "\xff\xd9";
+  slideresult pictured = framedresult();
+  pictured.picturewidth = 3, pictured.pictureheight = 2;
+  pictured.picture = std::string(6 + 2 * 2, 'p');
+  const std::string withpicture = encodereply(pictured);
+  slideresult loose = pictured;
+  loose.state = slidestate::unscalable;
+  loose.jpeg.clear();
   const std::pair<const char*, std::string> bad[] = {
       {"not a reply", withfield(wire, 0, 0x12345678)},
       {"no such state", withfield(wire, 1, 5)},
@@ -79,7 +86,17 @@ TEST(Reply, RefusesWhatNoSoundWorkerSends) {
       {"a note with a frame", withfield(note(2), 5, 4) + "\xff\xd8\xff\xd9"},
       {"a note with a height", withfield(note(2), 3, 1)},
       {"a note of another kind", withfield(note(2), 0, 0)},
+      {"a picture without its frame", encodereply(loose)},
+      {"a picture of another size's bytes", withfield(withpicture, 6, 4)},
+      {"a picture of no height", withfield(withpicture, 7, 0)},
+      {"a size without a picture", withfield(wire, 6, 3)},
+      {"a picture larger than any", withfield(withfield(withfield(withpicture, 6, 8000), 7, 8000), 8, 96000000)},
+      {"a note with a picture", withfield(note(2), 8, 10)},
   };
+  slideresult back;
+  size_t used = 0;
+  ASSERT_EQ(decodereply(withpicture, &back, &used), replyparse::complete) << "the picture as made";
+  EXPECT_EQ(back.picture, pictured.picture);
   for (const auto& [what, bytes] : bad) {
     slideresult back;
     size_t used = 0;
