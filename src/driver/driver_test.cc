@@ -543,7 +543,8 @@ TEST_F(Run, TheCommandLine) {
   writefile(dir / "anim.avs", "an earlier script");
   writefile(dir / "notes.txt", "a file");
   const std::string usage =
-      "usage: vantrel [--help] [--version] [--fit] [--video FILE [--music FILE] [--title TEXT]] [FOLDER]\n";
+      "usage: vantrel [--help] [--version] [--fit] [--video FILE [--size SIZE] [--music FILE] [--title TEXT]] "
+      "[FOLDER]\n";
 #if defined(VANTREL_VIDEO)
   const std::string videorefusal = "a video is .mp4, .mkv (H.264) or .mpg (MPEG-2 for a DVD)";
 #else
@@ -556,8 +557,11 @@ TEST_F(Run, TheCommandLine) {
     std::string out;  // the start of it
     std::string err;
   } cases[] = {
-      {{"--help"}, 0, "usage: vantrel [--fit] [--video FILE [--music FILE] [--title TEXT]] [FOLDER]\n", ""},
-      {{"-h"}, 0, "usage: vantrel [--fit] [--video FILE [--music FILE] [--title TEXT]] [FOLDER]\n", ""},
+      {{"--help"},
+       0,
+       "usage: vantrel [--fit] [--video FILE [--size SIZE] [--music FILE] [--title TEXT]] [FOLDER]\n",
+       ""},
+      {{"-h"}, 0, "usage: vantrel [--fit] [--video FILE [--size SIZE] [--music FILE] [--title TEXT]] [FOLDER]\n", ""},
       {{"--video"}, 1, "", "vantrel: option '--video' needs a value\n" + usage},
       {{"--music=", "."}, 1, "", "vantrel: option '--music': an empty file name\n" + usage},
       {{"--title", "t", "--video", "show.gif"}, 1, "", "vantrel: --video show.gif: " + videorefusal + "\n" + usage},
