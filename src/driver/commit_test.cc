@@ -77,7 +77,7 @@ TEST_F(CommitSlide, ReplacesAnOldFrameWhenTheKitIsPutInPlace) {
   ASSERT_TRUE(process("DSC0001.JPG"));
   EXPECT_EQ(readfile("out0001.jpg"), "left over from an earlier run");
   kit::tidied after;
-  ASSERT_TRUE(frames.commit(&why, &after)) << why;
+  ASSERT_TRUE(frames.commit("a script", &why, &after)) << why;
   EXPECT_EQ(readpicture("out0001.jpg").width, 720u);
 }
 

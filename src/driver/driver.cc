@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <utility>
 
 #include "base/interrupt.h"
@@ -77,7 +78,7 @@ int runinfolder(std::unique_ptr<folderlisting> folder, const std::string& which,
                 interruptguard& guard, std::ostream& log, std::ostream& err) {
   // The new kit is written beside the old one, which stays as it is until
   // the new one is complete.
-  kit made(options.script);
+  kit made;
   std::string failure;
   const bool oldscript = lookup(scriptname) != entrykind::none;
   const bool begun = made.begin(&failure);
@@ -106,15 +107,23 @@ int runinfolder(std::unique_ptr<folderlisting> folder, const std::string& which,
 
   log << "Counter=" << counter << '\n';
   log.flush();
+  // The show is decided once, here: the transition rows the script draws
+  // are the ones the video shows.
+  std::vector<int> rows;
+  std::ostringstream script;
+  if (failure.empty()) {
+    rows = drawrowsnow(counter - 1);
+    writescript(script, counter - 1, rows, options.script);
+  }
   kit::tidied after;
-  if (failure.empty() && made.commit(&failure, &after)) {
+  if (failure.empty() && made.commit(script.str(), &failure, &after)) {
     for (const std::string& line : after.removed) reportfailure(log, err, line);
     if (!after.failed.empty()) {
       reportfailure(log, err, after.failed);
       complete = false;
     }
     if (!options.video.file.empty() && !guard.pending())
-      complete &= makevideo(options.video, made.videospans(), made.rows(), guard, log, err);
+      complete &= makevideo(options.video, made.videospans(), rows, guard, log, err);
   } else {
     made.abandon();
     reportfailure(log, err, after.failed.empty() ? stopped(failure) : failure + "; the run stops, and " + after.failed);

@@ -257,7 +257,7 @@ finished finishcommit(std::string* why) {
   return finished::rolledback;
 }
 
-kit::kit(scriptoptions options) : options_(std::move(options)) {}
+kit::kit() = default;
 
 kit::~kit() {
   if (!committed_) abandon();
@@ -308,9 +308,8 @@ bool kit::addframe(int slide, const std::string& jpeg, std::string* why) {
   return false;
 }
 
-bool kit::commit(std::string* why, tidied* after) {
-  rows_ = drawrowsnow(frames_);
-  writescript(script_.stream(), frames_, rows_, options_);
+bool kit::commit(const std::string& script, std::string* why, tidied* after) {
+  script_.stream() << script;
   if (!script_.close()) {
     *why = std::string(scriptname) + ": cannot write: " + script_.error();
     return false;

@@ -49,8 +49,7 @@ finished finishcommit(std::string* why);
 
 class kit {
  public:
-  // The script's title and music (script.h); none: its placeholders.
-  explicit kit(scriptoptions options = {});
+  kit();
   // Removes what was written, unless the kit was committed.
   ~kit();
   kit(const kit&) = delete;
@@ -71,23 +70,18 @@ class kit {
     std::vector<std::string> removed;
     std::string failed;
   };
-  // Writes the script of the frames added and commits the kit. False, with
-  // *why, if the kit could not be put in place: the old kit is then as it
-  // was.
-  bool commit(std::string* why, tidied* after);
+  // Writes `script`, the text of the script of the frames added, and
+  // commits the kit. False, with *why, if the kit could not be put in place:
+  // the old kit is then as it was.
+  bool commit(const std::string& script, std::string* why, tidied* after);
   // Removes the drafts of every file saved; allocates nothing, so that it
   // can run when memory has run out.
   void abandon() noexcept;
 
-  // The transition rows the committed script draws, drawn once, for
-  // whatever else shows the same show, and where each slide's frame lies in
-  // the committed video.
-  const std::vector<int>& rows() const { return rows_; }
+  // Where each slide's frame lies in the committed video.
   const std::vector<framespan>& videospans() const { return videospans_; }
 
  private:
-  scriptoptions options_;
-  std::vector<int> rows_;
   std::vector<framespan> videospans_;
   outputfile script_;
   bool open_ = false;

@@ -22,7 +22,7 @@ TEST(Kit, TheDraftIsMadeAfreshAndNeverWrittenThroughALink) {
   std::string why;
   kit::tidied after;
   ASSERT_TRUE(made.begin(&why)) << why;
-  ASSERT_TRUE(made.commit(&why, &after)) << why;
+  ASSERT_TRUE(made.commit("a script", &why, &after)) << why;
   EXPECT_FALSE(fs::is_symlink("anim.avs"));
   EXPECT_EQ(readfile(elsewhere / "target"), "the user's own file");
 }
