@@ -46,7 +46,7 @@ class CommitSlide : public ::testing::Test {
   scopedcwd cwd{dir.path()};
   int counter = 1;
   std::ostringstream log, err;
-  kit frames;
+  kit frames{{framewidth, frameheight}};
 };
 
 TEST_F(CommitSlide, LogsEachStillWithItsSizeAndSavesItsFrameUnderItsNumber) {

@@ -9,11 +9,11 @@
 #include "base/text.h"
 #include "driver/commit.h"
 #include "driver/console.h"
-#include "driver/kit.h"
 #include "driver/listing.h"
 #include "driver/report.h"
 #include "driver/version.h"
 #include "driver/workers.h"
+#include "kit/kit.h"
 #include "script/script.h"
 #include "slide/slide.h"
 #include "worker/pool.h"
@@ -44,7 +44,7 @@ slidesmade makeslides(const std::vector<std::string>& stills, int& counter, cons
       stills.size(),
       [&](size_t i, stilljob* job, slideresult* failed) {
         stillstamp stamp;
-        const int fd = openstill(stills[i], &stamp, &failed->reason);
+        const int fd = openstill(stills[i], stillfilelimit, &stamp, &failed->reason);
         if (fd == runfault) pool.stop("cannot open " + escapedname(stills[i]) + ": " + failed->reason);
         if (fd < 0) return false;
         *job = stilljob(stills[i], fd, stamp.size);
@@ -78,7 +78,7 @@ int runinfolder(std::unique_ptr<folderlisting> folder, const std::string& which,
                 interruptguard& guard, std::ostream& log, std::ostream& err) {
   // The new kit is written beside the old one, which stays as it is until
   // the new one is complete.
-  kit made;
+  kit made({framewidth, frameheight});
   std::string failure;
   const bool oldscript = lookup(scriptname) != entrykind::none;
   const bool begun = made.begin(&failure);

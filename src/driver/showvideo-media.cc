@@ -12,9 +12,9 @@
 
 #include "base/interrupt.h"
 #include "base/text.h"
-#include "driver/folder.h"
 #include "driver/report.h"
 #include "driver/showvideo.h"
+#include "kit/folder.h"
 #include "script/script.h"
 #include "video/media.h"
 #include "video/render.h"

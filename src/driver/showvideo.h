@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/avi.h"
+#include "kit/avi.h"
 
 class interruptguard;
 

@@ -1,9 +1,9 @@
 // The folder a run works in, as the platform offers it: its listing, its
 // lock, the stills read from it and the frames and script written to it.
-// Everything the driver does to the user's folder goes through here, so
-// that it is in one place and the same on every platform: folder-posix.cc
-// implements it. Nothing here follows a link to write, and nothing blocks on
-// a file of the folder (a FIFO, a device).
+// Everything a run does to the user's folder, the driver's and the kit's,
+// goes through here, so that it is in one place and the same on every
+// platform: folder-posix.cc and folder-win32.cc implement it. Nothing here follows a link to write, and nothing blocks
+// on a file of the folder (a FIFO, a device).
 #pragma once
 
 #include <cstdint>
@@ -71,14 +71,14 @@ struct stillstamp {
 };
 
 // Opens a still for reading, without blocking and only if it is a regular
-// file of at most stillfilelimit bytes (wire.h). Returns the descriptor and
+// file of at most limit bytes (the workers' stillfilelimit, worker/wire.h). Returns the descriptor and
 // sets *stamp, or returns stillfault with *reason in plain words, or
 // runfault where the run itself cannot open a file (it is out of
 // descriptors or memory), which no other still would escape. The name is
 // looked at before it is opened and what was opened again after; between
 // the two, afterlook runs (a seam: a test changes the name's owner there).
 constexpr int stillfault = -1, runfault = -2;
-int openstill(const std::string& name, stillstamp* stamp, std::string* reason,
+int openstill(const std::string& name, uint64_t limit, stillstamp* stamp, std::string* reason,
               const std::function<void()>& afterlook = nullptr);
 // Whether the file under name is no longer the one stamp describes.
 bool stillchanged(const std::string& name, const stillstamp& stamp);

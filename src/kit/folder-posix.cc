@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/folder-platform.h"
+#include "kit/folder-platform.h"
 
 const char heldname[] = "";  // the folder itself is locked
 

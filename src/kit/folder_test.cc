@@ -1,4 +1,4 @@
-#include "driver/folder.h"
+#include "kit/folder.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +19,7 @@ TEST(OpenStill, WhatWasOpenedIsLookedAtAgain) {
   std::string reason;
   // The name changes hands between the look and the open: a folder now.
   writefile("DSC0001.JPG", "abc");
-  EXPECT_EQ(openstill("DSC0001.JPG", &stamp, &reason,
+  EXPECT_EQ(openstill("DSC0001.JPG", 100, &stamp, &reason,
                       [] {
                         fs::remove("DSC0001.JPG");
                         fs::create_directory("DSC0001.JPG");
@@ -31,7 +31,7 @@ TEST(OpenStill, WhatWasOpenedIsLookedAtAgain) {
 
   // Another file: the still is what was opened, and its stamp is that one's.
   writefile("DSC0002.JPG", "abc");
-  const int fd = openstill("DSC0002.JPG", &stamp, &reason, [] {
+  const int fd = openstill("DSC0002.JPG", 100, &stamp, &reason, [] {
     writefile("DSC0002.JPG.new", "0123456789");
     fs::rename("DSC0002.JPG.new", "DSC0002.JPG");
   });

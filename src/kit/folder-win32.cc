@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/folder-platform.h"
+#include "kit/folder-platform.h"
 
 // The lock a run holds on its folder: this file, open with no sharing and
 // gone when it is closed, however the process ends.

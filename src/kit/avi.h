@@ -23,12 +23,19 @@ struct framespan {
   uint32_t size;
 };
 
+// The frames' size in pixels, as the headers state it (the frames are the
+// slide module's, framewidth x frameheight: the driver says so).
+struct framesize {
+  uint32_t width;
+  uint32_t height;
+};
+
 class aviwriter {
  public:
-  // Writes to fd, a new empty file, from its start; leaves fd open. limit
-  // is the most bytes a RIFF may take (a seam: tests reach it with small
-  // frames).
-  explicit aviwriter(int fd, uint64_t limit = avirifflimit);
+  // Writes to fd, a new empty file, from its start, frames of `size`;
+  // leaves fd open. limit is the most bytes a RIFF may take (a seam: tests
+  // reach it with small frames).
+  aviwriter(int fd, framesize size, uint64_t limit = avirifflimit);
   aviwriter(const aviwriter&) = delete;
   aviwriter& operator=(const aviwriter&) = delete;
 
@@ -53,6 +60,7 @@ class aviwriter {
   bool closeriff(bool opendml, std::string* reason);
 
   int fd_;
+  framesize size_;
   uint64_t limit_;
   uint64_t at_ = 0;          // bytes written so far
   uint64_t riffstart_ = 0;   // where the current RIFF begins

@@ -1,4 +1,4 @@
-#include "driver/folder.h"
+#include "kit/folder.h"
 
 #include <dirent.h>
 
@@ -6,8 +6,7 @@
 #include <cstring>
 
 #include "base/io.h"
-#include "driver/folder-platform.h"
-#include "worker/wire.h"
+#include "kit/folder-platform.h"
 
 bool isfolder(const std::string& path, std::string* reason) {
   const entrykind kind = examine(path, nullptr);
@@ -47,7 +46,8 @@ bool folderlisting::next(std::string* name) {
 
 const std::string& folderlisting::error() const { return error_; }
 
-int openstill(const std::string& name, stillstamp* stamp, std::string* reason, const std::function<void()>& afterlook) {
+int openstill(const std::string& name, uint64_t limit, stillstamp* stamp, std::string* reason,
+              const std::function<void()>& afterlook) {
   auto fail = [&](int kind, const std::string& why) {
     *reason = why;
     return kind;
@@ -74,10 +74,10 @@ int openstill(const std::string& name, stillstamp* stamp, std::string* reason, c
     closefile(fd);
     return fail(stillfault, "not a regular file");
   }
-  if (seen.size > stillfilelimit) {
+  if (seen.size > limit) {
     closefile(fd);
     return fail(stillfault, "too large: a file of " + std::to_string(seen.size >> 20) + " MiB (at most " +
-                                std::to_string(stillfilelimit >> 20) + " MiB)");
+                                std::to_string(limit >> 20) + " MiB)");
   }
   *stamp = seen;
   return fd;

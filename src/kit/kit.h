@@ -25,21 +25,8 @@
 #include <vector>
 
 #include "base/output.h"
-#include "driver/avi.h"
-#include "script/script.h"
-
-// The temporary names, built from the kit's own (script.h): the script's
-// and a frame's until the run commits, the video's, an old file's while it
-// is moved aside, and the journal's.
-extern const std::string draftname;              // ".anim.avs.new"
-extern const std::string draftvideoname;         // ".outhuffy.avi.new"
-extern const char journalname[];                 // ".vantrel.journal"
-std::string draftframename(int slide);           // ".out0001.jpg.new"
-std::string asidename(const std::string& name);  // "." + name + ".old"
-// Whether name is a frame's or the video's temporary name, as a run that
-// died before its commit leaves them.
-bool isdraftframe(std::string_view name);
-bool isdraft(std::string_view name);
+#include "kit/avi.h"
+#include "kit/names.h"
 
 // What finishcommit found and did.
 enum class finished { nothing, rolledback, rolledforward, failed };
@@ -49,7 +36,8 @@ finished finishcommit(std::string* why);
 
 class kit {
  public:
-  kit();
+  // The frames are of `size` (the video's headers say it).
+  explicit kit(framesize size);
   // Removes what was written, unless the kit was committed.
   ~kit();
   kit(const kit&) = delete;
@@ -88,6 +76,7 @@ class kit {
   bool committed_ = false;
   bool journalleft_ = false;  // a commit that could not be rolled back: the next run finishes it
   int frames_ = 0;
+  framesize size_;
   int videofd_ = -1;
   std::unique_ptr<aviwriter> video_;
 };

@@ -1,4 +1,4 @@
-#include "driver/kit.h"
+#include "kit/kit.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -8,13 +8,9 @@
 #include <utility>
 
 #include "base/io.h"
-#include "driver/avi.h"
-#include "driver/folder.h"
-#include "script/script.h"
-
-const std::string draftname = std::string(".") + scriptname + ".new";
-const std::string draftvideoname = std::string(".") + videoname + ".new";
-const char journalname[] = ".vantrel.journal";
+#include "kit/avi.h"
+#include "kit/folder.h"
+#include "kit/names.h"
 
 namespace {
 
@@ -193,23 +189,6 @@ bool writejournal(const plan& p, std::string* reason) {
 
 }  // namespace
 
-std::string draftframename(int slide) {
-  char name[48];
-  writeslidename(name, sizeof name, slide, ".", ".new");
-  return name;
-}
-
-std::string asidename(const std::string& name) { return "." + name + ".old"; }
-
-bool isdraftframe(std::string_view name) {
-  constexpr std::string_view head = ".", tail = ".new";
-  return name.size() > head.size() + tail.size() && name.substr(0, head.size()) == head &&
-         name.substr(name.size() - tail.size()) == tail &&
-         isslidename(name.substr(head.size(), name.size() - head.size() - tail.size()));
-}
-
-bool isdraft(std::string_view name) { return isdraftframe(name) || name == draftvideoname; }
-
 finished finishcommit(std::string* why) {
   if (lookup(journalname) == entrykind::none) return finished::nothing;
   std::string text, reason;
@@ -257,7 +236,7 @@ finished finishcommit(std::string* why) {
   return finished::rolledback;
 }
 
-kit::kit() = default;
+kit::kit(framesize size) : size_(size) {}
 
 kit::~kit() {
   if (!committed_) abandon();
@@ -296,7 +275,7 @@ bool kit::addframe(int slide, const std::string& jpeg, std::string* why) {
         *why = std::string(videoname) + ": cannot create: " + reason;
         return false;
       }
-      video_ = std::make_unique<aviwriter>(videofd_);
+      video_ = std::make_unique<aviwriter>(videofd_, size_);
     }
     if (video_->addframe(jpeg, &reason)) return true;
     *why = std::string(videoname) + ": cannot save: " + reason;
