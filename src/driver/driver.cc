@@ -107,16 +107,27 @@ int runinfolder(std::unique_ptr<folderlisting> folder, const std::string& which,
 
   log << "Counter=" << counter << '\n';
   log.flush();
+  // Stills, and not one became a slide: a kit of no slides would only
+  // take the place of the old one, so nothing is committed.
+  const bool nonemade = begun && failure.empty() && !stills.empty() && counter == 1 && !guard.pending();
   // The show is decided once, here: the transition rows the script draws
   // are the ones the video shows.
   std::vector<int> rows;
   std::ostringstream script;
-  if (failure.empty()) {
+  if (failure.empty() && !nonemade) {
     rows = drawrowsnow(counter - 1);
     writescript(script, counter - 1, rows, options.script);
   }
   kit::tidied after;
-  if (failure.empty() && made.commit(script.str(), &failure, &after)) {
+  bool committed = false;
+  if (nonemade) {
+    made.abandon();
+    reportfailure(log, err,
+                  (stills.size() == 1 ? std::string("the still did not become a slide")
+                                      : "none of the " + std::to_string(stills.size()) + " stills became a slide") +
+                      "; the kit in the folder is as it was");
+    complete = false;
+  } else if (failure.empty() && (committed = made.commit(script.str(), &failure, &after))) {
     for (const std::string& line : after.removed) reportfailure(log, err, line);
     if (!after.failed.empty()) {
       reportfailure(log, err, after.failed);
@@ -135,7 +146,7 @@ int runinfolder(std::unique_ptr<folderlisting> folder, const std::string& which,
     reportfailure(log, err,
                   "interrupted (" + guard.name() + "): " + std::to_string(counter - 1) +
                       (counter == 2 ? " slide" : " slides") + " made" +
-                      (failure.empty() ? std::string(", and ") + scriptname + " holds them" : std::string()));
+                      (committed ? std::string(", and ") + scriptname + " holds them" : std::string()));
     restoreconsole();
     guard.reraise();
   }

@@ -357,6 +357,8 @@ TEST_F(Run, NamesAreShownSafelyOnStandardError) {
     madehere.push_back(name);
     expected.push_back("vantrel: " + shown + ": cannot load: ");
   }
+  // (Not one became a slide: there is no kit to replace the old one.)
+  expected.push_back("vantrel: none of the " + std::to_string(madehere.size()) + " stills became a slide;");
   const runresult r = run();
   EXPECT_EQ(r.status, 2);
   const std::vector<std::string> lines = splitlines(r.err);
@@ -366,6 +368,25 @@ TEST_F(Run, NamesAreShownSafelyOnStandardError) {
   for (const std::string& name : madehere) {
     EXPECT_NE(r.out.find("\nfile:" + name + "\n"), std::string::npos) << name;
     EXPECT_NE(r.out.find("\nprocessimage:" + name + "\n"), std::string::npos) << name;
+  }
+}
+
+TEST_F(Run, StillsOfWhichNoneBecomesASlideLeaveTheOldKit) {
+  for (int i = 1; i <= 3; ++i) still("DSC000" + std::to_string(i) + ".JPG", 80, 60, red);
+  ASSERT_EQ(run().status, 0);
+  for (const int bad : {1, 3}) {
+    for (int i = 1; i <= 3; ++i) fs::remove(dir / ("DSC000" + std::to_string(i) + ".JPG"));
+    for (int i = 1; i <= bad; ++i) writefile(dir / ("DSC000" + std::to_string(i) + ".JPG"), "not a picture");
+    const folderfiles before = contents();
+    const runresult r = run();
+    EXPECT_EQ(r.status, 2) << bad;
+    const std::vector<std::string> errors = splitlines(r.err);
+    ASSERT_EQ(errors.size(), static_cast<size_t>(bad) + 1) << r.err;
+    EXPECT_EQ(errors.back(), bad == 1
+                                 ? "vantrel: the still did not become a slide; the kit in the folder is as it was"
+                                 : "vantrel: none of the 3 stills became a slide; the kit in the folder is as it was");
+    EXPECT_NE(r.out.find("\nCounter=1\nRun finished..press any key!\n"), std::string::npos) << r.out;
+    EXPECT_EQ(differences(before, contents()), "") << bad;
   }
 }
 
