@@ -76,7 +76,7 @@ TEST_F(CommitSlide, ReplacesAnOldFrameWhenTheKitIsPutInPlace) {
   ASSERT_TRUE(frames.begin(&why)) << why;
   ASSERT_TRUE(process("DSC0001.JPG"));
   EXPECT_EQ(readfile("out0001.jpg"), "left over from an earlier run");
-  kit::tidied after;
+  tidied after;
   ASSERT_TRUE(frames.commit("a script", &why, &after)) << why;
   EXPECT_EQ(readpicture("out0001.jpg").width, 720u);
 }

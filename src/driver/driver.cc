@@ -13,6 +13,7 @@
 #include "driver/report.h"
 #include "driver/version.h"
 #include "driver/workers.h"
+#include "kit/journal.h"
 #include "kit/kit.h"
 #include "script/script.h"
 #include "slide/slide.h"
@@ -73,9 +74,11 @@ slidesmade makeslides(const std::vector<std::string>& stills, int& counter, cons
 // means for the folder.
 std::string stopped(const std::string& why) { return why + "; the run stops, and the kit in the folder is as it was"; }
 
-// The run in its folder, held and listed as far as the folder's opening.
+// The run in its folder, held and listed as far as the folder's opening;
+// complete is false where something went wrong already (a journal set
+// aside).
 int runinfolder(std::unique_ptr<folderlisting> folder, const std::string& which, const runoptions& options,
-                interruptguard& guard, std::ostream& log, std::ostream& err) {
+                bool complete, interruptguard& guard, std::ostream& log, std::ostream& err) {
   // The new kit is written beside the old one, which stays as it is until
   // the new one is complete.
   kit made({framewidth, frameheight});
@@ -91,7 +94,6 @@ int runinfolder(std::unique_ptr<folderlisting> folder, const std::string& which,
   std::string readerror;
   const std::vector<std::string> stills = liststills(*folder, log, &readerror, listing);
   folder.reset();
-  bool complete = true;
   if (!readerror.empty()) {
     reportfailure(log, err, "cannot read " + which + " to its end: " + readerror);
     complete = false;
@@ -118,7 +120,7 @@ int runinfolder(std::unique_ptr<folderlisting> folder, const std::string& which,
     rows = drawrowsnow(counter - 1);
     writescript(script, counter - 1, rows, options.script);
   }
-  kit::tidied after;
+  tidied after;
   bool committed = false;
   if (nonemade) {
     made.abandon();
@@ -187,20 +189,34 @@ int runslideshow(const runoptions& options, std::ostream& log, std::ostream& err
   }
   // A commit that an earlier run began and never ended is finished first,
   // whatever this run then does.
-  switch (finishcommit(&reason)) {
-    case finished::nothing: break;
-    case finished::rolledback:
-      reportfailure(log, err,
-                    "an earlier run was cut short in its commit: rolled back, the kit is as it was before it");
+  const recovery finished = finishcommit([&] { return guard.pending(); });
+  auto tell = [&](const std::string& headline) {
+    reportfailure(log, err, headline);
+    for (const std::string& line : finished.lines) reportfailure(log, err, line);
+  };
+  bool recovered = true;
+  switch (finished.how) {
+    case recovery::outcome::nothing: break;
+    case recovery::outcome::rolledback:
+      tell("an earlier run was cut short in its commit: rolled back, the kit is as it was before it");
       break;
-    case finished::rolledforward:
-      reportfailure(log, err, "an earlier run was cut short in its commit: finished, the kit is the one it made");
+    case recovery::outcome::rolledforward:
+      tell("an earlier run was cut short in its commit: finished, the kit is the one it made");
       break;
-    case finished::failed:
-      reportfailure(log, err,
-                    "cannot finish the commit of an earlier run that was cut short: " + escapedname(reason) +
-                        "; the run stops, and the next run tries again");
+    case recovery::outcome::setaside:
+      tell(std::string(journalname) + ": cannot be used: " + escapedname(finished.why) + "; set aside as " +
+           badjournalname + ", and the kit is left as it is");
+      recovered = false;
+      break;
+    case recovery::outcome::interrupted:
+      tell("interrupted (" + guard.name() +
+           ") while it finished the commit of an earlier run that was cut short; the next run goes on with it");
+      restoreconsole();
+      guard.reraise();
+    case recovery::outcome::failed:
+      tell("cannot finish the commit of an earlier run that was cut short: " + escapedname(finished.why) +
+           "; the run stops, and the next run tries again");
       return runincomplete;
   }
-  return runinfolder(std::move(folder), which, options, guard, log, err);
+  return runinfolder(std::move(folder), which, options, recovered, guard, log, err);
 }

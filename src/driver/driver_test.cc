@@ -8,6 +8,7 @@
 
 #include "driver/driver_test.h"
 #include "driver/entry.h"
+#include "kit/journal.h"
 
 namespace {
 
@@ -387,6 +388,96 @@ TEST_F(Run, StillsOfWhichNoneBecomesASlideLeaveTheOldKit) {
                                  : "vantrel: none of the 3 stills became a slide; the kit in the folder is as it was");
     EXPECT_NE(r.out.find("\nCounter=1\nRun finished..press any key!\n"), std::string::npos) << r.out;
     EXPECT_EQ(differences(before, contents()), "") << bad;
+  }
+}
+
+TEST_F(Run, AJournalTheFolderDoesNotBearOutIsSetAsideAndTheKitLeftAsItIs) {
+  for (int i = 1; i <= 5; ++i) still("DSC000" + std::to_string(i) + ".JPG", 80 + 8 * i, 60, red, blue);
+  ASSERT_EQ(run().status, 0);
+  // From here on the one still fails: a run commits nothing once it has
+  // dealt with the journal, and the folder shows what that did.
+  for (int i = 2; i <= 5; ++i) fs::remove(dir / ("DSC000" + std::to_string(i) + ".JPG"));
+  writefile(dir / "DSC0001.JPG", "not a picture");
+  const folderfiles kit = contents();
+  // Journals made up as a run writes them, of the kit's files or others.
+  auto file = [&](int slide) {
+    const std::string bytes = readfile(dir / (slide > 0 ? slidename(slide) : videoname));
+    return plan::step{slide, false, bytes.size(), slide > 0 ? contenthash(bytes.data(), bytes.size()) : 0};
+  };
+  auto journal = [&](const std::string& script, int frames, std::function<void(plan&)> change) {
+    plan p;
+    p.scriptsize = script.size();
+    p.scripthash = contenthash(script.data(), script.size());
+    for (int k = 1; k <= frames; ++k) p.steps.push_back(file(k));
+    p.steps.push_back(file(0));
+    if (change) change(p);
+    return journaltext(p);
+  };
+  const std::string script = readfile(dir / scriptname), stray = "a script of nobody's";
+  auto strayscript = [&] { writefile(dir / draftname, stray); };
+  const std::string forward = journal(script, 3, [&](plan& p) { p.stale = {{4, file(4).size}, {5, file(5).size}}; });
+  const struct {
+    const char* what;
+    std::string text;  // the journal's
+    std::function<void()> plant;
+    std::string why;  // empty: not set aside
+  } cases[] = {
+      {"garbage",
+       std::string("\x7f"
+                   "ELF\x02\x01\x01\0\0\n",
+                   9),
+       nullptr, "line 1: not the head of a journal"},
+      {"an older form, of 100000000 frames", "vantrel kit commit\nframes 100000000\nvideo 1\noldvideo 1\nend\n",
+       nullptr, "line 1: not the head of a journal"},
+      {"a frame numbered 100000000",
+       journal(script, 0,
+               [](plan& p) {
+                 p.steps = {{100000000, false, 5, 0}, {0, false, 9, 0}};
+               }),
+       nullptr, "line 3: frame 100000000 out of order"},
+      {"a journal beside a stray .anim.avs.new", journal("the script it names", 5, nullptr), strayscript,
+       ".anim.avs.new is not the script the commit made"},
+      {"a stray .anim.avs.new that is the script it names", journal(stray, 5, [](plan& p) { p.steps[0].hash ^= 1; }),
+       strayscript, "out0001.jpg is not the file the commit made"},
+      {"moved-aside files gone", journal(stray, 5, [](plan& p) { p.steps[1].old = true; }), strayscript,
+       ".out0002.jpg.old, the old out0002.jpg moved aside, is not there"},
+      {"a stale line naming a frame that is not the one found",
+       journal(script, 3,
+               [&](plan& p) {
+                 p.stale = {{4, file(4).size}, {5, file(5).size + 1}};
+               }),
+       nullptr, "out0005.jpg is not the file the commit found there"},
+      {"a stale line naming a new frame", forward.substr(0, forward.find("stale 4")) + "stale 3 1\nend\n", nullptr,
+       "line 7: stale frame 3 out of order"},
+      {"a new frame not there, nor its draft", journal(script, 5, [](plan& p) { p.steps[4].size += 1; }), nullptr,
+       "out0005.jpg is not the file the commit made"},
+      {"a journal larger than any", std::string(17 << 20, 'x'), nullptr, "larger than any journal (17 MiB)"},
+      {"a journal cut short in its writing", forward.substr(0, forward.size() / 2), nullptr, ""},
+      {"a folder", "", [&] { fs::create_directory(dir / journalname); }, "not a regular file"},  // last: it stays
+  };
+  for (const auto& c : cases) {
+    if (c.plant) c.plant();
+    if (!fs::exists(dir / journalname)) writefile(dir / journalname, c.text);
+    const runresult r = run();
+    EXPECT_EQ(r.status, 2) << c.what;
+    const std::vector<std::string> errors = splitlines(r.err);
+    ASSERT_GE(errors.size(), 2u) << c.what;
+    folderfiles now = contents();
+    if (c.why.empty()) {
+      EXPECT_EQ(errors[0],
+                "vantrel: an earlier run was cut short in its commit: rolled back, the kit is as it was "
+                "before it")
+          << c.what;
+      EXPECT_EQ(errors[1], "vantrel: removed .vantrel.journal, which it had not finished writing") << c.what;
+    } else {
+      EXPECT_EQ(errors[0], "vantrel: .vantrel.journal: cannot be used: " + c.why +
+                               "; set aside as .vantrel.journal.bad, and the kit is left as it is")
+          << c.what;
+      // Set aside, in the place of the one set aside before.
+      EXPECT_EQ(now[badjournalname], c.text.empty() ? "(not a file)" : c.text) << c.what;
+    }
+    now.erase(badjournalname);
+    EXPECT_EQ(differences(kit, now), "") << c.what;
   }
 }
 

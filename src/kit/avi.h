@@ -45,8 +45,9 @@ class aviwriter {
   // open. False, with *reason, if that could not be written.
   bool finish(std::string* reason);
 
-  // Every frame written so far, in order.
+  // Every frame written so far, in order, and the file's size.
   const std::vector<framespan>& spans() const { return spans_; }
+  uint64_t size() const { return at_; }
 
  private:
   struct entry {

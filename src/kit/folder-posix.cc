@@ -73,9 +73,9 @@ folderlock::outcome folderlock::acquire(std::string* reason) {
   return locked != 0 && errno == EWOULDBLOCK ? outcome::busy : outcome::held;
 }
 
-entrykind lookup(const std::string& name) {
+entrykind lookup(const std::string& name, stillstamp* stamp) {
   struct stat st {};
-  return lstat(name.c_str(), &st) == 0 ? kindof(st, nullptr) : entrykind::none;
+  return lstat(name.c_str(), &st) == 0 ? kindof(st, stamp) : entrykind::none;
 }
 
 bool replacefile(const std::string& from, const std::string& to, std::string* reason) {

@@ -97,9 +97,17 @@ folderlock::outcome folderlock::acquire(std::string* reason) {
   return outcome::failed;
 }
 
-entrykind lookup(const std::string& name) {
-  const DWORD attributes = GetFileAttributesA(name.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return entrykind::none;
+entrykind lookup(const std::string& name, stillstamp* stamp) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExA(name.c_str(), GetFileExInfoStandard, &data)) return entrykind::none;
+  const DWORD attributes = data.dwFileAttributes;
+  if (stamp) {
+    // As _stat64 has them: the size, and seconds since 1970 (from 100 ns
+    // ticks since 1601).
+    const uint64_t ticks = uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32 | data.ftLastWriteTime.dwLowDateTime;
+    *stamp = {uint64_t{data.nFileSizeHigh} << 32 | data.nFileSizeLow,
+              static_cast<int64_t>(ticks / 10000000) - int64_t{11644473600}};
+  }
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return entrykind::other;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return entrykind::folder;
   return entrykind::file;

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -145,6 +146,31 @@ bool readsmallfile(const std::string& name, size_t limit, std::string* text, std
   } else {
     *reason = "not a regular file of at most " + std::to_string(limit >> 20) + " MiB";
   }
+  closefile(fd);
+  return ok;
+}
+
+bool readpieces(const std::string& name, const std::function<void(const char* data, size_t size)>& each,
+                std::string* reason) {
+  if (lookup(name) != entrykind::file) {
+    *reason = "not a regular file";
+    return false;
+  }
+  const int fd = openforreading(name);
+  if (fd < 0) {
+    *reason = std::strerror(errno);
+    return false;
+  }
+  stillstamp seen;
+  bool ok = examine(fd, &seen) == entrykind::file;
+  std::string piece;
+  for (uint64_t left = seen.size; ok && left > 0;) {
+    piece.resize(static_cast<size_t>(std::min<uint64_t>(left, iochunk)));
+    ok = readall(fd, piece.data(), piece.size());
+    if (ok) each(piece.data(), piece.size());
+    left -= piece.size();
+  }
+  if (!ok) *reason = "cannot read it whole";
   closefile(fd);
   return ok;
 }

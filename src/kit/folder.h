@@ -59,16 +59,17 @@ class folderlock {
   std::unique_ptr<platform> native_;
 };
 
-// What a name in the current folder is, without following a link.
-enum class entrykind { none, file, folder, other };
-entrykind lookup(const std::string& name);
-
-// What a still was when it was opened, to tell whether it changed since:
-// its size and when it was last written.
+// What a file is, to tell whether it changed since: its size and when it
+// was last written.
 struct stillstamp {
   uint64_t size = 0;
   int64_t written = 0;
 };
+
+// What a name in the current folder is, without following a link; and, for
+// a file, its stamp.
+enum class entrykind { none, file, folder, other };
+entrykind lookup(const std::string& name, stillstamp* stamp = nullptr);
 
 // Opens a still for reading, without blocking and only if it is a regular
 // file of at most limit bytes (the workers' stillfilelimit, worker/wire.h). Returns the descriptor and
@@ -95,6 +96,11 @@ int createfile(const std::string& name, bool text, std::string* reason);
 // Reads the whole of a file of at most limit bytes into *text. False, with
 // *reason, if it cannot be (or is larger).
 bool readsmallfile(const std::string& name, size_t limit, std::string* text, std::string* reason);
+// Reads a file of the folder's own (not through a link) from its start to
+// its end, handing each piece of at most iochunk bytes to `each` in order.
+// False, with *reason, if it cannot be read whole.
+bool readpieces(const std::string& name, const std::function<void(const char* data, size_t size)>& each,
+                std::string* reason);
 // Flushes the current folder's entries (names made, renamed, removed) to
 // the disk: fsync on the folder where POSIX allows it; on Windows each
 // rename writes through already. A file system that cannot flush a folder

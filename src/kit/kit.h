@@ -12,9 +12,9 @@
 // new ones (and its video, where the new kit has none) and the journal go.
 // A failure before the commit point rolls back in the same run. A run that
 // is killed, or a machine that loses power, at any moment leaves a journal
-// that the next run finishes (finishcommit) before anything else: rolled
-// back if the commit point was not reached, forward if it was. So the
-// folder always comes to hold one whole kit, old or new.
+// that the next run finishes (journal.h, finishcommit) before anything
+// else: rolled back if the commit point was not reached, forward if it
+// was. So the folder always comes to hold one whole kit, old or new.
 #pragma once
 
 #include <cstdint>
@@ -26,13 +26,8 @@
 
 #include "base/output.h"
 #include "kit/avi.h"
+#include "kit/journal.h"
 #include "kit/names.h"
-
-// What finishcommit found and did.
-enum class finished { nothing, rolledback, rolledforward, failed };
-// Finishes the commit of an earlier run that a journal in the current
-// folder shows was cut short. On failed, *why says which file and why.
-finished finishcommit(std::string* why);
 
 class kit {
  public:
@@ -52,15 +47,11 @@ class kit {
   // with *why, if it cannot be.
   bool addframe(int slide, const std::string& jpeg, std::string* why);
 
-  // What the commit did after its commit point, in lines for the user
-  // (what it removed); `failed` lines say what could not be removed.
-  struct tidied {
-    std::vector<std::string> removed;
-    std::string failed;
-  };
   // Writes `script`, the text of the script of the frames added, and
   // commits the kit. False, with *why, if the kit could not be put in place:
-  // the old kit is then as it was.
+  // the old kit is then as it was, or after->failed says that the next run
+  // puts it back. Once it is in place, *after says what went (removed, for
+  // the user) and what could not (failed).
   bool commit(const std::string& script, std::string* why, tidied* after);
   // Removes the drafts of every file saved; allocates nothing, so that it
   // can run when memory has run out.
@@ -76,6 +67,12 @@ class kit {
   bool committed_ = false;
   bool journalleft_ = false;  // a commit that could not be rolled back: the next run finishes it
   int frames_ = 0;
+  // Each frame saved, as the journal records it.
+  struct newfile {
+    uint64_t size;
+    uint64_t hash;
+  };
+  std::vector<newfile> framefiles_;
   framesize size_;
   int videofd_ = -1;
   std::unique_ptr<aviwriter> video_;

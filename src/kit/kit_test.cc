@@ -20,7 +20,7 @@ TEST(Kit, TheDraftIsMadeAfreshAndNeverWrittenThroughALink) {
   if (cannot) GTEST_SKIP() << "needs a symbolic link, which cannot be made here: " << cannot.message();
   kit made({720, 576});
   std::string why;
-  kit::tidied after;
+  tidied after;
   ASSERT_TRUE(made.begin(&why)) << why;
   ASSERT_TRUE(made.commit("a script", &why, &after)) << why;
   EXPECT_FALSE(fs::is_symlink("anim.avs"));

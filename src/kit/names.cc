@@ -52,8 +52,12 @@ const char badjournalname[] = ".vantrel.journal.bad";
 
 std::string draftframename(int slide) {
   char name[48];
-  writeslidename(name, sizeof name, slide, drafthead, drafttail);
+  writedraftframename(name, sizeof name, slide);
   return name;
+}
+
+bool writedraftframename(char* buffer, size_t size, int slide) {
+  return writeslidename(buffer, size, slide, drafthead, drafttail);
 }
 
 std::string asidename(const std::string& name) { return "." + name + ".old"; }

@@ -30,11 +30,13 @@ bool isslidename(std::string_view name);
 // The temporary names, built from the kit's own: the script's and a
 // frame's until the run commits, the video's, an old file's while it is
 // moved aside, the journal's, and a journal's that could not be used.
-extern const std::string draftname;              // ".anim.avs.new"
-extern const std::string draftvideoname;         // ".outhuffy.avi.new"
-extern const char journalname[];                 // ".vantrel.journal"
-extern const char badjournalname[];              // ".vantrel.journal.bad"
-std::string draftframename(int slide);           // ".out0001.jpg.new"
+extern const std::string draftname;       // ".anim.avs.new"
+extern const std::string draftvideoname;  // ".outhuffy.avi.new"
+extern const char journalname[];          // ".vantrel.journal"
+extern const char badjournalname[];       // ".vantrel.journal.bad"
+std::string draftframename(int slide);    // ".out0001.jpg.new"
+// The same into buffer[0, size), with nothing allocated (writeslidename).
+bool writedraftframename(char* buffer, size_t size, int slide);
 std::string asidename(const std::string& name);  // "." + name + ".old"
 // Whether name is a frame's or the video's temporary name, as a run that
 // died before its commit leaves them.
