@@ -458,6 +458,40 @@ TEST_F(Run, FinishingACommitNamesEveryFileItMovesAndStopsForCtrlC) {
   EXPECT_EQ(differences(oldkit, kitof()), "");
 }
 
+#if defined(VANTREL_VIDEO)
+TEST_F(Run, ACopyOfTheVideoThatAPowerCutLeftGoesWithTheNextVideo) {
+  still("DSC0001.JPG", 80, 60, red);
+  tempdir elsewhere;
+  fs::create_directory(elsewhere / "made");
+  // Full-size copies a power cut left beside each video, as the run names
+  // them while it puts one in place, and a file of the user's.
+  writefile(dir / ".show.mp4.new283-0", std::string(100000, 'v'));
+  writefile(elsewhere / "made/.show.mp4.new7-2", std::string(100000, 'v'));
+  writefile(elsewhere / "made/.show.mp4.new", "the user's own");
+  const struct {
+    std::string file, shown;
+    std::vector<std::string> left;
+  } cases[] = {
+      {"show.mp4", "show.mp4", {".show.mp4.new283-0"}},
+      {elsewhere / "made/show.mp4", elsewhere / "made/show.mp4", {".show.mp4.new7-2"}},
+  };
+  for (const auto& c : cases) {
+    const runresult r = runprogram({VANTREL_BINARY, "--video", c.file}, dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string folder = c.file.substr(0, c.file.rfind('/') + 1);
+    for (const std::string& name : c.left) {
+      EXPECT_NE(
+          r.err.find("vantrel: removed " + folder + name + ", a copy of " + c.shown + " that an earlier run left\n"),
+          std::string::npos)
+          << r.err;
+      EXPECT_FALSE(fs::exists(fs::path(folder.empty() ? dir.path() : folder) / name)) << name;
+    }
+    EXPECT_GT(fs::file_size(folder.empty() ? dir / c.file : c.file), 0u);
+  }
+  EXPECT_EQ(readfile(elsewhere / "made/.show.mp4.new"), "the user's own");
+}
+#endif
+
 TEST_F(Run, StandardInputIsLeftToWhoeverStartedTheRun) {
   // A loop that feeds folder names to runs: no run may take any of them.
   for (const char* folder : {"a", "b", "c"}) {

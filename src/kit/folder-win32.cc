@@ -124,3 +124,22 @@ bool removefile(const char* name) { return _unlink(name) == 0; }
 // Every rename writes through (MOVEFILE_WRITE_THROUGH), and files are
 // flushed with FlushFileBuffers (syncfile): a folder has nothing more.
 bool syncfolder(std::string*) { return true; }
+
+// No video is rendered on Windows: a draft of one is refused.
+struct draftfile::platform {};
+
+draftfile::draftfile(const std::string& file)
+    : native_(std::make_unique<platform>()), file_(file), error_("not on Windows") {}
+
+draftfile::~draftfile() = default;
+
+int draftfile::fd() const { return -1; }
+
+const std::string& draftfile::error() const { return error_; }
+
+bool draftfile::commit(std::string* reason) {
+  *reason = error_;
+  return false;
+}
+
+std::vector<std::string> removeleftcopies(const std::string&) { return {}; }

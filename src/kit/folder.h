@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 // Whether path is a folder (or a link to one); if not, *reason says why.
 bool isfolder(const std::string& path, std::string* reason);
@@ -113,3 +114,37 @@ bool replacefile(const std::string& from, const std::string& to, std::string* re
 // second allocates nothing.
 bool removefile(const std::string& name);
 bool removefile(const char* name);
+
+// A file written elsewhere than the folder (the rendered video, wherever
+// the user names it) that takes its name only when whole: it is written
+// with no name where the system makes such files, else under a temporary
+// copy's name beside it (copyname, names.h), and held by this process so
+// that no other run takes it for one that a run cut short left. commit()
+// flushes it to the disk, puts it in the file's place in one step and
+// flushes the file's folder; a draft not committed leaves nothing. (Windows
+// renders no video: there it is refused.)
+class draftfile {
+ public:
+  explicit draftfile(const std::string& file);
+  ~draftfile();
+  draftfile(const draftfile&) = delete;
+  draftfile& operator=(const draftfile&) = delete;
+
+  // The descriptor to write to; -1 where none could be made, and error()
+  // says why.
+  int fd() const;
+  const std::string& error() const;
+  // False, with *reason, if the file could not be put in place or its
+  // folder not flushed.
+  bool commit(std::string* reason);
+
+ private:
+  struct platform;
+  std::unique_ptr<platform> native_;
+  std::string file_;
+  std::string error_;
+};
+
+// Removes the temporary copies of file (copyname) that runs cut short left
+// beside it, none that a live run holds, and returns their names.
+std::vector<std::string> removeleftcopies(const std::string& file);

@@ -68,3 +68,16 @@ bool isdraftframe(std::string_view name) {
 }
 
 bool isdraft(std::string_view name) { return isdraftframe(name) || name == draftvideoname; }
+
+std::string copyname(std::string_view name, long process, int attempt) {
+  return std::string(drafthead) + std::string(name) + drafttail + std::to_string(process) + "-" +
+         std::to_string(attempt);
+}
+
+bool iscopyname(std::string_view entry, std::string_view name) {
+  const std::string head = std::string(drafthead) + std::string(name) + drafttail;
+  std::string_view numbers;
+  if (!between(entry, head, "", &numbers)) return false;
+  const size_t dash = numbers.find('-');
+  return dash != std::string_view::npos && alldigits(numbers.substr(0, dash)) && alldigits(numbers.substr(dash + 1));
+}

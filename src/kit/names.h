@@ -1,8 +1,9 @@
 // Every name of the kit, made and read here alone: the script's, the
 // video's and the frames' (which the script's text speaks of), and the
 // temporary names a run writes under and a commit leaves while it runs: the
-// drafts, the old files moved aside, the journal and a journal set aside.
-// Nothing here touches a file.
+// drafts, the old files moved aside, the journal and a journal set aside;
+// and the name a file written elsewhere (the rendered video) has until it
+// is whole. Nothing here touches a file.
 #pragma once
 
 #include <cstddef>
@@ -42,3 +43,11 @@ std::string asidename(const std::string& name);  // "." + name + ".old"
 // died before its commit leaves them.
 bool isdraftframe(std::string_view name);
 bool isdraft(std::string_view name);
+
+// The temporary copy of a file written whole elsewhere, before it takes
+// the file's name: "." + name + ".new" + process + "-" + attempt, beside it
+// (".show.mp4.new283-0"), made by copyname alone. iscopyname, the one
+// reader of that pattern, says whether entry is such a copy of name, as a
+// run cut short leaves it.
+std::string copyname(std::string_view name, long process, int attempt);
+bool iscopyname(std::string_view entry, std::string_view name);

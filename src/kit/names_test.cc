@@ -27,4 +27,12 @@ TEST(KitNames, NamesTheTemporaryFilesARunLeaves) {
   EXPECT_EQ(draftframename(3), ".out0003.jpg.new");
 }
 
+TEST(KitNames, ACopyIsKnownByTheNameItCopies) {
+  EXPECT_EQ(copyname("show.mp4", 283, 0), ".show.mp4.new283-0");
+  for (const char* yes : {".show.mp4.new283-0", ".show.mp4.new1-99"}) EXPECT_TRUE(iscopyname(yes, "show.mp4")) << yes;
+  for (const char* no : {"show.mp4", ".show.mp4.new", ".show.mp4.new283", ".show.mp4.new-0", ".show.mp4.new283-",
+                         ".show.mp4.new28x-0", ".show.mp4.new283-0.bak", ".show.mkv.new283-0", ".xshow.mp4.new283-0"})
+    EXPECT_FALSE(iscopyname(no, "show.mp4")) << no;
+}
+
 }  // namespace
