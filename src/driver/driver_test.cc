@@ -213,6 +213,23 @@ TEST_F(Run, TurnedStillsComeOutUpright) {
   for (int n : {3, 4, 5}) EXPECT_EQ(readfile(dir / slidename(n)), asstored) << n;
 }
 
+// Slide o of a run on orientationstills (log, its standard output): its
+// still logged at the upright photo's size, and its frame f the same scene
+// as upright but for the number each photo carries in its middle (fewer
+// than one sample in a hundred differs).
+void expectupright(const std::string& log, int o, const picture& f, const picture& upright) {
+  EXPECT_NE(log.find("processimage:DSC000" + std::to_string(o) + ".JPG\nht=450\nwd=600\n"), std::string::npos) << o;
+  ASSERT_EQ(f.width, 720u) << o;
+  long differ = 0, total = 0;
+  for (unsigned y = 0; y < 576; y += 4)
+    for (unsigned x = 0; x < 720; x += 4) {
+      if (x > 280 && x < 440 && y > 200 && y < 380) continue;  // the photo's number
+      ++total;
+      differ += !near(f.at(x, y), upright.at(x, y), 40);
+    }
+  EXPECT_LT(differ * 100, total) << "orientation " << o << ": " << differ << " of " << total << " samples differ";
+}
+
 TEST_F(Run, EveryOrientationOfACameraPhotoGivesOneUprightFrame) {
   const fs::path corpus = fs::path(VANTREL_CORPUS) / "orientation";
   if (!fs::is_directory(corpus)) GTEST_SKIP() << "no orientation stills at " << corpus << " in this checkout";
@@ -220,20 +237,7 @@ TEST_F(Run, EveryOrientationOfACameraPhotoGivesOneUprightFrame) {
   const runresult r = run();
   ASSERT_EQ(r.status, 0) << r.err;
   const picture upright = frame(1);
-  for (int o = 2; o <= 8; ++o) {
-    EXPECT_NE(r.out.find("processimage:DSC000" + std::to_string(o) + ".JPG\nht=450\nwd=600\n"), std::string::npos);
-    const picture f = frame(o);
-    ASSERT_EQ(f.width, 720u);
-    // Each photo carries its number in the middle; the rest is the same scene.
-    long differ = 0, total = 0;
-    for (unsigned y = 0; y < 576; y += 4)
-      for (unsigned x = 0; x < 720; x += 4) {
-        if (x > 280 && x < 440 && y > 200 && y < 380) continue;
-        ++total;
-        differ += !near(f.at(x, y), upright.at(x, y), 40);
-      }
-    EXPECT_LT(differ * 100, total) << "orientation " << o << ": " << differ << " of " << total << " samples differ";
-  }
+  for (int o = 2; o <= 8; ++o) ASSERT_NO_FATAL_FAILURE(expectupright(r.out, o, frame(o), upright));
 }
 
 TEST_F(Run, AFrameNameTakenByAFolderStopsTheRun) {
@@ -628,19 +632,7 @@ TEST_F(Run, EveryOrientationOfACameraPhotoFittedAndAStillOfEachShape) {
   EXPECT_TRUE(isscript(readscript(), 9));
   EXPECT_NE(r.out.find("processimage:DSC0009.JPG\nht=1080\nwd=1920\n"), std::string::npos);
   const picture upright = frame(1);
-  for (int o = 1; o <= 8; ++o) {
-    EXPECT_NE(r.out.find("processimage:DSC000" + std::to_string(o) + ".JPG\nht=450\nwd=600\n"), std::string::npos);
-    const picture f = frame(o);
-    ASSERT_EQ(f.width, 720u);
-    long differ = 0, total = 0;
-    for (unsigned y = 0; y < 576; y += 4)
-      for (unsigned x = 0; x < 720; x += 4) {
-        if (x > 280 && x < 440 && y > 200 && y < 380) continue;  // the photo's number
-        ++total;
-        differ += !near(f.at(x, y), upright.at(x, y), 40);
-      }
-    EXPECT_LT(differ * 100, total) << "orientation " << o << ": " << differ << " of " << total << " samples differ";
-  }
+  for (int o = 1; o <= 8; ++o) ASSERT_NO_FATAL_FAILURE(expectupright(r.out, o, frame(o), upright));
   EXPECT_FALSE(near(upright.at(2, 2), black, 30));  // no bars on a 4:3 photo
   // 16:9: 720 x 432, 72 rows of black above and below.
   const picture wide = frame(9);
