@@ -11,12 +11,14 @@
 //
 // The next run finishes what a journal shows was cut short (finishcommit),
 // and trusts nothing in it that the folder does not bear out: it reads the
-// journal within fixed bounds, checks every file each step needs before it
-// moves any, puts back only what was moved aside, removes only what the
-// journal names and what is there as the journal describes it, and never
-// removes a file it cannot tell for one the commit made or meant to
-// remove. A journal that fails a check is set aside under badjournalname
-// (names.h), and the kit is left as it is.
+// journal within fixed bounds, sizing nothing by a count in it, and checks
+// every file each step needs before it moves any. Back, it puts back only
+// what was moved aside, takes a new file back to its draft's name only
+// where it is byte for byte the one the journal names, and removes nothing
+// but drafts; forward, it goes on only where the new script and every new
+// file are the ones named, and removes only old files moved aside and what
+// the journal names as it found it. A journal that fails a check is set
+// aside under badjournalname (names.h), and the kit is left as it is.
 #pragma once
 
 #include <cstddef>
