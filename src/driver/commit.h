@@ -5,7 +5,7 @@
 #include <ostream>
 #include <string>
 
-#include "driver/kit.h"
+#include "kit/kit.h"
 #include "slide/slide.h"
 
 // Where a slide's progress lines and problems go.

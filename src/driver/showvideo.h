@@ -2,8 +2,10 @@
 // frames are rendered into FILE by a process of its own (worker/job.h),
 // locked in (lockdownrender), that is handed descriptors for the frames,
 // the music and the output. The video is written under no name, or a
-// temporary one beside FILE, and put in place only when whole: a failure,
-// an interruption or a kill leaves nothing under FILE. On a terminal, one
+// temporary one beside FILE, and put in place only when whole, flushed
+// with its folder (kit/folder.h, draftfile): a failure, an interruption or
+// a kill leaves nothing under FILE. Copies that runs cut short left beside
+// FILE go first, each named on standard error. On a terminal, one
 // progress line on standard error, rewritten in place.
 #pragma once
 
@@ -11,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/avi.h"
+#include "kit/avi.h"
 
 class interruptguard;
 
