@@ -15,8 +15,10 @@ include(GoogleTest)
 
 set(tests
   testing/testmain.cc testing/workerrun.cc
-  src/script/script_test.cc src/slide/slide_test.cc src/slide/picture_test.cc src/worker/wire_test.cc src/worker/pool_test.cc
-  src/base/text_test.cc src/driver/report_test.cc src/driver/commit_test.cc src/driver/folder_test.cc src/driver/listing_test.cc src/driver/avi_test.cc src/driver/kit_test.cc src/driver/driver_test.cc)
+  src/script/script_test.cc src/slide/slide_test.cc src/slide/picture_test.cc src/worker/wire_test.cc
+  src/worker/pool_test.cc src/base/text_test.cc src/kit/names_test.cc src/kit/folder_test.cc src/kit/avi_test.cc
+  src/kit/kit_test.cc src/kit/journal_test.cc src/driver/report_test.cc src/driver/commit_test.cc
+  src/driver/listing_test.cc src/driver/driver_test.cc)
 if(WIN32)
   list(APPEND tests src/worker/subprocess-win32_test.cc)
 else()

@@ -1,8 +1,8 @@
 #include "driver/commit.h"
 
 #include "base/text.h"
-#include "driver/folder.h"
 #include "driver/report.h"
+#include "kit/folder.h"
 #include "script/script.h"
 #include "worker/wire.h"
 

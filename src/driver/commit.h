@@ -5,8 +5,8 @@
 #include <ostream>
 #include <string>
 
-#include "driver/kit.h"
 #include "driver/pictures.h"
+#include "kit/kit.h"
 #include "slide/slide.h"
 
 // Where a slide's progress lines and problems go.

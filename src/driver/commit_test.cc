@@ -46,7 +46,7 @@ class CommitSlide : public ::testing::Test {
   scopedcwd cwd{dir.path()};
   int counter = 1;
   std::ostringstream log, err;
-  kit frames;
+  kit frames{frameof(videosize::pal)};
 };
 
 TEST_F(CommitSlide, LogsEachStillWithItsSizeAndSavesItsFrameUnderItsNumber) {
@@ -76,8 +76,8 @@ TEST_F(CommitSlide, ReplacesAnOldFrameWhenTheKitIsPutInPlace) {
   ASSERT_TRUE(frames.begin(&why)) << why;
   ASSERT_TRUE(process("DSC0001.JPG"));
   EXPECT_EQ(readfile("out0001.jpg"), "left over from an earlier run");
-  kit::tidied after;
-  ASSERT_TRUE(frames.commit(&why, &after)) << why;
+  tidied after;
+  ASSERT_TRUE(frames.commit("a script", &why, &after)) << why;
   EXPECT_EQ(readpicture("out0001.jpg").width, 720u);
 }
 

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <regex>
 
 #include "crashhook.h"
 #include "driver/driver_test.h"
@@ -332,6 +333,148 @@ TEST_F(Run, ACommitCutShortAtAnyStepEndsInOneWholeKit) {
     }
   }
 }
+
+// Whether a line of err names the file, itself or within a run of names
+// ("out0001.jpg ... out0005.jpg").
+bool named(const std::string& err, const std::string& name) {
+  const std::regex word("[^ ,;:]+");
+  for (const std::string& line : splitlines(err)) {
+    std::vector<std::string> words;
+    for (auto it = std::sregex_iterator(line.begin(), line.end(), word); it != std::sregex_iterator(); ++it)
+      words.push_back(it->str());
+    for (size_t i = 0; i < words.size(); ++i) {
+      if (words[i] == name) return true;
+      if (words[i] != "..." || i == 0 || i + 1 == words.size()) continue;
+      const std::regex numbered("(\\D*)(\\d+)(.*)");
+      std::smatch first, last, it;
+      if (std::regex_match(words[i - 1], first, numbered) && std::regex_match(words[i + 1], last, numbered) &&
+          std::regex_match(name, it, numbered) && it[1] == first[1] && it[3] == first[3] && it[1] == last[1] &&
+          it[3] == last[3] && std::stol(it[2]) > std::stol(first[2]) && std::stol(it[2]) < std::stol(last[2]))
+        return true;
+    }
+  }
+  return false;
+}
+
+TEST_F(Run, FinishingACommitNamesEveryFileItMovesAndStopsForCtrlC) {
+  auto stillsof = [&](int n, rgb colour) {
+    for (const auto& e : fs::directory_iterator(dir.path())) fs::remove_all(e.path());
+    for (int i = 1; i <= n; ++i) still("DSC000" + std::to_string(i) + ".JPG", 80, 60 + 4 * i, colour);
+  };
+  auto kitof = [&] {
+    folderfiles kit = contents();
+    for (auto it = kit.begin(); it != kit.end();) it = it->first.rfind("DSC", 0) == 0 ? kit.erase(it) : std::next(it);
+    return kit;
+  };
+  auto hooked = [&](const std::vector<std::string>& settings) {
+    std::vector<std::string> command = preloading(VANTREL_CRASHHOOK);
+    command.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
+    command.insert(command.end(), settings.begin(), settings.end());
+    command.push_back(VANTREL_BINARY);
+    return runprogram(command, dir.path());
+  };
+  // Each run that finishes the commit stops there: its workers run out of
+  // memory, so that the folder shows what the finishing did.
+  const std::vector<std::string> stopsafter = {"VANTREL_TEST_SETUP_OOM=1"};
+  // Two slides before and four after (two new frames with no old one), or
+  // four before and two after (two stale frames); killed before the commit
+  // point or after it.
+  const struct {
+    int before, after, step;
+    bool back;
+  } cases[] = {{2, 4, 7, true}, {2, 4, 11, false}, {4, 2, 6, true}, {4, 2, 8, false}};
+  for (const auto& c : cases) {
+    const std::string what = std::to_string(c.before) + " slides, then " + std::to_string(c.after) +
+                             " killed at step " + std::to_string(c.step);
+    stillsof(c.after, green);
+    ASSERT_EQ(run().status, 0) << what;
+    folderfiles newkit = kitof();
+    stillsof(c.before, blue);
+    ASSERT_EQ(run().status, 0) << what;
+    const folderfiles oldkit = kitof();
+    stillsof(c.after, green);
+    for (const auto& [name, bytes] : oldkit) writefile(dir / name, bytes);
+    EXPECT_EQ(hooked({"VANTREL_TEST_DO=kill", "VANTREL_TEST_STEP=" + std::to_string(c.step)}).status, 128 + SIGKILL)
+        << what;
+    const folderfiles cut = contents();
+    const runresult next = hooked(stopsafter);
+    EXPECT_EQ(next.status, 2) << what;
+    EXPECT_EQ(next.err.rfind(c.back ? "vantrel: an earlier run was cut short in its commit: rolled back"
+                                    : "vantrel: an earlier run was cut short in its commit: finished",
+                             0),
+              0u)
+        << what << ": " << next.err;
+    folderfiles now = contents();
+    // Every file it put back, put in place or removed is named.
+    std::istringstream changed(differences(cut, now));
+    for (std::string file; changed >> file;) {
+      if (file[0] == '(') continue;  // what became of it
+      // An old file moved aside is named by the name it was put back under.
+      const std::string aside = ".old",
+                        shown = file.size() > aside.size() &&
+                                        file.compare(file.size() - aside.size(), aside.size(), aside) == 0 &&
+                                        fs::exists(dir / file.substr(1, file.size() - 1 - aside.size()))
+                                    ? file.substr(1, file.size() - 1 - aside.size())
+                                    : file;
+      EXPECT_TRUE(named(next.err, file) || (c.back && named(next.err, shown))) << what << ": " << file << " in\n"
+                                                                               << next.err;
+    }
+    now = kitof();
+    if (c.back) {
+      EXPECT_EQ(differences(oldkit, now), "") << what;
+    } else {
+      EXPECT_TRUE(isscript(readscript(), c.after)) << what;
+      now.erase(scriptname);
+      newkit.erase(scriptname);
+      EXPECT_EQ(differences(newkit, now), "") << what;
+    }
+  }
+
+  // Ctrl-C while it puts the old kit back: it stops after that step, and
+  // the next run goes on from there.
+  stillsof(2, blue);
+  ASSERT_EQ(run().status, 0);
+  const folderfiles oldkit = kitof();
+  stillsof(4, green);
+  for (const auto& [name, bytes] : oldkit) writefile(dir / name, bytes);
+  EXPECT_EQ(hooked({"VANTREL_TEST_DO=kill", "VANTREL_TEST_STEP=7"}).status, 128 + SIGKILL);
+  const runresult stopped = hooked({"VANTREL_TEST_DO=interrupt", "VANTREL_TEST_STEP=1"});
+  EXPECT_EQ(stopped.status, 128 + SIGINT);
+  EXPECT_EQ(stopped.err,
+            "vantrel: interrupted (Interrupt) while it finished the commit of an earlier run that was cut short; the "
+            "next run goes on with it\n"
+            "vantrel: took back out0004.jpg, which it had put in place where there was none\n");
+  EXPECT_TRUE(fs::exists(dir / journalname));
+  const runresult next = hooked(stopsafter);
+  EXPECT_EQ(next.err.rfind("vantrel: an earlier run was cut short in its commit: rolled back, the kit is as it was "
+                           "before it\n"
+                           "vantrel: put back out0001.jpg and out0002.jpg, which it had moved aside\n"
+                           "vantrel: took back out0003.jpg, which it had put in place where there was none\n"
+                           "vantrel: removed .vantrel.journal and the drafts .out0001.jpg.new ... .out0004.jpg.new, "
+                           ".outhuffy.avi.new and .anim.avs.new\n",
+                           0),
+            0u)
+      << next.err;
+  EXPECT_EQ(differences(oldkit, kitof()), "");
+}
+
+#if defined(VANTREL_VIDEO)
+TEST_F(Run, ACopyOfTheVideoThatAPowerCutLeftGoesWithTheNextVideo) {
+  still("DSC0001.JPG", 80, 60, red);
+  // In another folder than the run's: a full-size copy a power cut left
+  // while the video was put in place, and a file of the user's.
+  tempdir elsewhere;
+  writefile(elsewhere / ".show.mp4.new7-2", std::string(100000, 'v'));
+  writefile(elsewhere / ".show.mp4.new", "the user's own");
+  const runresult r = runprogram({VANTREL_BINARY, "--video", elsewhere / "show.mp4"}, dir.path());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "vantrel: removed " + elsewhere / ".show.mp4.new7-2" + ", a copy of " + elsewhere / "show.mp4" +
+                       " that an earlier run left\n");
+  EXPECT_FALSE(fs::exists(elsewhere / ".show.mp4.new7-2"));
+  EXPECT_GT(fs::file_size(elsewhere / "show.mp4"), 0u);
+  EXPECT_EQ(readfile(elsewhere / ".show.mp4.new"), "the user's own");
+}
+#endif
 
 TEST_F(Run, StandardInputIsLeftToWhoeverStartedTheRun) {
   // A loop that feeds folder names to runs: no run may take any of them.

@@ -2,18 +2,20 @@
 
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <utility>
 
 #include "base/interrupt.h"
 #include "base/text.h"
 #include "driver/commit.h"
 #include "driver/console.h"
-#include "driver/kit.h"
 #include "driver/listing.h"
 #include "driver/pictures.h"
 #include "driver/report.h"
 #include "driver/version.h"
 #include "driver/workers.h"
+#include "kit/journal.h"
+#include "kit/kit.h"
 #include "script/script.h"
 #include "slide/slide.h"
 #include "worker/pool.h"
@@ -46,7 +48,7 @@ slidesmade makeslides(const std::vector<std::string>& stills, int& counter, cons
       stills.size(),
       [&](size_t i, stilljob* job, slideresult* failed) {
         stillstamp stamp;
-        const int fd = openstill(stills[i], &stamp, &failed->reason);
+        const int fd = openstill(stills[i], stillfilelimit, &stamp, &failed->reason);
         if (fd == runfault) pool.stop("cannot open " + escapedname(stills[i]) + ": " + failed->reason);
         if (fd < 0) return false;
         *job = stilljob(stills[i], fd, stamp.size);
@@ -75,12 +77,14 @@ slidesmade makeslides(const std::vector<std::string>& stills, int& counter, cons
 // means for the folder.
 std::string stopped(const std::string& why) { return why + "; the run stops, and the kit in the folder is as it was"; }
 
-// The run in its folder, held and listed as far as the folder's opening.
+// The run in its folder, held and listed as far as the folder's opening;
+// complete is false where something went wrong already (a journal set
+// aside).
 int runinfolder(std::unique_ptr<folderlisting> folder, const std::string& which, const runoptions& options,
-                interruptguard& guard, std::ostream& log, std::ostream& err) {
+                bool complete, interruptguard& guard, std::ostream& log, std::ostream& err) {
   // The new kit is written beside the old one, which stays as it is until
   // the new one is complete.
-  kit made(options.script);
+  kit made(frameof(videosize::pal));
   std::string failure;
   const bool oldscript = lookup(scriptname) != entrykind::none;
   const bool begun = made.begin(&failure);
@@ -93,7 +97,6 @@ int runinfolder(std::unique_ptr<folderlisting> folder, const std::string& which,
   std::string readerror;
   const std::vector<std::string> stills = liststills(*folder, log, &readerror, listing);
   folder.reset();
-  bool complete = true;
   if (!readerror.empty()) {
     reportfailure(log, err, "cannot read " + which + " to its end: " + readerror);
     complete = false;
@@ -118,15 +121,34 @@ int runinfolder(std::unique_ptr<folderlisting> folder, const std::string& which,
 
   log << "Counter=" << counter << '\n';
   log.flush();
-  kit::tidied after;
-  if (failure.empty() && made.commit(&failure, &after)) {
+  // Stills, and not one became a slide: a kit of no slides would only
+  // take the place of the old one, so nothing is committed.
+  const bool nonemade = begun && failure.empty() && !stills.empty() && counter == 1 && !guard.pending();
+  // The show is decided once, here: the transition rows the script draws
+  // are the ones the video shows.
+  std::vector<int> rows;
+  std::ostringstream script;
+  if (failure.empty() && !nonemade) {
+    rows = drawrowsnow(counter - 1);
+    writescript(script, counter - 1, rows, options.script);
+  }
+  tidied after;
+  bool committed = false;
+  if (nonemade) {
+    made.abandon();
+    reportfailure(log, err,
+                  (stills.size() == 1 ? std::string("the still did not become a slide")
+                                      : "none of the " + std::to_string(stills.size()) + " stills became a slide") +
+                      "; the kit in the folder is as it was");
+    complete = false;
+  } else if (failure.empty() && (committed = made.commit(script.str(), &failure, &after))) {
     for (const std::string& line : after.removed) reportfailure(log, err, line);
     if (!after.failed.empty()) {
       reportfailure(log, err, after.failed);
       complete = false;
     }
     if (!options.video.file.empty() && !guard.pending())
-      complete &= makevideo(options.video, made.videospans(), made.rows(), pictures.get(), guard, log, err);
+      complete &= makevideo(options.video, made.videospans(), rows, pictures.get(), guard, log, err);
   } else {
     made.abandon();
     reportfailure(log, err, after.failed.empty() ? stopped(failure) : failure + "; the run stops, and " + after.failed);
@@ -138,7 +160,7 @@ int runinfolder(std::unique_ptr<folderlisting> folder, const std::string& which,
     reportfailure(log, err,
                   "interrupted (" + guard.name() + "): " + std::to_string(counter - 1) +
                       (counter == 2 ? " slide" : " slides") + " made" +
-                      (failure.empty() ? std::string(", and ") + scriptname + " holds them" : std::string()));
+                      (committed ? std::string(", and ") + scriptname + " holds them" : std::string()));
     restoreconsole();
     guard.reraise();
   }
@@ -179,20 +201,34 @@ int runslideshow(const runoptions& options, std::ostream& log, std::ostream& err
   }
   // A commit that an earlier run began and never ended is finished first,
   // whatever this run then does.
-  switch (finishcommit(&reason)) {
-    case finished::nothing: break;
-    case finished::rolledback:
-      reportfailure(log, err,
-                    "an earlier run was cut short in its commit: rolled back, the kit is as it was before it");
+  const recovery finished = finishcommit([&] { return guard.pending(); });
+  auto tell = [&](const std::string& headline) {
+    reportfailure(log, err, headline);
+    for (const std::string& line : finished.lines) reportfailure(log, err, line);
+  };
+  bool recovered = true;
+  switch (finished.how) {
+    case recovery::outcome::nothing: break;
+    case recovery::outcome::rolledback:
+      tell("an earlier run was cut short in its commit: rolled back, the kit is as it was before it");
       break;
-    case finished::rolledforward:
-      reportfailure(log, err, "an earlier run was cut short in its commit: finished, the kit is the one it made");
+    case recovery::outcome::rolledforward:
+      tell("an earlier run was cut short in its commit: finished, the kit is the one it made");
       break;
-    case finished::failed:
-      reportfailure(log, err,
-                    "cannot finish the commit of an earlier run that was cut short: " + escapedname(reason) +
-                        "; the run stops, and the next run tries again");
+    case recovery::outcome::setaside:
+      tell(std::string(journalname) + ": cannot be used: " + escapedname(finished.why) + "; set aside as " +
+           badjournalname + ", and the kit is left as it is");
+      recovered = false;
+      break;
+    case recovery::outcome::interrupted:
+      tell("interrupted (" + guard.name() +
+           ") while it finished the commit of an earlier run that was cut short; the next run goes on with it");
+      restoreconsole();
+      guard.reraise();
+    case recovery::outcome::failed:
+      tell("cannot finish the commit of an earlier run that was cut short: " + escapedname(finished.why) +
+           "; the run stops, and the next run tries again");
       return runincomplete;
   }
-  return runinfolder(std::move(folder), which, options, guard, log, err);
+  return runinfolder(std::move(folder), which, options, recovered, guard, log, err);
 }

@@ -3,11 +3,12 @@
 // Every entry of the folder is logged; the stills (names that begin with
 // "DSC" and contain ".JPG", case-sensitive) become slides in byte-wise name
 // order. The image work is spread over worker processes (src/worker); the
-// driver alone opens the stills and writes the frames and the script
-// (folder.h), committing the slides strictly in list order (commit.h).
+// driver alone opens the stills and has the kit write the frames and the
+// script (kit/kit.h, kit/folder.h), committing the slides strictly in list
+// order (commit.h).
 //
-// The folder holds one kit (kit.h): a run holds the folder against a second
-// run from before it writes anything, writes the new frames and script
+// The folder holds one kit: a run holds the folder against a second run
+// from before it writes anything, writes the new frames and script
 // beside the old kit and puts them in place whole at the end, and then
 // removes the frames of an earlier run numbered beyond its last slide. A
 // run that dies, or fails for a reason of its own (the script or a frame
@@ -22,8 +23,8 @@
 #include <ostream>
 #include <string>
 
-#include "driver/folder.h"
 #include "driver/showvideo.h"
+#include "kit/folder.h"
 #include "script/script.h"
 
 // Exit statuses of a run.

@@ -8,6 +8,7 @@
 
 #include "driver/driver_test.h"
 #include "driver/entry.h"
+#include "kit/journal.h"
 
 namespace {
 
@@ -212,6 +213,23 @@ TEST_F(Run, TurnedStillsComeOutUpright) {
   for (int n : {3, 4, 5}) EXPECT_EQ(readfile(dir / slidename(n)), asstored) << n;
 }
 
+// Slide o of a run on orientationstills (log, its standard output): its
+// still logged at the upright photo's size, and its frame f the same scene
+// as upright but for the number each photo carries in its middle (fewer
+// than one sample in a hundred differs).
+void expectupright(const std::string& log, int o, const picture& f, const picture& upright) {
+  EXPECT_NE(log.find("processimage:DSC000" + std::to_string(o) + ".JPG\nht=450\nwd=600\n"), std::string::npos) << o;
+  ASSERT_EQ(f.width, 720u) << o;
+  long differ = 0, total = 0;
+  for (unsigned y = 0; y < 576; y += 4)
+    for (unsigned x = 0; x < 720; x += 4) {
+      if (x > 280 && x < 440 && y > 200 && y < 380) continue;  // the photo's number
+      ++total;
+      differ += !near(f.at(x, y), upright.at(x, y), 40);
+    }
+  EXPECT_LT(differ * 100, total) << "orientation " << o << ": " << differ << " of " << total << " samples differ";
+}
+
 TEST_F(Run, EveryOrientationOfACameraPhotoGivesOneUprightFrame) {
   const fs::path corpus = fs::path(VANTREL_CORPUS) / "orientation";
   if (!fs::is_directory(corpus)) GTEST_SKIP() << "no orientation stills at " << corpus << " in this checkout";
@@ -219,20 +237,7 @@ TEST_F(Run, EveryOrientationOfACameraPhotoGivesOneUprightFrame) {
   const runresult r = run();
   ASSERT_EQ(r.status, 0) << r.err;
   const picture upright = frame(1);
-  for (int o = 2; o <= 8; ++o) {
-    EXPECT_NE(r.out.find("processimage:DSC000" + std::to_string(o) + ".JPG\nht=450\nwd=600\n"), std::string::npos);
-    const picture f = frame(o);
-    ASSERT_EQ(f.width, 720u);
-    // Each photo carries its number in the middle; the rest is the same scene.
-    long differ = 0, total = 0;
-    for (unsigned y = 0; y < 576; y += 4)
-      for (unsigned x = 0; x < 720; x += 4) {
-        if (x > 280 && x < 440 && y > 200 && y < 380) continue;
-        ++total;
-        differ += !near(f.at(x, y), upright.at(x, y), 40);
-      }
-    EXPECT_LT(differ * 100, total) << "orientation " << o << ": " << differ << " of " << total << " samples differ";
-  }
+  for (int o = 2; o <= 8; ++o) ASSERT_NO_FATAL_FAILURE(expectupright(r.out, o, frame(o), upright));
 }
 
 TEST_F(Run, AFrameNameTakenByAFolderStopsTheRun) {
@@ -357,6 +362,8 @@ TEST_F(Run, NamesAreShownSafelyOnStandardError) {
     madehere.push_back(name);
     expected.push_back("vantrel: " + shown + ": cannot load: ");
   }
+  // (Not one became a slide: there is no kit to replace the old one.)
+  expected.push_back("vantrel: none of the " + std::to_string(madehere.size()) + " stills became a slide;");
   const runresult r = run();
   EXPECT_EQ(r.status, 2);
   const std::vector<std::string> lines = splitlines(r.err);
@@ -366,6 +373,115 @@ TEST_F(Run, NamesAreShownSafelyOnStandardError) {
   for (const std::string& name : madehere) {
     EXPECT_NE(r.out.find("\nfile:" + name + "\n"), std::string::npos) << name;
     EXPECT_NE(r.out.find("\nprocessimage:" + name + "\n"), std::string::npos) << name;
+  }
+}
+
+TEST_F(Run, StillsOfWhichNoneBecomesASlideLeaveTheOldKit) {
+  for (int i = 1; i <= 3; ++i) still("DSC000" + std::to_string(i) + ".JPG", 80, 60, red);
+  ASSERT_EQ(run().status, 0);
+  for (const int bad : {1, 3}) {
+    for (int i = 1; i <= 3; ++i) fs::remove(dir / ("DSC000" + std::to_string(i) + ".JPG"));
+    for (int i = 1; i <= bad; ++i) writefile(dir / ("DSC000" + std::to_string(i) + ".JPG"), "not a picture");
+    const folderfiles before = contents();
+    const runresult r = run();
+    EXPECT_EQ(r.status, 2) << bad;
+    const std::vector<std::string> errors = splitlines(r.err);
+    ASSERT_EQ(errors.size(), static_cast<size_t>(bad) + 1) << r.err;
+    EXPECT_EQ(errors.back(), bad == 1
+                                 ? "vantrel: the still did not become a slide; the kit in the folder is as it was"
+                                 : "vantrel: none of the 3 stills became a slide; the kit in the folder is as it was");
+    EXPECT_NE(r.out.find("\nCounter=1\nRun finished..press any key!\n"), std::string::npos) << r.out;
+    EXPECT_EQ(differences(before, contents()), "") << bad;
+  }
+}
+
+TEST_F(Run, AJournalTheFolderDoesNotBearOutIsSetAsideAndTheKitLeftAsItIs) {
+  for (int i = 1; i <= 5; ++i) still("DSC000" + std::to_string(i) + ".JPG", 80 + 8 * i, 60, red, blue);
+  ASSERT_EQ(run().status, 0);
+  // From here on the one still fails: a run commits nothing once it has
+  // dealt with the journal, and the folder shows what that did.
+  for (int i = 2; i <= 5; ++i) fs::remove(dir / ("DSC000" + std::to_string(i) + ".JPG"));
+  writefile(dir / "DSC0001.JPG", "not a picture");
+  const folderfiles kit = contents();
+  // Journals made up as a run writes them, of the kit's files or others.
+  auto file = [&](int slide) {
+    const std::string bytes = readfile(dir / (slide > 0 ? slidename(slide) : videoname));
+    return plan::step{slide, false, bytes.size(), slide > 0 ? contenthash(bytes.data(), bytes.size()) : 0};
+  };
+  auto journal = [&](const std::string& script, int frames, std::function<void(plan&)> change) {
+    plan p;
+    p.scriptsize = script.size();
+    p.scripthash = contenthash(script.data(), script.size());
+    for (int k = 1; k <= frames; ++k) p.steps.push_back(file(k));
+    p.steps.push_back(file(0));
+    if (change) change(p);
+    return journaltext(p);
+  };
+  const std::string script = readfile(dir / scriptname), stray = "a script of nobody's";
+  auto strayscript = [&] { writefile(dir / draftname, stray); };
+  const std::string forward = journal(script, 3, [&](plan& p) { p.stale = {{4, file(4).size}, {5, file(5).size}}; });
+  const struct {
+    const char* what;
+    std::string text;  // the journal's
+    std::function<void()> plant;
+    std::string why;  // empty: not set aside
+  } cases[] = {
+      {"garbage",
+       std::string("\x7f"
+                   "ELF\x02\x01\x01\0\0\n",
+                   9),
+       nullptr, "line 1: not the head of a journal"},
+      {"an older form, of 100000000 frames", "vantrel kit commit\nframes 100000000\nvideo 1\noldvideo 1\nend\n",
+       nullptr, "line 1: not the head of a journal"},
+      {"a frame numbered 100000000",
+       journal(script, 0,
+               [](plan& p) {
+                 p.steps = {{100000000, false, 5, 0}, {0, false, 9, 0}};
+               }),
+       nullptr, "line 3: frame 100000000 out of order"},
+      {"a journal beside a stray .anim.avs.new", journal("the script it names", 5, nullptr), strayscript,
+       ".anim.avs.new is not the script the commit made"},
+      {"a stray .anim.avs.new that is the script it names", journal(stray, 5, [](plan& p) { p.steps[0].hash ^= 1; }),
+       strayscript, "out0001.jpg is not the file the commit made"},
+      {"moved-aside files gone", journal(stray, 5, [](plan& p) { p.steps[1].old = true; }), strayscript,
+       ".out0002.jpg.old, the old out0002.jpg moved aside, is not there"},
+      {"a stale line naming a frame that is not the one found",
+       journal(script, 3,
+               [&](plan& p) {
+                 p.stale = {{4, file(4).size}, {5, file(5).size + 1}};
+               }),
+       nullptr, "out0005.jpg is not the file the commit found there"},
+      {"a stale line naming a new frame", forward.substr(0, forward.find("stale 4")) + "stale 3 1\nend\n", nullptr,
+       "line 7: stale frame 3 out of order"},
+      {"a new frame not there, nor its draft", journal(script, 5, [](plan& p) { p.steps[4].size += 1; }), nullptr,
+       "out0005.jpg is not the file the commit made"},
+      {"a journal larger than any", std::string(17 << 20, 'x'), nullptr, "larger than any journal (17 MiB)"},
+      {"a journal cut short in its writing", forward.substr(0, forward.size() / 2), nullptr, ""},
+      {"a folder", "", [&] { fs::create_directory(dir / journalname); }, "not a regular file"},  // last: it stays
+  };
+  for (const auto& c : cases) {
+    if (c.plant) c.plant();
+    if (!fs::exists(dir / journalname)) writefile(dir / journalname, c.text);
+    const runresult r = run();
+    EXPECT_EQ(r.status, 2) << c.what;
+    const std::vector<std::string> errors = splitlines(r.err);
+    ASSERT_GE(errors.size(), 2u) << c.what;
+    folderfiles now = contents();
+    if (c.why.empty()) {
+      EXPECT_EQ(errors[0],
+                "vantrel: an earlier run was cut short in its commit: rolled back, the kit is as it was "
+                "before it")
+          << c.what;
+      EXPECT_EQ(errors[1], "vantrel: removed .vantrel.journal, which it had not finished writing") << c.what;
+    } else {
+      EXPECT_EQ(errors[0], "vantrel: .vantrel.journal: cannot be used: " + c.why +
+                               "; set aside as .vantrel.journal.bad, and the kit is left as it is")
+          << c.what;
+      // Set aside, in the place of the one set aside before.
+      EXPECT_EQ(now[badjournalname], c.text.empty() ? "(not a file)" : c.text) << c.what;
+    }
+    now.erase(badjournalname);
+    EXPECT_EQ(differences(kit, now), "") << c.what;
   }
 }
 
@@ -516,19 +632,7 @@ TEST_F(Run, EveryOrientationOfACameraPhotoFittedAndAStillOfEachShape) {
   EXPECT_TRUE(isscript(readscript(), 9));
   EXPECT_NE(r.out.find("processimage:DSC0009.JPG\nht=1080\nwd=1920\n"), std::string::npos);
   const picture upright = frame(1);
-  for (int o = 1; o <= 8; ++o) {
-    EXPECT_NE(r.out.find("processimage:DSC000" + std::to_string(o) + ".JPG\nht=450\nwd=600\n"), std::string::npos);
-    const picture f = frame(o);
-    ASSERT_EQ(f.width, 720u);
-    long differ = 0, total = 0;
-    for (unsigned y = 0; y < 576; y += 4)
-      for (unsigned x = 0; x < 720; x += 4) {
-        if (x > 280 && x < 440 && y > 200 && y < 380) continue;  // the photo's number
-        ++total;
-        differ += !near(f.at(x, y), upright.at(x, y), 40);
-      }
-    EXPECT_LT(differ * 100, total) << "orientation " << o << ": " << differ << " of " << total << " samples differ";
-  }
+  for (int o = 1; o <= 8; ++o) ASSERT_NO_FATAL_FAILURE(expectupright(r.out, o, frame(o), upright));
   EXPECT_FALSE(near(upright.at(2, 2), black, 30));  // no bars on a 4:3 photo
   // 16:9: 720 x 432, 72 rows of black above and below.
   const picture wide = frame(9);

@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "driver/kit.h"
 #include "fixtures.h"
+#include "kit/kit.h"
 #include "script/script.h"
 #include "slide/slide.h"
 #include "testprocess.h"

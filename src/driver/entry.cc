@@ -12,9 +12,9 @@
 #include "driver/commandline.h"
 #include "driver/console.h"
 #include "driver/driver.h"
-#include "driver/folder.h"
 #include "driver/showvideo.h"
 #include "driver/workers.h"
+#include "kit/folder.h"
 #include "worker/subprocess.h"
 
 int runcommand(const std::vector<std::string>& args) {

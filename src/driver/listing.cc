@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "base/text.h"
-#include "driver/kit.h"
+#include "kit/kit.h"
 
 bool isstill(std::string_view name) {
   return name.substr(0, 3) == "DSC" && name.find(".JPG") != std::string_view::npos;

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/folder.h"
+#include "kit/folder.h"
 
 // Whether name is a still's: it begins with "DSC" and contains ".JPG".
 bool isstill(std::string_view name);

@@ -1,27 +1,19 @@
 #include "driver/pictures.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 
 #include "base/io.h"
+#include "kit/folder.h"
 #include "slide/picture.h"
 
 picturestore::~picturestore() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) closefile(fd_);
 }
 
 bool picturestore::open(const std::string& folder) {
-  fd_ = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (fd_ < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
-    // A file system without files of no name: one, named for a moment.
-    std::string name = folder + "/.vantrel-pictures.XXXXXX";
-    fd_ = mkostemp(name.data(), O_CLOEXEC);
-    if (fd_ >= 0) ::unlink(name.c_str());
-  }
-  if (fd_ < 0) failure_ = std::string("cannot keep its pictures in ") + folder + ": " + std::strerror(errno);
+  std::string why;
+  fd_ = scratchfile(folder, &why);
+  if (fd_ < 0) failure_ = "cannot keep its pictures in " + folder + ": " + why;
   return fd_ >= 0;
 }
 

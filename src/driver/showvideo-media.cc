@@ -1,7 +1,6 @@
 // The video rendered by the render program (vantrel-render, worker/job.h),
 // started for it alone: the builds that have it.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,10 +13,10 @@
 #include "base/interrupt.h"
 #include "base/io.h"
 #include "base/text.h"
-#include "driver/folder.h"
 #include "driver/pictures.h"
 #include "driver/report.h"
 #include "driver/showvideo.h"
+#include "kit/folder.h"
 #include "script/script.h"
 #include "script/timeline.h"
 #include "worker/job.h"
@@ -41,55 +40,6 @@ struct descriptors {
   int add(int fd) {
     if (fd >= 0) fds.push_back(fd);
     return fd;
-  }
-};
-
-// The video's file until it is whole: one without a name where the system
-// makes them (nothing is left by a kill), else a hidden temporary name.
-struct draftvideo {
-  int fd = -1;
-  std::string name;  // the temporary name, where there is one
-  std::string error;
-
-  explicit draftvideo(const std::string& file) {
-    fd = ::open(folderof(file).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0644);
-    if (fd >= 0) return;
-    const size_t slash = file.rfind('/');
-    name = folderof(file) + "/." + file.substr(slash + 1) + ".XXXXXX";
-    fd = mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0)
-      error = std::strerror(errno), name.clear();
-    else
-      fchmod(fd, 0644 & ~currentumask());
-  }
-  ~draftvideo() {
-    if (fd >= 0) ::close(fd);
-    if (!name.empty()) ::unlink(name.c_str());
-  }
-  static mode_t currentumask() {
-    const mode_t mask = umask(0);
-    umask(mask);
-    return mask;
-  }
-  // Puts the whole video in place under file.
-  bool commit(const std::string& file, std::string* why) {
-    if (name.empty()) {
-      // A name for the nameless file, then the rename that replaces file.
-      std::string temporary;
-      for (int attempt = 0; attempt < 100 && temporary.empty(); ++attempt) {
-        const std::string candidate = folderof(file) + "/." + file.substr(file.rfind('/') + 1) + ".new" +
-                                      std::to_string(getpid()) + "-" + std::to_string(attempt);
-        const std::string self = "/proc/self/fd/" + std::to_string(fd);
-        if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0)
-          temporary = candidate;
-        else if (errno != EEXIST)
-          return *why = std::strerror(errno), false;
-      }
-      name = temporary;
-    }
-    if (fsync(fd) != 0 || ::rename(name.c_str(), file.c_str()) != 0) return *why = std::strerror(errno), false;
-    name.clear();
-    return true;
   }
 };
 
@@ -144,12 +94,17 @@ bool makevideo(const videooptions& options, const std::vector<framespan>& spans,
       complete = false;
     }
   }
-  draftvideo draft(options.file);
-  if (draft.fd < 0) {
-    reportfailure(log, err, "cannot render " + shown + ": cannot create it: " + draft.error + "; the kit is made");
+  // What a run cut short left beside the video goes first.
+  const std::string shownfolder = options.shown.substr(0, options.shown.rfind('/') + 1);
+  for (const std::string& left : removeleftcopies(options.file))
+    reportfailure(log, err,
+                  "removed " + escapedname(shownfolder + left) + ", a copy of " + shown + " that an earlier run left");
+  draftfile draft(options.file);
+  if (draft.fd() < 0) {
+    reportfailure(log, err, "cannot render " + shown + ": cannot create it: " + draft.error() + "; the kit is made");
     return false;
   }
-  request.output = draft.fd;
+  request.output = draft.fd();
   log.flush();
   err.flush();
 
@@ -209,7 +164,7 @@ bool makevideo(const videooptions& options, const std::vector<framespan>& spans,
     reportfailure(log, err, "cannot render " + shown + ": " + failure + "; the kit is made");
     return false;
   }
-  if (!draft.commit(options.file, &why)) {
+  if (!draft.commit(&why)) {
     reportfailure(log, err, "cannot render " + shown + ": cannot put it in place: " + why + "; the kit is made");
     return false;
   }

@@ -8,6 +8,7 @@
 
 #include "base/io.h"
 #include "driver/listing.h"
+#include "kit/folder.h"
 #include "worker/renderwire.h"
 
 bool videosizeof(const std::string& file, const std::string& size, videosize* chosen, std::string* why) {
@@ -25,11 +26,6 @@ bool videosizeof(const std::string& file, const std::string& size, videosize* ch
     }
   *why = "a size is pal, 720p, 1080p or 2160p";
   return false;
-}
-
-std::string folderof(const std::string& file) {
-  const size_t slash = file.rfind('/');
-  return slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
 }
 
 std::string videoplaceproblem(const std::string& file) {

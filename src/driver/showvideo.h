@@ -2,8 +2,10 @@
 // frames are rendered into FILE by a process of its own (worker/job.h),
 // locked in (lockdownrender), that is handed descriptors for the frames,
 // the music and the output. The video is written under no name, or a
-// temporary one beside FILE, and put in place only when whole: a failure,
-// an interruption or a kill leaves nothing under FILE. On a terminal, one
+// temporary one beside FILE, and put in place only when whole, flushed
+// with its folder (kit/folder.h, draftfile): a failure, an interruption or
+// a kill leaves nothing under FILE. Copies that runs cut short left beside
+// FILE go first, each named on standard error. On a terminal, one
 // progress line on standard error, rewritten in place.
 #pragma once
 
@@ -12,7 +14,7 @@
 #include <vector>
 
 #include "base/frame.h"
-#include "driver/avi.h"
+#include "kit/avi.h"
 
 class interruptguard;
 class picturestore;
@@ -33,9 +35,6 @@ std::string videoproblem(const std::string& file);
 // default, 1080p, and pal for a .mpg, a PAL DVD's); false, with *why, for
 // a size that names none, or is not a DVD's.
 bool videosizeof(const std::string& file, const std::string& size, videosize* chosen, std::string* why);
-
-// The folder FILE is in: "." for a bare name.
-std::string folderof(const std::string& file);
 
 // Why the video cannot be put under FILE ("" if it can), asked before the
 // run makes anything: a later run would take its name for a camera still's

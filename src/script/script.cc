@@ -1,9 +1,9 @@
-// src/script/ (this folder): the text of anim.avs and the kit's file names
-// it speaks of (script.h), and the show's timeline, which the script and
-// the rendered video share (timeline.h). No file is opened here.
+// src/script/ (this folder): the text of anim.avs (script.h), which speaks
+// of the kit's files by their names (kit/names.h), and the show's timeline,
+// which the script and the rendered video share (timeline.h). No file is
+// opened here.
 #include "script/script.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -11,31 +11,6 @@
 #include "script/timeline.h"
 
 using namespace std::string_view_literals;
-
-const char scriptname[] = "anim.avs";
-const char videoname[] = "outhuffy.avi";
-static_assert(std::string_view(framepattern).substr(framehead.size(), 4) == "%04d");
-
-std::string slidename(int slide) {
-  char name[32];
-  writeslidename(name, sizeof name, slide);
-  return name;
-}
-
-bool writeslidename(char* buffer, size_t size, int slide, const char* before, const char* after) {
-  const int n = std::snprintf(buffer, size, "%s%.*s%04d%.*s%s", before, static_cast<int>(framehead.size()),
-                              framehead.data(), slide, static_cast<int>(frametail.size()), frametail.data(), after);
-  return n >= 0 && static_cast<size_t>(n) < size;
-}
-
-bool isslidename(std::string_view name) {
-  if (name.size() < framehead.size() + 4 + frametail.size() || name.substr(0, framehead.size()) != framehead ||
-      name.substr(name.size() - frametail.size()) != frametail)
-    return false;
-  for (const char c : name.substr(framehead.size(), name.size() - framehead.size() - frametail.size()))
-    if (c < '0' || c > '9') return false;
-  return true;
-}
 
 constexpr std::string_view headerstart =
     "Import(\"c:\\apps\\avisynth2\\plugins\\avsi\\dv.avsi\") # for newundot()\n"

@@ -21,25 +21,10 @@
 #include <string_view>
 #include <vector>
 
-// The kit's file names, in one place: the script names the frames (its
-// fname line) and the video (its source line) by them. The temporary
-// names a run writes under are built from these (kit.h).
-extern const char scriptname[];  // "anim.avs"
-extern const char videoname[];   // "outhuffy.avi"
-// A frame's file name: framepattern, as the script's fname line has it,
-// with the slide number (at least four digits) in place of its "%04d":
-// framehead, the number, frametail ("out0001.jpg").
-constexpr char framepattern[] = "out%04d.jpg";
-constexpr std::string_view framehead =
-    std::string_view(framepattern).substr(0, std::string_view(framepattern).find('%'));
-constexpr std::string_view frametail = std::string_view(framepattern).substr(framehead.size() + 4);
-std::string slidename(int slide);
-// The same, between before and after, written into buffer[0, size) with
-// nothing allocated (for a run whose memory has run out). False where it
-// does not fit.
-bool writeslidename(char* buffer, size_t size, int slide, const char* before = "", const char* after = "");
-// Whether name is a frame's file name.
-bool isslidename(std::string_view name);
+#include "kit/names.h"
+
+// The script names the frames (its fname line) and the video (its source
+// line) by the kit's names, which are kit/names.h's.
 
 // The header block, with the number of slides on its "n=" line, and the
 // source block, which cuts the video after the last slide: a script of no

@@ -1,13 +1,13 @@
-#include "driver/folder.h"
+#include "kit/folder.h"
 
 #include <dirent.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "base/io.h"
-#include "driver/folder-platform.h"
-#include "worker/wire.h"
+#include "kit/folder-platform.h"
 
 bool isfolder(const std::string& path, std::string* reason) {
   const entrykind kind = examine(path, nullptr);
@@ -47,7 +47,8 @@ bool folderlisting::next(std::string* name) {
 
 const std::string& folderlisting::error() const { return error_; }
 
-int openstill(const std::string& name, stillstamp* stamp, std::string* reason, const std::function<void()>& afterlook) {
+int openstill(const std::string& name, uint64_t limit, stillstamp* stamp, std::string* reason,
+              const std::function<void()>& afterlook) {
   auto fail = [&](int kind, const std::string& why) {
     *reason = why;
     return kind;
@@ -74,10 +75,10 @@ int openstill(const std::string& name, stillstamp* stamp, std::string* reason, c
     closefile(fd);
     return fail(stillfault, "not a regular file");
   }
-  if (seen.size > stillfilelimit) {
+  if (seen.size > limit) {
     closefile(fd);
     return fail(stillfault, "too large: a file of " + std::to_string(seen.size >> 20) + " MiB (at most " +
-                                std::to_string(stillfilelimit >> 20) + " MiB)");
+                                std::to_string(limit >> 20) + " MiB)");
   }
   *stamp = seen;
   return fd;
@@ -149,4 +150,34 @@ bool readsmallfile(const std::string& name, size_t limit, std::string* text, std
   return ok;
 }
 
+bool readpieces(const std::string& name, const std::function<void(const char* data, size_t size)>& each,
+                std::string* reason) {
+  if (lookup(name) != entrykind::file) {
+    *reason = "not a regular file";
+    return false;
+  }
+  const int fd = openforreading(name);
+  if (fd < 0) {
+    *reason = std::strerror(errno);
+    return false;
+  }
+  stillstamp seen;
+  bool ok = examine(fd, &seen) == entrykind::file;
+  std::string piece;
+  for (uint64_t left = seen.size; ok && left > 0;) {
+    piece.resize(static_cast<size_t>(std::min<uint64_t>(left, iochunk)));
+    ok = readall(fd, piece.data(), piece.size());
+    if (ok) each(piece.data(), piece.size());
+    left -= piece.size();
+  }
+  if (!ok) *reason = "cannot read it whole";
+  closefile(fd);
+  return ok;
+}
+
 bool removefile(const std::string& name) { return removefile(name.c_str()); }
+
+std::string folderof(const std::string& file) {
+  const size_t slash = file.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+}

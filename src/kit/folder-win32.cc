@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/folder-platform.h"
+#include "kit/folder-platform.h"
 
 // The lock a run holds on its folder: this file, open with no sharing and
 // gone when it is closed, however the process ends.
@@ -97,9 +97,17 @@ folderlock::outcome folderlock::acquire(std::string* reason) {
   return outcome::failed;
 }
 
-entrykind lookup(const std::string& name) {
-  const DWORD attributes = GetFileAttributesA(name.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return entrykind::none;
+entrykind lookup(const std::string& name, stillstamp* stamp) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExA(name.c_str(), GetFileExInfoStandard, &data)) return entrykind::none;
+  const DWORD attributes = data.dwFileAttributes;
+  if (stamp) {
+    // As _stat64 has them: the size, and seconds since 1970 (from 100 ns
+    // ticks since 1601).
+    const uint64_t ticks = uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32 | data.ftLastWriteTime.dwLowDateTime;
+    *stamp = {uint64_t{data.nFileSizeHigh} << 32 | data.nFileSizeLow,
+              static_cast<int64_t>(ticks / 10000000) - int64_t{11644473600}};
+  }
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return entrykind::other;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return entrykind::folder;
   return entrykind::file;
@@ -116,3 +124,28 @@ bool removefile(const char* name) { return _unlink(name) == 0; }
 // Every rename writes through (MOVEFILE_WRITE_THROUGH), and files are
 // flushed with FlushFileBuffers (syncfile): a folder has nothing more.
 bool syncfolder(std::string*) { return true; }
+
+// No video is rendered on Windows: its scratch file and its draft are
+// refused.
+int scratchfile(const std::string&, std::string* reason) {
+  *reason = "not on Windows";
+  return -1;
+}
+
+struct draftfile::platform {};
+
+draftfile::draftfile(const std::string& file)
+    : native_(std::make_unique<platform>()), file_(file), error_("not on Windows") {}
+
+draftfile::~draftfile() = default;
+
+int draftfile::fd() const { return -1; }
+
+const std::string& draftfile::error() const { return error_; }
+
+bool draftfile::commit(std::string* reason) {
+  *reason = error_;
+  return false;
+}
+
+std::vector<std::string> removeleftcopies(const std::string&) { return {}; }

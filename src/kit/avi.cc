@@ -1,20 +1,20 @@
-// src/driver/ (this folder): the run, and everything it does to the user's
-// folder and console: the command line and the process entry (entry.h),
-// the listing of the stills (listing.h), the worker settings it starts
-// (workers.h), committing slides in order (commit.h), the kit it writes
-// and commits whole (kit.h, avi.h), the video it renders (showvideo.h),
-// the folder's files (folder.h) and the console (console.h). It alone
-// opens the stills and writes files.
-#include "driver/avi.h"
+// src/kit/ (this folder): the kit a run leaves in its folder, and the
+// folder itself: every name of the kit (names.h), the frames, the video
+// (avi.h) and the script written beside the old kit and committed whole
+// (kit.h), the commit's journal, by which the next run finishes a commit
+// cut short once it has checked the folder against it (journal.h), and
+// everything done to the user's folder, on a few calls each platform gives
+// (folder.h). It knows nothing of slides or of
+// the script's text: the driver hands it both.
+#include "kit/avi.h"
 
 #include <cstring>
+#include <numeric>
 
 #include "base/io.h"
-#include "slide/slide.h"
 
 namespace {
 
-constexpr uint32_t framerate = 25;
 // Room in the header for the super index: one entry a RIFF, 256 GiB at
 // 1 GiB a RIFF.
 constexpr uint32_t superslots = 256;
@@ -56,6 +56,7 @@ uint32_t u32of(uint64_t v) { return static_cast<uint32_t>(v); }
 
 // The first RIFF's header up to and with the head of its movi list.
 struct headervalues {
+  framesize size{};
   uint64_t riffsize = 4;  // what the RIFF's size field says
   uint64_t movisize = 4;
   uint32_t firstframes = 0;  // frames in the first RIFF (avih)
@@ -75,8 +76,8 @@ std::string header(const headervalues& v) {
       .u32(0)
       .u32(1)
       .u32(v.largest)
-      .u32(framewidth)
-      .u32(frameheight)
+      .u32(v.size.width)
+      .u32(v.size.height)
       .zeros(16);
   bytes strh;
   strh.cc("vids")
@@ -94,16 +95,16 @@ std::string header(const headervalues& v) {
       .u32(0)
       .u16(0)
       .u16(0)
-      .u16(framewidth)
-      .u16(frameheight);
+      .u16(v.size.width)
+      .u16(v.size.height);
   bytes strf;
   strf.u32(40)
-      .u32(framewidth)
-      .u32(frameheight)
+      .u32(v.size.width)
+      .u32(v.size.height)
       .u16(1)
       .u16(24)
       .cc("MJPG")
-      .u32(framewidth * frameheight * 3)
+      .u32(v.size.width * v.size.height * 3)
       .u32(0)
       .u32(0)
       .u32(0)
@@ -114,23 +115,27 @@ std::string header(const headervalues& v) {
     indx.s += *v.superindex;
   }
   indx.s.resize(24 + 16 * superslots, '\0');
-  // Video properties: the frame's shape on the screen, 4:3, which AVI can
-  // say only here; one progressive field, all of it valid.
+  // Video properties: the frame's shape on the screen (4:3 for the kit's
+  // PAL frame), which AVI can say only here; one progressive field, all of
+  // it valid.
+  const uint32_t shownwidth = v.size.width * static_cast<uint32_t>(v.size.aspectx);
+  const uint32_t shownheight = v.size.height * static_cast<uint32_t>(v.size.aspecty);
+  const uint32_t common = std::gcd(shownwidth, shownheight);
   bytes vprp;
   vprp.u32(0)
       .u32(0)
       .u32(framerate)
-      .u32(framewidth)
-      .u32(frameheight)
-      .u16(3)
-      .u16(4)
-      .u32(framewidth)
-      .u32(frameheight)
+      .u32(v.size.width)
+      .u32(v.size.height)
+      .u16(shownheight / common)
+      .u16(shownwidth / common)
+      .u32(v.size.width)
+      .u32(v.size.height)
       .u32(1)
-      .u32(frameheight)
-      .u32(framewidth)
-      .u32(frameheight)
-      .u32(framewidth)
+      .u32(v.size.height)
+      .u32(v.size.width)
+      .u32(v.size.height)
+      .u32(v.size.width)
       .zeros(16);
   bytes dmlh;
   dmlh.u32(v.frames).zeros(244);
@@ -153,8 +158,10 @@ std::string header(const headervalues& v) {
 
 }  // namespace
 
-aviwriter::aviwriter(int fd, uint64_t limit) : fd_(fd), limit_(limit) {
-  const std::string head = header({});
+aviwriter::aviwriter(int fd, framesize size, uint64_t limit) : fd_(fd), size_(size), limit_(limit) {
+  headervalues v;
+  v.size = size_;
+  const std::string head = header(v);
   movistart_ = head.size() - 12;
   std::string ignored;  // kept in error_
   append(head, &ignored);
@@ -250,6 +257,7 @@ bool aviwriter::finish(std::string* reason) {
   bytes entries;
   for (const superentry& e : super_) entries.u64(e.offset).u32(e.size).u32(e.frames);
   headervalues v;
+  v.size = size_;
   v.riffsize = firstriffsize_;
   v.movisize = firstmovisize_;
   v.firstframes = static_cast<uint32_t>(firstframes_);

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "base/frame.h"
+
 constexpr uint64_t avirifflimit = uint64_t{1} << 30;
 
 // Where one frame's bytes lie in the file.
@@ -25,10 +27,11 @@ struct framespan {
 
 class aviwriter {
  public:
-  // Writes to fd, a new empty file, from its start; leaves fd open. limit
-  // is the most bytes a RIFF may take (a seam: tests reach it with small
-  // frames).
-  explicit aviwriter(int fd, uint64_t limit = avirifflimit);
+  // Writes to fd, a new empty file, from its start, frames of `size` (the
+  // kit's: base/frame.h's PAL frame, as the driver says) at framerate;
+  // leaves fd open. limit is the most bytes a RIFF may take (a seam: tests
+  // reach it with small frames).
+  aviwriter(int fd, framesize size, uint64_t limit = avirifflimit);
   aviwriter(const aviwriter&) = delete;
   aviwriter& operator=(const aviwriter&) = delete;
 
@@ -38,8 +41,9 @@ class aviwriter {
   // open. False, with *reason, if that could not be written.
   bool finish(std::string* reason);
 
-  // Every frame written so far, in order.
+  // Every frame written so far, in order, and the file's size.
   const std::vector<framespan>& spans() const { return spans_; }
+  uint64_t size() const { return at_; }
 
  private:
   struct entry {
@@ -53,6 +57,7 @@ class aviwriter {
   bool closeriff(bool opendml, std::string* reason);
 
   int fd_;
+  framesize size_;
   uint64_t limit_;
   uint64_t at_ = 0;          // bytes written so far
   uint64_t riffstart_ = 0;   // where the current RIFF begins

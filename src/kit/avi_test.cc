@@ -1,4 +1,4 @@
-#include "driver/avi.h"
+#include "kit/avi.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -35,7 +35,7 @@ std::string writeavi(const std::string& path, const std::vector<std::string>& fr
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
 #endif
   EXPECT_GE(fd, 0);
-  aviwriter avi(fd, limit);
+  aviwriter avi(fd, frameof(videosize::pal), limit);
   std::string why;
   for (const std::string& f : frames)
     if (!avi.addframe(f, &why)) return why;

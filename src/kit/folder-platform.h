@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/folder.h"
+#include "kit/folder.h"
 
 // A name the platform keeps in the folder while a run holds it (the lock of
 // folderlock on Windows), which the listing leaves out; "" for none.

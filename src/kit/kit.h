@@ -12,9 +12,9 @@
 // new ones (and its video, where the new kit has none) and the journal go.
 // A failure before the commit point rolls back in the same run. A run that
 // is killed, or a machine that loses power, at any moment leaves a journal
-// that the next run finishes (finishcommit) before anything else: rolled
-// back if the commit point was not reached, forward if it was. So the
-// folder always comes to hold one whole kit, old or new.
+// that the next run finishes (journal.h, finishcommit) before anything
+// else: rolled back if the commit point was not reached, forward if it
+// was. So the folder always comes to hold one whole kit, old or new.
 #pragma once
 
 #include <cstdint>
@@ -25,32 +25,14 @@
 #include <vector>
 
 #include "base/output.h"
-#include "driver/avi.h"
-#include "script/script.h"
-
-// The temporary names, built from the kit's own (script.h): the script's
-// and a frame's until the run commits, the video's, an old file's while it
-// is moved aside, and the journal's.
-extern const std::string draftname;              // ".anim.avs.new"
-extern const std::string draftvideoname;         // ".outhuffy.avi.new"
-extern const char journalname[];                 // ".vantrel.journal"
-std::string draftframename(int slide);           // ".out0001.jpg.new"
-std::string asidename(const std::string& name);  // "." + name + ".old"
-// Whether name is a frame's or the video's temporary name, as a run that
-// died before its commit leaves them.
-bool isdraftframe(std::string_view name);
-bool isdraft(std::string_view name);
-
-// What finishcommit found and did.
-enum class finished { nothing, rolledback, rolledforward, failed };
-// Finishes the commit of an earlier run that a journal in the current
-// folder shows was cut short. On failed, *why says which file and why.
-finished finishcommit(std::string* why);
+#include "kit/avi.h"
+#include "kit/journal.h"
+#include "kit/names.h"
 
 class kit {
  public:
-  // The script's title and music (script.h); none: its placeholders.
-  explicit kit(scriptoptions options = {});
+  // The frames are of `size` (the video's headers say it).
+  explicit kit(framesize size);
   // Removes what was written, unless the kit was committed.
   ~kit();
   kit(const kit&) = delete;
@@ -65,35 +47,33 @@ class kit {
   // with *why, if it cannot be.
   bool addframe(int slide, const std::string& jpeg, std::string* why);
 
-  // What the commit did after its commit point, in lines for the user
-  // (what it removed); `failed` lines say what could not be removed.
-  struct tidied {
-    std::vector<std::string> removed;
-    std::string failed;
-  };
-  // Writes the script of the frames added and commits the kit. False, with
-  // *why, if the kit could not be put in place: the old kit is then as it
-  // was.
-  bool commit(std::string* why, tidied* after);
+  // Writes `script`, the text of the script of the frames added, and
+  // commits the kit. False, with *why, if the kit could not be put in place:
+  // the old kit is then as it was, or after->failed says that the next run
+  // puts it back. Once it is in place, *after says what went (removed, for
+  // the user) and what could not (failed).
+  bool commit(const std::string& script, std::string* why, tidied* after);
   // Removes the drafts of every file saved; allocates nothing, so that it
   // can run when memory has run out.
   void abandon() noexcept;
 
-  // The transition rows the committed script draws, drawn once, for
-  // whatever else shows the same show, and where each slide's frame lies in
-  // the committed video.
-  const std::vector<int>& rows() const { return rows_; }
+  // Where each slide's frame lies in the committed video.
   const std::vector<framespan>& videospans() const { return videospans_; }
 
  private:
-  scriptoptions options_;
-  std::vector<int> rows_;
   std::vector<framespan> videospans_;
   outputfile script_;
   bool open_ = false;
   bool committed_ = false;
   bool journalleft_ = false;  // a commit that could not be rolled back: the next run finishes it
   int frames_ = 0;
+  // Each frame saved, as the journal records it.
+  struct newfile {
+    uint64_t size;
+    uint64_t hash;
+  };
+  std::vector<newfile> framefiles_;
+  framesize size_;
   int videofd_ = -1;
   std::unique_ptr<aviwriter> video_;
 };
