@@ -6,6 +6,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
@@ -41,6 +42,11 @@ videofile readvideo(const std::string& path) {
   if (vs >= 0) {
     const AVCodecParameters* p = in->streams[vs]->codecpar;
     v.width = p->width, v.height = p->height, v.sar = p->sample_aspect_ratio;
+    auto named = [](const char* name) { return std::string(name ? name : "?"); };
+    v.matrix = named(av_color_space_name(p->color_space));
+    v.primaries = named(av_color_primaries_name(p->color_primaries));
+    v.transfer = named(av_color_transfer_name(p->color_trc));
+    v.range = named(av_color_range_name(p->color_range));
     v.fps = in->streams[vs]->avg_frame_rate;
     v.bitrate = p->bit_rate;
   }
@@ -86,6 +92,14 @@ videofile readvideo(const std::string& path) {
         for (unsigned c = 0; c < 3; ++c) s[3 * b + c] = sum[c] / count;
       }
       v.frames.push_back(s);
+      // (Every second pixel of every second row: pictures that differ in
+      // their colours differ there too.)
+      std::array<double, 3> mean = {0, 0, 0};
+      for (size_t y = 0; y < 576; y += 2)
+        for (size_t x = 0; x < 720; x += 2)
+          for (size_t c = 0; c < 3; ++c) mean[c] += rgbdata[(y * 720 + x) * 3 + c];
+      for (double& m : mean) m /= 360.0 * 288;
+      v.means.push_back(mean);
     }
   };
   while (av_read_frame(in, packet) >= 0) {

@@ -1,6 +1,7 @@
 // Videos read back with the media library, for the tests: a video's
 // streams, and each frame by the mean colour of the middle of each of
-// 4 x 3 blocks (the blocks the tests' pattern stills paint).
+// 4 x 3 blocks (the blocks the tests' pattern stills paint) and by the
+// mean colour of the whole frame.
 #pragma once
 
 #include <array>
@@ -23,13 +24,16 @@ struct videofile {
   std::string error;
   std::string videocodec, audiocodec, format;
   int width = 0, height = 0;
+  // The colour tags, by the media library's names ("bt470bg", "tv" ...).
+  std::string matrix, primaries, transfer, range;
   AVRational sar{0, 1}, fps{0, 1};
   int64_t bitrate = 0, maxrate = 0;
   double videoseconds = 0, audioseconds = 0;
   int audiorate = 0, audiochannels = 0;
   double audiolevel = 0;  // the mean absolute sample, 0 ... 1
   std::vector<blocksignature> frames;
-  int gop = 0;  // the longest run from one key frame to the next
+  std::vector<std::array<double, 3>> means;  // each frame's mean red, green and blue
+  int gop = 0;                               // the longest run from one key frame to the next
 };
 
 videofile readvideo(const std::string& path);
