@@ -1,5 +1,6 @@
 #include "base/io.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +16,35 @@ bool readallat(int fd, uint64_t offset, void* data, size_t size) {
     size -= static_cast<size_t>(n);
   }
   return true;
+}
+
+int readat(int fd, uint64_t offset, void* data, size_t size, size_t* got) {
+  ssize_t n;
+  do n = pread(fd, data, size, static_cast<off_t>(offset));
+  while (n < 0 && errno == EINTR);
+  *got = n < 0 ? 0 : static_cast<size_t>(n);
+  return n < 0 ? errno : 0;
+}
+
+int writeallat(int fd, uint64_t offset, const void* data, size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = pwrite(fd, p, size, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return EIO;
+    p += n;
+    offset += static_cast<uint64_t>(n);
+    size -= static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+int filesize(int fd, uint64_t* size) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return errno;
+  *size = static_cast<uint64_t>(st.st_size);
+  return 0;
 }
 
 int seekto(int fd, uint64_t offset) {
