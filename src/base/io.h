@@ -32,7 +32,8 @@ int readat(int fd, uint64_t offset, void* data, size_t size, size_t* got);
 // Returns 0, or the errno of the failure.
 int writeallat(int fd, uint64_t offset, const void* data, size_t size);
 
-// The size of the file open on fd, in *size; 0, or the errno of the failure.
+// The size of the file open on fd, in *size, fd's offset left where it
+// was; 0, or the errno of the failure.
 int filesize(int fd, uint64_t* size);
 
 // Moves fd's offset to `offset` bytes from the file's start (io-posix.cc,
