@@ -16,7 +16,7 @@ double blockdistance(const blocksignature& a, const blocksignature& b) {
   return std::sqrt(sum / a.size());
 }
 
-videofile readvideo(const std::string& path) {
+videofile readvideo(const std::string& path, const std::function<void(const unsigned char* rgb)>& eachframe) {
   av_log_set_level(AV_LOG_ERROR);
   videofile v;
   AVFormatContext* in = nullptr;
@@ -92,14 +92,7 @@ videofile readvideo(const std::string& path) {
         for (unsigned c = 0; c < 3; ++c) s[3 * b + c] = sum[c] / count;
       }
       v.frames.push_back(s);
-      // (Every second pixel of every second row: pictures that differ in
-      // their colours differ there too.)
-      std::array<double, 3> mean = {0, 0, 0};
-      for (size_t y = 0; y < 576; y += 2)
-        for (size_t x = 0; x < 720; x += 2)
-          for (size_t c = 0; c < 3; ++c) mean[c] += rgbdata[(y * 720 + x) * 3 + c];
-      for (double& m : mean) m /= 360.0 * 288;
-      v.means.push_back(mean);
+      if (eachframe) eachframe(rgbdata.data());
     }
   };
   while (av_read_frame(in, packet) >= 0) {

@@ -1,11 +1,11 @@
 // Videos read back with the media library, for the tests: a video's
 // streams, and each frame by the mean colour of the middle of each of
-// 4 x 3 blocks (the blocks the tests' pattern stills paint) and by the
-// mean colour of the whole frame.
+// 4 x 3 blocks (the blocks the tests' pattern stills paint), or whole.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,8 +32,9 @@ struct videofile {
   int audiorate = 0, audiochannels = 0;
   double audiolevel = 0;  // the mean absolute sample, 0 ... 1
   std::vector<blocksignature> frames;
-  std::vector<std::array<double, 3>> means;  // each frame's mean red, green and blue
-  int gop = 0;                               // the longest run from one key frame to the next
+  int gop = 0;  // the longest run from one key frame to the next
 };
 
-videofile readvideo(const std::string& path);
+// Each frame, as 720 x 576 RGB (3 bytes a pixel, rows top down), goes to
+// eachframe too, where there is one.
+videofile readvideo(const std::string& path, const std::function<void(const unsigned char* rgb)>& eachframe = nullptr);
