@@ -33,15 +33,22 @@ if(WIN32)
 endif()
 if(VANTREL_VIDEO)
   # The video read back with the media library.
-  list(APPEND tests src/script/timeline_test.cc src/video/render_test.cc testing/videoread.cc)
+  list(APPEND tests src/script/timeline_test.cc src/video/render_test.cc src/video/pictures_test.cc testing/videoread.cc)
 else()
   list(APPEND tests src/script/timeline_test.cc)
 endif()
 add_executable(vantrel_tests ${tests})
 target_link_libraries(vantrel_tests PRIVATE vantrel_driver vantrel_fixtures GTest::gtest)
 if(VANTREL_VIDEO)
-  # The tests read videos back with the media library.
-  target_link_libraries(vantrel_tests PRIVATE PkgConfig::MEDIA)
+  # The tests read videos back with the media library, and ask fontconfig
+  # (found as the text engine is, CMakeLists.txt) which scripts have a font.
+  find_path(FONTCONFIG_INCLUDE_DIR fontconfig/fontconfig.h)
+  find_library(FONTCONFIG_LIBRARY fontconfig)
+  if(NOT FONTCONFIG_INCLUDE_DIR OR NOT FONTCONFIG_LIBRARY)
+    message(FATAL_ERROR "fontconfig not found (Debian: libfontconfig-dev)")
+  endif()
+  target_include_directories(vantrel_tests PRIVATE "${FONTCONFIG_INCLUDE_DIR}")
+  target_link_libraries(vantrel_tests PRIVATE PkgConfig::MEDIA "${FONTCONFIG_LIBRARY}")
 endif()
 # Paths of this machine, as the tests see them: under wine, on drive Z:.
 set(here "")
