@@ -301,6 +301,45 @@ std::vector<int> scriptrows(const std::string& script) {
   return found;
 }
 
+// The types of an mp4's top-level boxes, in order.
+std::vector<std::string> topboxes(const std::string& file) {
+  std::vector<std::string> types;
+  for (size_t at = 0; at + 8 <= file.size();) {
+    uint64_t size = 0;
+    for (size_t i = 0; i < 4; ++i) size = size << 8 | static_cast<unsigned char>(file[at + i]);
+    types.push_back(file.substr(at + 4, 4));
+    if (size == 1 && at + 16 <= file.size())  // a 64-bit size follows
+      for (size_t i = 8; i < 16; ++i) size = (i == 8 ? 0 : size << 8) | static_cast<unsigned char>(file[at + i]);
+    if (size < 8) break;
+    at += size;
+  }
+  return types;
+}
+
+// The show's ending: its last frames fade evenly from the last slide to
+// black, and the last is black.
+TEST(Render, TheShowFadesToBlackAtItsEnd) {
+  const kitframes kit(2);
+  const timeline show(2, {1});
+  const videofile v = renderkit(kit, show, "show.mp4");
+  ASSERT_EQ(v.error, "");
+  ASSERT_EQ(v.frames.size(), static_cast<size_t>(show.frames()));
+  auto level = [&](int f) {
+    double sum = 0;
+    for (double x : v.frames[static_cast<size_t>(f)]) sum += x / v.frames[0].size();
+    return sum;
+  };
+  const int first = show.frames() - endingframes;
+  const double held = level(first - 1);
+  EXPECT_LT(blockdistance(v.frames[static_cast<size_t>(first - 1)], patternsignature(2)), 12) << "slide 2 before";
+  EXPECT_LT(level(show.frames() - 1), 1) << "the last frame is not black";
+  for (int f = first; f < show.frames(); ++f) {
+    // Each frame a 75th darker than the one before, within a little noise.
+    const double step = level(f - 1) - level(f);
+    EXPECT_NEAR(step, held / endingframes, 1.0) << "frame " << f;
+  }
+}
+
 // A tone of `seconds` at 44.1 kHz, mono, as a WAV file.
 void writetone(const std::string& path, double seconds) {
   const uint32_t rate = 44100, samples = static_cast<uint32_t>(rate * seconds);
@@ -377,6 +416,15 @@ TEST(Video, TheShowAsTheScriptDescribesIt) {
     checkframes(v, show, numbers);
     const bool mpeg2 = c.file.find(".mpg") != std::string::npos;
     EXPECT_EQ(v.videocodec, mpeg2 ? "mpeg2video" : "h264");
+    // Its colours said (BT.601 for 625 lines, limited range), and an mp4's
+    // index before its data, where a browser finds it first.
+    EXPECT_EQ(v.matrix + " " + v.primaries + " " + v.transfer + " " + v.range, "bt470bg bt470bg smpte170m tv");
+    if (c.file.find(".mp4") != std::string::npos) {
+      const std::vector<std::string> boxes = topboxes(readfile(top / c.file));
+      const auto index = std::find(boxes.begin(), boxes.end(), "moov"),
+                 data = std::find(boxes.begin(), boxes.end(), "mdat");
+      EXPECT_TRUE(index < data && data != boxes.end()) << "moov after mdat";
+    }
     if (mpeg2) {
       EXPECT_LE(v.gop, 15);
       EXPECT_GT(v.bitrate, 0);
