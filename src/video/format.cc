@@ -59,10 +59,12 @@ frameptr blackpicture(const frameformat& format, AVPixelFormat pixels) {
 void fadetoblack(AVFrame* picture, double gain, const frameformat& format) {
   for (int p = 0; p < 3; ++p) {
     const int zero = p == 0 ? blacklevel(format) : chromazero;
-    for (int y = 0; y < planeheight(picture, p); ++y) {
+    uint8_t faded[256];
+    for (int v = 0; v < 256; ++v) faded[v] = static_cast<uint8_t>(zero + std::lround((v - zero) * gain));
+    const int w = planewidth(picture, p), h = planeheight(picture, p);
+    for (int y = 0; y < h; ++y) {
       uint8_t* row = picture->data[p] + y * picture->linesize[p];
-      for (int x = 0; x < planewidth(picture, p); ++x)
-        row[x] = static_cast<uint8_t>(zero + std::lround((row[x] - zero) * gain));
+      for (int x = 0; x < w; ++x) row[x] = faded[row[x]];
     }
   }
 }

@@ -13,9 +13,18 @@ extern "C" {
 
 namespace {
 
-// The finer quantiser of a slide's settled picture: how many steps of the
-// H.264 quantiser (of 51) below the rest.
-constexpr int settledfiner = 6;
+// libx264's settings, chosen by measurement (bench/video.py, the figures
+// in bench/README.md): its superfast preset for the pictures that change,
+// at a constant quality of 20; tuned for still pictures (detail kept by
+// lighter deblocking, more adaptive quantisation). A slide's settled
+// picture is a key frame (where a player can seek) with a quantiser
+// settledfiner steps (of 51) finer: every picture of its hold repeats it,
+// so its detail is what the viewer sees for seconds, and the repeats cost
+// next to nothing.
+constexpr const char* x264preset = "superfast";
+constexpr const char* x264tune = "stillimage";
+constexpr const char* x264quality = "20";
+constexpr int settledfiner = 10, h264steps = 51;
 
 }  // namespace
 
@@ -87,9 +96,9 @@ bool muxer::open(videoform form, int fd, const frameformat& format, int threads,
     v->max_b_frames = 2;
     av_dict_set(&options, "video_format", "pal", 0);
   } else {
-    av_dict_set(&options, "preset", "slow", 0);
-    av_dict_set(&options, "tune", "stillimage", 0);
-    av_dict_set(&options, "crf", "14", 0);
+    av_dict_set(&options, "preset", x264preset, 0);
+    av_dict_set(&options, "tune", x264tune, 0);
+    av_dict_set(&options, "crf", x264quality, 0);
   }
   const bool opened = openstream(video_, encoder, &options, why);
   av_dict_free(&options);
@@ -160,14 +169,17 @@ bool muxer::writepicture(const AVFrame* picture, bool settled, std::string* why)
   f->pts = video_.next++;
   f->pict_type = AV_PICTURE_TYPE_NONE;
   if (settled && form_ != videoform::mpg) {
-    // The whole picture one region, its quantiser settledfiner steps finer.
+    // A key frame, the whole picture one region, its quantiser
+    // settledfiner steps finer (libx264 takes the region's offset as a
+    // fraction of its steps).
+    f->pict_type = AV_PICTURE_TYPE_I;
     AVFrameSideData* side =
         av_frame_new_side_data(f.get(), AV_FRAME_DATA_REGIONS_OF_INTEREST, sizeof(AVRegionOfInterest));
     if (!side) return *why = "out of memory", false;
     auto* region = reinterpret_cast<AVRegionOfInterest*>(side->data);
     region->self_size = sizeof(AVRegionOfInterest);
     region->top = 0, region->bottom = format_.height, region->left = 0, region->right = format_.width;
-    region->qoffset = {-settledfiner, 51};
+    region->qoffset = {-settledfiner, h264steps};
   }
   return encode(video_, f.get(), why);
 }

@@ -46,7 +46,8 @@ class muxer {
 
   // The next picture (streampixels). `settled` marks a slide's first
   // picture held still, the one every later picture of its hold repeats:
-  // the encoder gives it more detail, which they all keep.
+  // an H.264 stream makes it a key frame of more detail, which they all
+  // keep.
   bool writepicture(const AVFrame* picture, bool settled, std::string* why);
   // A frame for the next n samples of sound, in the encoder's own format
   // (null without memory), and the encoder's frame size; then write it.
