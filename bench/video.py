@@ -1,21 +1,29 @@
 #!/usr/bin/env python3
 """The video's benchmark: vantrel --video against the ffmpeg command line
-that makes the same show (the same frames, holds, transitions, encoder,
-preset and quality), on a show of 12 slides.
+that makes the same show (the same frames, holds, transitions, ending and
+encoder at a quality that keeps the photos), on a show of 12 slides.
 
     bench/video.py [VANTREL] [ROUNDS]
 
 VANTREL defaults to build/release/vantrel. Each round runs both, one after
 the other, alternating which goes first; the figures are medians. vantrel's
 render is its --video run less a run that makes the kit alone; ffmpeg's is
-the video from the kit's frames. Rates are frames a second of each show. The ffmpeg command is printed once."""
-import os, re, shutil, statistics, subprocess, sys, tempfile, time
+the video from the kit's frames. Rates are frames a second of each show.
+Quality is each video's held slides against the kit's frames: PSNR of the
+luma of each slide's middle frame alone on screen against the luma of its
+out000N.jpg (brought to the video's limited range), the mean and the worst
+slide, and the video stream's bit rate. The ffmpeg command is printed once."""
+import math, os, re, shutil, statistics, subprocess, sys, tempfile, time
 
 here = os.path.dirname(os.path.abspath(__file__))
 vantrel = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "..", "build", "release", "vantrel"))
 rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 7
 corpus = os.path.join(here, "..", "..", "shared", "corpus")
 slides = 12
+width, height, rate = 720, 576, 25
+# timeline.h's: the title card, its dissolve, a slide's hold (slide 1's twice),
+# the sparks' frames of slide 1; render.h's ending.
+titleframes, titledissolve, exposition, effectlast, endingframes = 101, 10, 150, 50, 75
 
 # The rows of the script's transition lines, and the xfade transition of each
 # (as vantrel renders them).
@@ -49,6 +57,31 @@ def frames(row):
     return 6 if row in (12, 13) else 75 if row == 14 else 20
 
 
+def timeline(rowlist):
+    """Each part's start, hold and overlaps (part 0 the title card), and the
+    show's length, as timeline.cc counts them."""
+    holds = [titleframes, 2 * exposition] + [exposition] * (len(rowlist))
+    overlaps = [titledissolve] + [frames(r) for r in rowlist] + [0]
+    starts, at = [], 0
+    for part, hold in enumerate(holds):
+        starts.append(at)
+        at += hold - overlaps[part]
+    return starts, holds, overlaps, at
+
+
+def heldframes(rowlist):
+    """The middle frame of each slide's time alone on screen (after slide 1's
+    sparks, before the ending), by slide number; a slide never alone has none."""
+    starts, holds, overlaps, total = timeline(rowlist)
+    middles = {}
+    for k in range(1, len(holds)):
+        first = starts[k] + overlaps[k - 1] + (effectlast + 1 if k == 1 else 0)
+        last = min(starts[k] + holds[k] - overlaps[k], total - endingframes)
+        if first < last:
+            middles[k] = (first + last) // 2
+    return middles
+
+
 def ffmpegcommand(folder, rowlist, title, out):
     inputs = ["-f", "lavfi", "-i", "color=c=black:s=720x576:r=25:d=4.04"]
     for k in range(1, slides + 1):
@@ -67,14 +100,49 @@ def ffmpegcommand(folder, rowlist, title, out):
         graph.append("[%s][p%d]xfade=transition=%s:duration=%.2f:offset=%.2f[x%d]" %
                      (last, k, name, overlap / 25, start / 25, k))
         last, length = "x%d" % k, (300 if k == 1 else 150)
-    return (["ffmpeg", "-v", "error", "-y"] + inputs + ["-filter_complex", ";".join(graph), "-map", "[%s]" % last,
-            "-c:v", "libx264", "-preset", "veryfast", "-crf", "20", "-pix_fmt", "yuv420p", "-r", "25", out])
+    total = timeline(rowlist)[3]
+    graph.append("[%s]fade=t=out:st=%.2f:d=%.2f[show]" % (last, (total - endingframes) / 25, endingframes / 25))
+    return (["ffmpeg", "-v", "error", "-y"] + inputs + ["-filter_complex", ";".join(graph), "-map", "[show]",
+            "-c:v", "libx264", "-preset", "slow", "-crf", "14", "-tune", "stillimage", "-pix_fmt", "yuv420p",
+            "-r", "25", out])
 
 
 def timed(command, cwd):
     began = time.monotonic()
     subprocess.run(command, cwd=cwd, check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
     return time.monotonic() - began
+
+
+def lumas(video, numbers):
+    """The luma planes of the video's frames of those numbers, in order."""
+    select = "+".join("eq(n\\,%d)" % n for n in sorted(numbers))
+    raw = subprocess.run(["ffmpeg", "-v", "error", "-i", video, "-vf", "select=" + select, "-vsync", "0",
+                          "-f", "rawvideo", "-pix_fmt", "yuv420p", "-"], check=True, capture_output=True).stdout
+    size = width * height * 3 // 2
+    return [raw[i * size:i * size + width * height] for i in range(len(raw) // size)]
+
+
+def kitluma(jpeg):
+    """The luma of a kit frame, full range as JPEG keeps it."""
+    raw = subprocess.run(["ffmpeg", "-v", "error", "-i", jpeg, "-f", "rawvideo", "-pix_fmt", "yuvj444p", "-"],
+                         check=True, capture_output=True).stdout
+    return raw[:width * height]
+
+
+def quality(video, folder, rowlist):
+    """PSNR-Y of each held slide against its kit frame: the mean and the
+    worst; and the video stream's bit rate in Mbit/s."""
+    middles = heldframes(rowlist)
+    got = lumas(video, middles.values())
+    scores = []
+    for (k, _), luma in zip(sorted(middles.items(), key=lambda kv: kv[1]), got):
+        reference = kitluma(os.path.join(folder, "out%04d.jpg" % k))
+        # The kit's full range in the video's: 16 + 219/255 of it.
+        error = sum((v - 16 - r * 219 / 255) ** 2 for v, r in zip(luma, reference)) / len(luma)
+        scores.append(10 * math.log10(255 ** 2 / max(error, 1e-10)))
+    probe = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v", "-show_entries", "stream=bit_rate",
+                            "-of", "csv=p=0", video], check=True, capture_output=True, text=True).stdout.split()
+    return statistics.mean(scores), min(scores), int(probe[0]) / 1e6
 
 
 def main():
@@ -99,10 +167,10 @@ def main():
         # counted from its own script, and ffmpeg makes the show of the
         # latest; times are compared per frame. vantrel's render is its
         # --video run less a run that makes the kit alone.
-        showframes = lambda r: 91 + 300 + 150 * (slides - 1) - sum(frames(x) for x in r)
-        kit, ours, theirs, ratios = [], [], [], []
+        showframes = lambda r: timeline(r)[3]
+        kit, ours, theirs, ratios, ourq, theirq = [], [], [], [], [], []
         for r in range(rounds):
-            ffframes = showframes(rowlist)
+            ffframes, ffrows = showframes(rowlist), rowlist
             steps = [("k", [vantrel, "."]), ("v", [vantrel, "--video", "show.mp4", "."]), ("f", ff)]
             if r % 2:
                 steps.reverse()
@@ -112,6 +180,9 @@ def main():
                 if key == "v":
                     with open(os.path.join(work, "anim.avs")) as f:
                         got["rows"] = rows(f.read())
+                    ourq.append(quality(os.path.join(work, "show.mp4"), work, got["rows"]))
+                if key == "f":
+                    theirq.append(quality(os.path.join(work, "ffmpeg.mp4"), work, ffrows))
             render = max(got["v"] - got["k"], 1e-3)
             vfps, ffps = showframes(got["rows"]) / render, ffframes / got["f"]
             kit.append(got["k"]), ours.append(vfps), theirs.append(ffps), ratios.append(ffps / vfps)
@@ -124,6 +195,12 @@ def main():
               (statistics.median(theirs), min(theirs), max(theirs)))
         print("vantrel's time per frame / ffmpeg's, round by round: median %.3f (%.3f ... %.3f)" %
               (statistics.median(ratios), min(ratios), max(ratios)))
+        for name, q in (("vantrel", ourq), ("ffmpeg ", theirq)):
+            print("%s held slides: PSNR-Y mean %.2f dB (rounds %.2f ... %.2f), worst %.2f dB (%.2f ... %.2f), "
+                  "video %.2f Mbit/s (%.2f ... %.2f)" %
+                  (name, statistics.median(x[0] for x in q), min(x[0] for x in q), max(x[0] for x in q),
+                   statistics.median(x[1] for x in q), min(x[1] for x in q), max(x[1] for x in q),
+                   statistics.median(x[2] for x in q), min(x[2] for x in q), max(x[2] for x in q)))
     finally:
         shutil.rmtree(work)
 

@@ -35,16 +35,24 @@ if(WIN32)
 endif()
 if(VANTREL_VIDEO)
   # The video read back with the media library.
-  list(APPEND tests src/script/timeline_test.cc src/video/render_test.cc testing/videoread.cc)
+  list(APPEND tests src/script/timeline_test.cc src/video/render_test.cc src/video/pictures_test.cc
+    src/video/descriptorio_test.cc testing/videoread.cc)
 else()
   list(APPEND tests src/script/timeline_test.cc)
 endif()
 add_executable(vantrel_tests ${tests})
 target_link_libraries(vantrel_tests PRIVATE vantrel_driver vantrel_fixtures GTest::gtest)
 if(VANTREL_VIDEO)
-  # The tests render with the render program's own code, and read videos
-  # back with the media library.
-  target_link_libraries(vantrel_tests PRIVATE vantrel_video PkgConfig::MEDIA)
+  # The tests render with the render program's own code, read videos back
+  # with the media library, and ask fontconfig (found as the text engine
+  # is, CMakeLists.txt) which scripts have a font.
+  find_path(FONTCONFIG_INCLUDE_DIR fontconfig/fontconfig.h)
+  find_library(FONTCONFIG_LIBRARY fontconfig)
+  if(NOT FONTCONFIG_INCLUDE_DIR OR NOT FONTCONFIG_LIBRARY)
+    message(FATAL_ERROR "fontconfig not found (Debian: libfontconfig-dev)")
+  endif()
+  target_include_directories(vantrel_tests PRIVATE "${FONTCONFIG_INCLUDE_DIR}")
+  target_link_libraries(vantrel_tests PRIVATE vantrel_video PkgConfig::MEDIA "${FONTCONFIG_LIBRARY}")
   target_compile_definitions(vantrel_tests PRIVATE VANTREL_VIDEO)
   add_dependencies(vantrel_tests vantrel-render)
 endif()

@@ -6,6 +6,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
@@ -15,7 +16,7 @@ double blockdistance(const blocksignature& a, const blocksignature& b) {
   return std::sqrt(sum / a.size());
 }
 
-videofile readvideo(const std::string& path) {
+videofile readvideo(const std::string& path, const std::function<void(const unsigned char* rgb)>& eachframe) {
   av_log_set_level(AV_LOG_ERROR);
   videofile v;
   AVFormatContext* in = nullptr;
@@ -41,6 +42,11 @@ videofile readvideo(const std::string& path) {
   if (vs >= 0) {
     const AVCodecParameters* p = in->streams[vs]->codecpar;
     v.width = p->width, v.height = p->height, v.sar = p->sample_aspect_ratio;
+    auto named = [](const char* name) { return std::string(name ? name : "?"); };
+    v.matrix = named(av_color_space_name(p->color_space));
+    v.primaries = named(av_color_primaries_name(p->color_primaries));
+    v.transfer = named(av_color_transfer_name(p->color_trc));
+    v.range = named(av_color_range_name(p->color_range));
     v.fps = in->streams[vs]->avg_frame_rate;
     v.bitrate = p->bit_rate;
   }
@@ -86,6 +92,7 @@ videofile readvideo(const std::string& path) {
         for (unsigned c = 0; c < 3; ++c) s[3 * b + c] = sum[c] / count;
       }
       v.frames.push_back(s);
+      if (eachframe) eachframe(rgbdata.data());
     }
   };
   while (av_read_frame(in, packet) >= 0) {

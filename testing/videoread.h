@@ -1,10 +1,11 @@
 // Videos read back with the media library, for the tests: a video's
 // streams, and each frame by the mean colour of the middle of each of
-// 4 x 3 blocks (the blocks the tests' pattern stills paint).
+// 4 x 3 blocks (the blocks the tests' pattern stills paint), or whole.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,8 @@ struct videofile {
   std::string error;
   std::string videocodec, audiocodec, format;
   int width = 0, height = 0;
+  // The colour tags, by the media library's names ("bt470bg", "tv" ...).
+  std::string matrix, primaries, transfer, range;
   AVRational sar{0, 1}, fps{0, 1};
   int64_t bitrate = 0, maxrate = 0;
   double videoseconds = 0, audioseconds = 0;
@@ -32,4 +35,6 @@ struct videofile {
   int gop = 0;  // the longest run from one key frame to the next
 };
 
-videofile readvideo(const std::string& path);
+// Each frame, as 720 x 576 RGB (3 bytes a pixel, rows top down), goes to
+// eachframe too, where there is one.
+videofile readvideo(const std::string& path, const std::function<void(const unsigned char* rgb)>& eachframe = nullptr);

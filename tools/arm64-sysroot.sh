@@ -32,6 +32,8 @@ packages=(
   # The media library: its -dev packages (libavfilter's .pc requires libpostproc's) and libraries.
   libavformat-dev libavcodec-dev libavfilter-dev libswscale-dev libswresample-dev libavutil-dev libpostproc-dev
   libavformat59 libavcodec59 libavfilter8 libswscale6 libswresample4 libavutil57 libpostproc56
+  # The title card's text engine, and the fontconfig the title test asks (found by header and library).
+  libass-dev libfontconfig-dev
   # What those link.
   libaom3 libass9 libbluray2 libbs2b0 libbz2-1.0 libcairo2 libchromaprint1 libcodec2-1.0 libdav1d6 libdrm2
   libflite1 libfontconfig1 libfreetype6 libfribidi0 libglib2.0-0 libgme0 libgnutls30 libgsm1 libjxl0.7

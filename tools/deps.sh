@@ -20,8 +20,9 @@ foreign=()
 for what in "$@"; do
   case $what in
     # GoogleTest and the title card's font are among the Build-Depends; the
-    # layout check wants clang-format.
-    test) want+=(clang-format) ;;
+    # layout check wants clang-format, the title test a font for Chinese,
+    # Japanese and Korean.
+    test) want+=(clang-format fonts-noto-cjk) ;;
     package) want+=(build-essential debhelper dpkg-dev lintian groff-base man-db mandoc autopkgtest) ;;
     bench) want+=(imagemagick graphicsmagick libvips-tools) ;;
     fuzz) want+=(clang libclang-rt-dev) ;;

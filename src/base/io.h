@@ -29,6 +29,20 @@ struct filespan {
 // the end of the file.
 bool readallat(int fd, uint64_t offset, void* data, size_t size);
 
+// Reads at most size bytes from offset on, leaving fd's offset as it is
+// where the platform can; *got is how many came, 0 at the end of the file.
+// Returns 0, or the errno of the failure.
+int readat(int fd, uint64_t offset, void* data, size_t size, size_t* got);
+
+// Writes all of data at offset on, going on after partial writes and
+// interruptions, leaving fd's offset as it is where the platform can.
+// Returns 0, or the errno of the failure.
+int writeallat(int fd, uint64_t offset, const void* data, size_t size);
+
+// The size of the file open on fd, in *size, fd's offset left where it
+// was; 0, or the errno of the failure.
+int filesize(int fd, uint64_t* size);
+
 // Moves fd's offset to `offset` bytes from the file's start (io-posix.cc,
 // io-win32.cc); 0, or the errno of the failure.
 int seekto(int fd, uint64_t offset);

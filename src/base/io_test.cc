@@ -45,4 +45,31 @@ TEST(Io, SeeksSyncsAndClosesWithTheErrnoOfAFailure) {
   EXPECT_FALSE(readall(-1, &byte, 1));
 }
 
+// Reads and writes at an offset leave the descriptor's own offset where it
+// was: two readers or a reader and a writer can share one descriptor.
+TEST(Io, ReadsAndWritesAtAnOffsetAndTellsTheSize) {
+  tempdir dir;
+  const std::string path = dir / "file";
+  writefile(path, "abcdef");
+  const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(seekto(fd, 1), 0);
+  EXPECT_EQ(writeallat(fd, 4, "XYZ", 3), 0);  // past the end: the file grows
+  char back[8] = {};
+  size_t got = 0;
+  EXPECT_EQ(readat(fd, 3, back, sizeof back, &got), 0);
+  EXPECT_EQ(std::string(back, got), "dXYZ");  // as much as there is
+  EXPECT_EQ(readat(fd, 7, back, sizeof back, &got), 0);
+  EXPECT_EQ(got, 0u);  // the end
+  uint64_t size = 0;
+  EXPECT_EQ(filesize(fd, &size), 0);
+  EXPECT_EQ(size, 7u);
+  EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 1) << "the descriptor's offset moved";
+  EXPECT_EQ(closefile(fd), 0);
+  EXPECT_EQ(readfile(path), "abcdXYZ");
+  EXPECT_EQ(readat(-1, 0, back, 1, &got), EBADF);
+  EXPECT_EQ(writeallat(-1, 0, "x", 1), EBADF);
+  EXPECT_EQ(filesize(-1, &size), EBADF);
+}
+
 }  // namespace

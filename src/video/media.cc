@@ -1,5 +1,3 @@
-// src/video/ (this folder): the show rendered as a video (render.h), the
-// only code that calls the media library (media.h).
 #include "video/media.h"
 
 extern "C" {

@@ -4,10 +4,12 @@
 //
 // Each frame of the kit is decoded once; a held frame goes to the encoder
 // as the same picture, and only the transitions (the media library's xfade
-// filter) and slide 1's opening sparks make pictures of their own. The
-// title card is drawn once, in DejaVu Sans.
+// filter), slide 1's opening sparks and the ending make pictures of their
+// own. The title card is drawn once, each character in a font that has it.
+// The show ends fading to black over its last endingframes frames, as its
+// music fades to silence.
 //
-// Everything that opens a file (the font, the encoders) happens in
+// Everything that opens a file (the fonts, the encoders) happens in
 // prepare(); render() reads and writes only the descriptors it was handed,
 // so that it can run locked in (sandbox.h's lockdownrender).
 #pragma once
@@ -23,8 +25,8 @@
 #include "script/timeline.h"
 #include "worker/renderwire.h"
 
-// The font of the title card.
-extern const char titlefont[];  // /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
+// The show's ending, 3 s: its pictures fade to black, its music to silence.
+constexpr int endingframes = 3 * showrate;
 
 // The name of the transition of the media library's xfade filter that
 // renders row 1 ... 23 of the script's table.

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <functional>
 #include <iostream>
+#include <map>
 #include <thread>
 
 #include "crashhook.h"
@@ -77,8 +78,9 @@ signature patternsignature(unsigned number) {
 
 // How a show of n slides came out, frame by frame, against its timeline:
 // each frame the timeline holds as one part alone shows that part (the
-// title card is dark; the sparks' frames may stray); between two parts
-// alone at least one frame is neither (a transition, not a cut).
+// title card is dark; the sparks' frames and the ending's fade may stray);
+// between two parts alone at least one frame is neither, the middle of the
+// transition (a transition, not a cut).
 void checkframes(const videofile& v, const timeline& show, const std::vector<unsigned>& numbers) {
   ASSERT_EQ(v.frames.size(), static_cast<size_t>(show.frames()));
   std::vector<signature> known = {v.frames.at(0)};
@@ -98,13 +100,14 @@ void checkframes(const videofile& v, const timeline& show, const std::vector<uns
         nearest = static_cast<int>(k);
     const bool alone = rms(v.frames[static_cast<size_t>(f)], known[static_cast<size_t>(nearest)]) < 12;
     const bool sparks = m.part == 1 && m.partframe >= effectfirst && m.partframe <= effectlast;
-    if (!m.transition() && !sparks) {
+    const bool ending = f >= show.frames() - endingframes;
+    if (!m.transition() && !sparks && !ending) {
       ASSERT_TRUE(alone && nearest == m.part) << "frame " << f << " is not part " << m.part << " alone";
     }
-    if (m.transition() && m.step > 0 && m.step < m.steps - 1) {
+    if (m.transition() && m.step == m.steps / 2) {
       EXPECT_FALSE(alone) << "frame " << f << ": a cut";
     }
-    if (alone && !sparks) {
+    if (alone && !sparks && (!ending || nearest == m.part)) {
       if (nearest != lastalone) {
         // A slide between two transitions of 75 frames is never alone.
         for (int skipped = lastalone + 1; skipped < nearest; ++skipped)
@@ -125,18 +128,20 @@ void checkframes(const videofile& v, const timeline& show, const std::vector<uns
   EXPECT_EQ(lastalone, show.slides()) << "the show ends before its last slide";
 }
 
-// The frames of a kit: still k at 720 x 576, all of them one after another
-// in one file, as the kit's video holds them.
+// The frames of a kit: still k at 720 x 576 (pattern k, or every one
+// painted by paint), all of them one after another in one file, as the
+// kit's video holds them.
 struct kitframes {
   tempdir dir;
   int source = -1;
   std::vector<filespan> spans;
   std::vector<unsigned> numbers;
-  explicit kitframes(int n) {
+  explicit kitframes(int n, const std::function<rgb(unsigned x, unsigned y)>& paint = nullptr) {
     std::string all;
     for (int k = 1; k <= n; ++k) {
       const std::string name = slidename(k);
-      EXPECT_TRUE(patternstill(dir / name, static_cast<unsigned>(k), 720, 576));
+      EXPECT_TRUE(paint ? writepicture(dir / name, 720, 576, paint)
+                        : patternstill(dir / name, static_cast<unsigned>(k), 720, 576));
       const std::string jpeg = readfile(dir / name);
       spans.push_back({all.size() + 1, static_cast<uint32_t>(jpeg.size())});
       all += '-' + jpeg;  // a byte between, as a chunk's header would be
@@ -188,6 +193,98 @@ TEST(Render, EveryRowAsATransitionBetweenTwoSlides) {
   checkframes(v, job.show, kit.numbers);
 }
 
+// The rows a test renders: all 23 (under an emulator, whose encoder runs a
+// hundred times slower, a dissolve, a slide of a third of the overlap and a
+// flip of 3 s).
+std::vector<int> testrows() {
+#if defined(VANTREL_TEST_EMULATED)
+  std::cout << "emulated: rows 1, 12 and 14 only; a native build renders every row\n";
+  return {1, 12, 14};
+#else
+  std::vector<int> rows;
+  for (int r = 1; r <= 23; ++r) rows.push_back(r);
+  return rows;
+#endif
+}
+
+// The show of a kit rendered into file (in the kit's folder), read back.
+videofile renderkit(const kitframes& kit, const timeline& show, const std::string& file,
+                    const std::function<void(const unsigned char* rgb)>& eachframe = nullptr) {
+  renderjob job;
+  job.show = show;
+  job.source = kit.source;
+  job.frames = kit.spans;
+  job.output = ::open((kit.dir / file).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  job.form = videoformof(file);
+  job.threads = 2;
+  job.title = "A title";
+  renderer r(job);
+  std::string why, music;
+  const bool made = r.prepare(&why) && r.render(nullptr, &why, &music);
+  ::close(job.output);
+  EXPECT_TRUE(made) << why;
+  return readvideo(kit.dir / file, eachframe);
+}
+
+// Upright stripes of reddish and bluish grey, 4 pixels each, round a
+// middle of their mean colour: a picture whose mean colour stays nearly
+// where it is when it is slid, squeezed, zoomed into its middle, pixelized
+// (each block one pixel's colour) or blurred sideways (a window that looks
+// ahead), the more so the closer its two colours. (Saturated ones would
+// not: where the stripes' chroma is shared out, red and blue come back
+// beyond what RGB holds, clipped.)
+rgb stripes(unsigned x, unsigned y) {
+  if (x >= 320 && x < 400 && y >= 256 && y < 320) return {128, 96, 128};
+  return x / 4 % 2 ? rgb{96, 96, 160} : rgb{160, 96, 96};
+}
+
+// Two equal pictures joined by any row keep their colours: every frame's
+// mean colour stays the picture's, and where the row does not move the
+// picture (all but squeeze, slides, zoom, pixelize and blur), every frame
+// is the picture as held.
+TEST(Render, EqualPicturesKeepTheirColoursThroughEveryRow) {
+  const std::vector<int> rows = testrows();
+  const int slides = static_cast<int>(rows.size()) + 1;
+  const kitframes kit(slides, stripes);
+  const timeline show(slides, rows);
+  // From slide 1 held, after its sparks, to the ending's fade.
+  const int first = show.start(1) + effectlast + 1, last = show.frames() - endingframes;
+  constexpr size_t size = 720 * 576 * 3;
+  std::vector<unsigned char> held;
+  std::array<double, 3> heldmean{};
+  std::map<int, std::pair<double, double>> worst;  // by row: the mean colour's and the picture's distance
+  int f = 0;
+  const videofile v = renderkit(kit, show, "show.mp4", [&](const unsigned char* rgb) {
+    const int at = f++;
+    if (at < first || at >= last || (at > first && !show.at(at).transition())) return;
+    if (held.empty()) held.assign(rgb, rgb + size);
+    // Every second row: the stripes run down.
+    uint64_t sums[3] = {0, 0, 0}, squares = 0;
+    for (size_t y = 0; y < 576; y += 2)
+      for (size_t i = y * 720 * 3; i < (y + 1) * 720 * 3; ++i) {
+        const int d = rgb[i] - held[i];
+        sums[i % 3] += rgb[i];
+        squares += static_cast<uint64_t>(d * d);
+      }
+    std::array<double, 3> mean{};
+    for (size_t c = 0; c < 3; ++c) mean[c] = sums[c] / (size / 6.0);
+    if (at == first) heldmean = mean;
+    std::pair<double, double>& w = worst[show.at(at).row];
+    for (size_t c = 0; c < 3; ++c) w.first = std::max(w.first, std::fabs(mean[c] - heldmean[c]));
+    w.second = std::max(w.second, std::sqrt(squares / (size / 2.0)));
+  });
+  ASSERT_EQ(v.error, "");
+  ASSERT_EQ(v.frames.size(), static_cast<size_t>(show.frames()));
+  const std::vector<int> moving = {10, 12, 13, 14, 22, 23};
+  ASSERT_EQ(worst.size(), rows.size() + 1);  // row 0: the slides held
+  for (const auto& [row, w] : worst) {
+    EXPECT_LT(w.first, 5) << "row " << row << ": the mean colour moves";
+    if (std::find(moving.begin(), moving.end(), row) == moving.end()) {
+      EXPECT_LT(w.second, 3) << "row " << row << ": the picture changes";
+    }
+  }
+}
+
 // The rows of a script's transition lines, in order.
 std::vector<int> scriptrows(const std::string& script) {
   std::vector<int> found;
@@ -203,6 +300,45 @@ std::vector<int> scriptrows(const std::string& script) {
       }
     }
   return found;
+}
+
+// The types of an mp4's top-level boxes, in order.
+std::vector<std::string> topboxes(const std::string& file) {
+  std::vector<std::string> types;
+  for (size_t at = 0; at + 8 <= file.size();) {
+    uint64_t size = 0;
+    for (size_t i = 0; i < 4; ++i) size = size << 8 | static_cast<unsigned char>(file[at + i]);
+    types.push_back(file.substr(at + 4, 4));
+    if (size == 1 && at + 16 <= file.size())  // a 64-bit size follows
+      for (size_t i = 8; i < 16; ++i) size = (i == 8 ? 0 : size << 8) | static_cast<unsigned char>(file[at + i]);
+    if (size < 8) break;
+    at += size;
+  }
+  return types;
+}
+
+// The show's ending: its last frames fade evenly from the last slide to
+// black, and the last is black.
+TEST(Render, TheShowFadesToBlackAtItsEnd) {
+  const kitframes kit(2);
+  const timeline show(2, {1});
+  const videofile v = renderkit(kit, show, "show.mp4");
+  ASSERT_EQ(v.error, "");
+  ASSERT_EQ(v.frames.size(), static_cast<size_t>(show.frames()));
+  auto level = [&](int f) {
+    double sum = 0;
+    for (double x : v.frames[static_cast<size_t>(f)]) sum += x / v.frames[0].size();
+    return sum;
+  };
+  const int first = show.frames() - endingframes;
+  const double held = level(first - 1);
+  EXPECT_LT(blockdistance(v.frames[static_cast<size_t>(first - 1)], patternsignature(2)), 12) << "slide 2 before";
+  EXPECT_LT(level(show.frames() - 1), 1) << "the last frame is not black";
+  for (int f = first; f < show.frames(); ++f) {
+    // Each frame a 75th darker than the one before, within a little noise.
+    const double step = level(f - 1) - level(f);
+    EXPECT_NEAR(step, held / endingframes, 1.0) << "frame " << f;
+  }
 }
 
 // A tone of `seconds` at 44.1 kHz, mono, as a WAV file.
@@ -281,6 +417,15 @@ TEST(Video, TheShowAsTheScriptDescribesIt) {
     checkframes(v, show, numbers);
     const bool mpeg2 = c.file.find(".mpg") != std::string::npos;
     EXPECT_EQ(v.videocodec, mpeg2 ? "mpeg2video" : "h264");
+    // Its colours said (BT.601 for 625 lines, limited range), and an mp4's
+    // index before its data, where a browser finds it first.
+    EXPECT_EQ(v.matrix + " " + v.primaries + " " + v.transfer + " " + v.range, "bt470bg bt470bg smpte170m tv");
+    if (c.file.find(".mp4") != std::string::npos) {
+      const std::vector<std::string> boxes = topboxes(readfile(top / c.file));
+      const auto index = std::find(boxes.begin(), boxes.end(), "moov"),
+                 data = std::find(boxes.begin(), boxes.end(), "mdat");
+      EXPECT_TRUE(index < data && data != boxes.end()) << "moov after mdat";
+    }
     if (mpeg2) {
       EXPECT_LE(v.gop, 15);
       EXPECT_GT(v.bitrate, 0);

@@ -100,8 +100,11 @@ jobend runrender(const std::string& program, const renderrequest& request,
   // The request goes out as the socket takes it, the reports come in as
   // they come, and an interruption ends both.
   std::string rest, pending;
+  // A render that will not take the request may still say why, before it
+  // goes: its reports are read to their end either way.
   int error = sendrequest(sock[0], request, &rest);
-  bool stop = error != 0;
+  if (error != 0) rest.clear();
+  bool stop = false;
   while (!stop) {
     pollfd fd{sock[0], static_cast<short>(POLLIN | (rest.empty() ? 0 : POLLOUT)), 0};
     const int n = ppoll(&fd, 1, nullptr, &interruptwait::mask(guard));

@@ -1,0 +1,105 @@
+#include "video/format.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+extern "C" {
+#include <libavutil/common.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+const frameformat palformat = {
+    720, 576, {16, 15}, AVCOL_SPC_BT470BG, AVCOL_PRI_BT470BG, AVCOL_TRC_SMPTE170M, AVCOL_RANGE_MPEG,
+};
+
+namespace {
+
+// The width and height of plane p of a picture in its layout.
+int planewidth(const AVFrame* f, int p) {
+  const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f->format));
+  return p == 0 ? f->width : AV_CEIL_RSHIFT(f->width, d->log2_chroma_w);
+}
+int planeheight(const AVFrame* f, int p) {
+  const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f->format));
+  return p == 0 ? f->height : AV_CEIL_RSHIFT(f->height, d->log2_chroma_h);
+}
+
+}  // namespace
+
+int blacklevel(const frameformat& format) { return format.range == AVCOL_RANGE_JPEG ? 0 : 16; }
+int whitelevel(const frameformat& format) { return format.range == AVCOL_RANGE_JPEG ? 255 : 235; }
+
+frameptr newpicture(const frameformat& format, AVPixelFormat pixels) {
+  frameptr f(av_frame_alloc());
+  if (!f) return nullptr;
+  f->format = pixels;
+  f->width = format.width;
+  f->height = format.height;
+  f->sample_aspect_ratio = format.aspect;
+  f->colorspace = format.matrix;
+  f->color_primaries = format.primaries;
+  f->color_trc = format.transfer;
+  f->color_range = format.range;
+  if (av_frame_get_buffer(f.get(), 0) < 0) return nullptr;
+  return f;
+}
+
+frameptr blackpicture(const frameformat& format, AVPixelFormat pixels) {
+  frameptr f = newpicture(format, pixels);
+  if (!f) return nullptr;
+  for (int p = 0; p < 3; ++p)
+    for (int y = 0; y < planeheight(f.get(), p); ++y)
+      std::memset(f->data[p] + y * f->linesize[p], p == 0 ? blacklevel(format) : chromazero,
+                  static_cast<size_t>(planewidth(f.get(), p)));
+  return f;
+}
+
+void fadetoblack(AVFrame* picture, double gain, const frameformat& format) {
+  for (int p = 0; p < 3; ++p) {
+    const int zero = p == 0 ? blacklevel(format) : chromazero;
+    uint8_t faded[256];
+    for (int v = 0; v < 256; ++v) faded[v] = static_cast<uint8_t>(zero + std::lround((v - zero) * gain));
+    const int w = planewidth(picture, p), h = planeheight(picture, p);
+    for (int y = 0; y < h; ++y) {
+      uint8_t* row = picture->data[p] + y * picture->linesize[p];
+      for (int x = 0; x < w; ++x) row[x] = faded[row[x]];
+    }
+  }
+}
+
+streamconverter::streamconverter(const frameformat& format) : format_(format) {
+  sws_ = sws_getContext(format.width, format.height, composepixels, format.width, format.height, streampixels,
+                        SWS_BICUBIC, nullptr, nullptr, nullptr);
+  if (!sws_) return;
+  // The same matrix and range on both sides: only the chroma is resampled.
+  const int* matrix = sws_getCoefficients(format.matrix);
+  const int full = format.range == AVCOL_RANGE_JPEG ? 1 : 0;
+  sws_setColorspaceDetails(sws_, matrix, full, matrix, full, 0, 1 << 16, 1 << 16);
+}
+
+streamconverter::~streamconverter() { sws_freeContext(sws_); }
+
+frameptr streamconverter::tostream(const AVFrame* composed, std::string* why) {
+  if (composed->format != composepixels || composed->width != format_.width || composed->height != format_.height) {
+    *why = "a picture not composed in the render's format";
+    return nullptr;
+  }
+  frameptr out = newpicture(format_, streampixels);
+  if (!sws_ || !out || av_frame_copy_props(out.get(), composed) < 0) return *why = "out of memory", nullptr;
+  // The stream's tags whatever a filter left on the picture.
+  out->colorspace = format_.matrix;
+  out->color_primaries = format_.primaries;
+  out->color_trc = format_.transfer;
+  out->color_range = format_.range;
+  out->sample_aspect_ratio = format_.aspect;
+  sws_scale(sws_, composed->data, composed->linesize, 0, format_.height, out->data, out->linesize);
+  return out;
+}
+
+std::string averror(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(code, text, sizeof text);
+  return text;
+}
