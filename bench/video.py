@@ -1,26 +1,46 @@
 #!/usr/bin/env python3
 """The video's benchmark: vantrel --video against the ffmpeg command line
-that makes the same show (the same frames, holds, transitions, ending and
-encoder at a quality that keeps the photos), on a show of 12 slides.
+that makes the same show (the same pictures, holds, transitions, ending and
+encoder at a quality that keeps the photos).
 
-    bench/video.py [VANTREL] [ROUNDS]
+    bench/video.py [--size pal|720p|1080p|2160p] [--memory STILLS] [VANTREL] [ROUNDS]
 
+In PAL (the default here) the show is of 12 slides, made from the kit's
+frames; in HD, of the 10 corpus stills, ffmpeg scaling each photo into its
+box in the frame with its Lanczos filter and padding it with black.
 VANTREL defaults to build/release/vantrel. Each round runs both, one after
 the other, alternating which goes first; the figures are medians. vantrel's
 render is its --video run less a run that makes the kit alone; ffmpeg's is
-the video from the kit's frames. Rates are frames a second of each show.
-Quality is each video's held slides against the kit's frames: PSNR of the
-luma of each slide's middle frame alone on screen against the luma of its
-out000N.jpg (brought to the video's limited range), the mean and the worst
-slide, and the video stream's bit rate. The ffmpeg command is printed once."""
+the whole video. Rates are frames a second of each show. Quality is each
+video's held slides against a reference: PSNR of the luma of each slide's
+middle frame alone on screen against the luma of its out000N.jpg (in PAL,
+brought to the video's limited range) or of the photo reduced into its box
+by a third party's Lanczos filter, ImageMagick's (in HD), the mean and the
+worst slide, and the video stream's bit rate. The ffmpeg command is printed once.
+
+--memory STILLS instead runs vantrel --video once on that many stills (the
+corpus stills of 12 megapixels or more, linked in turn) and reports the
+peak of the memory all its processes hold together (their proportional set
+sizes, summed, sampled every 20 ms)."""
 import math, os, re, shutil, statistics, subprocess, sys, tempfile, time
 
 here = os.path.dirname(os.path.abspath(__file__))
-vantrel = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "..", "build", "release", "vantrel"))
-rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 7
+args = sys.argv[1:]
+size, memorystills = "pal", 0
+while args and args[0].startswith("--"):
+    if args[0] == "--size":
+        size, args = args[1], args[2:]
+    elif args[0] == "--memory":
+        memorystills, args = int(args[1]), args[2:]
+    else:
+        sys.exit("usage: bench/video.py [--size pal|720p|1080p|2160p] [--memory STILLS] [VANTREL] [ROUNDS]")
+vantrel = os.path.abspath(args[0] if args else os.path.join(here, "..", "build", "release", "vantrel"))
+rounds = int(args[1]) if len(args) > 1 else 7
 corpus = os.path.join(here, "..", "..", "shared", "corpus")
-slides = 12
-width, height, rate = 720, 576, 25
+hd = size != "pal"
+slides = 10 if hd else 12
+width, height = {"pal": (720, 576), "720p": (1280, 720), "1080p": (1920, 1080), "2160p": (3840, 2160)}[size]
+rate = 25
 # timeline.h's: the title card, its dissolve, a slide's hold (slide 1's twice),
 # the sparks' frames of slide 1; render.h's ending.
 titleframes, titledissolve, exposition, effectlast, endingframes = 101, 10, 150, 50, 75
@@ -82,16 +102,24 @@ def heldframes(rowlist):
     return middles
 
 
+def boxed(k):
+    """ffmpeg's filters that bring photo k into its box in an HD frame, and
+    the colours vantrel gives it."""
+    return ("scale=%d:%d:force_original_aspect_ratio=decrease:flags=lanczos:out_color_matrix=bt709:out_range=tv,"
+            "pad=%d:%d:(ow-iw)/2:(oh-ih)/2,setsar=1,format=yuv420p" % (width, height, width, height))
+
+
 def ffmpegcommand(folder, rowlist, title, out):
-    inputs = ["-f", "lavfi", "-i", "color=c=black:s=720x576:r=25:d=4.04"]
+    inputs = ["-f", "lavfi", "-i", "color=c=black:s=%dx%d:r=25:d=4.04" % (width, height)]
     for k in range(1, slides + 1):
         hold = 300 if k == 1 else 150
-        inputs += ["-loop", "1", "-framerate", "25", "-t", "%.2f" % (hold / 25), "-i",
-                   os.path.join(folder, "out%04d.jpg" % k)]
-    graph = ["[0]drawtext=fontfile=/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf:text='%s':fontsize=32:"
-             "fontcolor=white:x=(w-text_w)/2:y=(h-text_h)/2,setsar=16/15[p0]" % title]
+        picture = "DSC%04d.JPG" % k if hd else "out%04d.jpg" % k
+        inputs += ["-loop", "1", "-framerate", "25", "-t", "%.2f" % (hold / 25), "-i", os.path.join(folder, picture)]
+    aspect = "1" if hd else "16/15"
+    graph = ["[0]drawtext=fontfile=/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf:text='%s':fontsize=%d:"
+             "fontcolor=white:x=(w-text_w)/2:y=(h-text_h)/2,setsar=%s[p0]" % (title, 32 * height // 576, aspect)]
     for k in range(1, slides + 1):
-        graph.append("[%d]scale=out_range=tv,format=yuv420p,setsar=16/15[p%d]" % (k, k))
+        graph.append("[%d]%s[p%d]" % (k, boxed(k) if hd else "scale=out_range=tv,format=yuv420p,setsar=16/15", k))
     start, last, length = 0, "p0", 101
     overlaps = [(10, "fade")] + [(frames(r), xfade[r - 1]) for r in rowlist]
     for k in range(1, slides + 1):
@@ -102,9 +130,10 @@ def ffmpegcommand(folder, rowlist, title, out):
         last, length = "x%d" % k, (300 if k == 1 else 150)
     total = timeline(rowlist)[3]
     graph.append("[%s]fade=t=out:st=%.2f:d=%.2f[show]" % (last, (total - endingframes) / 25, endingframes / 25))
+    colours = ["-colorspace", "bt709", "-color_primaries", "bt709", "-color_trc", "bt709"] if hd else []
     return (["ffmpeg", "-v", "error", "-y"] + inputs + ["-filter_complex", ";".join(graph), "-map", "[show]",
             "-c:v", "libx264", "-preset", "slow", "-crf", "14", "-tune", "stillimage", "-pix_fmt", "yuv420p",
-            "-r", "25", out])
+            "-color_range", "tv"] + colours + ["-r", "25", out])
 
 
 def timed(command, cwd):
@@ -129,6 +158,26 @@ def kitluma(jpeg):
     return raw[:width * height]
 
 
+def boxluma(photo):
+    """The luma of the photo reduced into its box by a third party's filter
+    (ImageMagick's Lanczos, of neither contender), padded with black, in the
+    video's colours."""
+    w, h = map(int, subprocess.run(["identify", "-format", "%w %h", photo], check=True, capture_output=True,
+                                   text=True).stdout.split())
+    # The box as vantrel rounds it (slide/picture.h's boxof).
+    if w * height >= h * width:
+        bw, bh = width, max(1, (2 * width * h + w) // (2 * w))
+    else:
+        bw, bh = max(1, (2 * height * w + h) // (2 * h)), height
+    reduced = subprocess.run(["convert", photo, "-auto-orient", "-filter", "Lanczos", "-resize", "%dx%d!" % (bw, bh),
+                              "png:-"], check=True, capture_output=True).stdout
+    raw = subprocess.run(["ffmpeg", "-v", "error", "-i", "-", "-vf",
+                          "scale=out_color_matrix=bt709:out_range=tv,pad=%d:%d:(ow-iw)/2:(oh-ih)/2" % (width, height),
+                          "-f", "rawvideo", "-pix_fmt", "yuv420p", "-"], input=reduced, check=True,
+                         capture_output=True).stdout
+    return raw[:width * height]
+
+
 def quality(video, folder, rowlist):
     """PSNR-Y of each held slide against its kit frame: the mean and the
     worst; and the video stream's bit rate in Mbit/s."""
@@ -136,16 +185,52 @@ def quality(video, folder, rowlist):
     got = lumas(video, middles.values())
     scores = []
     for (k, _), luma in zip(sorted(middles.items(), key=lambda kv: kv[1]), got):
-        reference = kitluma(os.path.join(folder, "out%04d.jpg" % k))
-        # The kit's full range in the video's: 16 + 219/255 of it.
-        error = sum((v - 16 - r * 219 / 255) ** 2 for v, r in zip(luma, reference)) / len(luma)
+        if hd:
+            reference = boxluma(os.path.join(folder, "DSC%04d.JPG" % k))
+            error = sum((v - r) ** 2 for v, r in zip(luma, reference)) / len(luma)
+        else:
+            reference = kitluma(os.path.join(folder, "out%04d.jpg" % k))
+            # The kit's full range in the video's: 16 + 219/255 of it.
+            error = sum((v - 16 - r * 219 / 255) ** 2 for v, r in zip(luma, reference)) / len(luma)
         scores.append(10 * math.log10(255 ** 2 / max(error, 1e-10)))
     probe = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v", "-show_entries", "stream=bit_rate",
                             "-of", "csv=p=0", video], check=True, capture_output=True, text=True).stdout.split()
     return statistics.mean(scores), min(scores), int(probe[0]) / 1e6
 
 
+def memory():
+    """The peak of what vantrel --video's processes hold together."""
+    work = tempfile.mkdtemp(prefix="vantrel-video-memory-")
+    try:
+        big = [os.path.join(corpus, n) for n in sorted(os.listdir(corpus)) if n.endswith(".jpg") and
+               eval(n.rsplit("_", 1)[1].split(".")[0].replace("x", "*")) >= 12e6]
+        for k in range(1, memorystills + 1):
+            os.symlink(big[(k - 1) % len(big)], os.path.join(work, "DSC%04d.JPG" % k))
+        run = subprocess.Popen([vantrel, "--video", "show.mp4", "--size", size, "."], cwd=work,
+                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+        peak = 0
+        while run.poll() is None:
+            tree, held = [run.pid], 0
+            while tree:
+                pid = tree.pop()
+                try:
+                    with open("/proc/%d/smaps_rollup" % pid) as f:
+                        held += sum(int(l.split()[1]) for l in f if l.startswith("Pss:"))
+                    with open("/proc/%d/task/%d/children" % (pid, pid)) as f:
+                        tree += [int(c) for c in f.read().split()]
+                except OSError:
+                    pass
+            peak = max(peak, held)
+            time.sleep(0.02)
+        print("%d stills of %s at %s: status %d, peak of all its processes together %.0f MB" %
+              (memorystills, ", ".join(os.path.basename(b) for b in big), size, run.returncode, peak / 1000))
+    finally:
+        shutil.rmtree(work)
+
+
 def main():
+    if memorystills:
+        return memory()
     work = tempfile.mkdtemp(prefix="vantrel-video-bench-")
     try:
         stills = sorted(os.path.join(corpus, n) for n in os.listdir(corpus) if n.endswith(".jpg")) \
@@ -171,7 +256,7 @@ def main():
         kit, ours, theirs, ratios, ourq, theirq = [], [], [], [], [], []
         for r in range(rounds):
             ffframes, ffrows = showframes(rowlist), rowlist
-            steps = [("k", [vantrel, "."]), ("v", [vantrel, "--video", "show.mp4", "."]), ("f", ff)]
+            steps = [("k", [vantrel, "."]), ("v", [vantrel, "--video", "show.mp4", "--size", size, "."]), ("f", ff)]
             if r % 2:
                 steps.reverse()
             got = {}

@@ -16,7 +16,8 @@ double blockdistance(const blocksignature& a, const blocksignature& b) {
   return std::sqrt(sum / a.size());
 }
 
-videofile readvideo(const std::string& path, const std::function<void(const unsigned char* rgb)>& eachframe) {
+videofile readvideo(const std::string& path, const std::function<void(const unsigned char* rgb)>& eachframe,
+                    bool native) {
   av_log_set_level(AV_LOG_ERROR);
   videofile v;
   AVFormatContext* in = nullptr;
@@ -55,8 +56,8 @@ videofile readvideo(const std::string& path, const std::function<void(const unsi
     v.audiochannels = in->streams[as]->codecpar->ch_layout.nb_channels;
   AVPacket* packet = av_packet_alloc();
   AVFrame* frame = av_frame_alloc();
-  std::vector<unsigned char> rgbdata(720 * 576 * 3);
-  SwsContext* sws = nullptr;
+  std::vector<unsigned char> rgbdata(720 * 576 * 3), nativedata;
+  SwsContext *sws = nullptr, *nativesws = nullptr;
   int64_t audiosamples = 0;
   double level = 0;
   int sincekey = 0;
@@ -92,7 +93,23 @@ videofile readvideo(const std::string& path, const std::function<void(const unsi
         for (unsigned c = 0; c < 3; ++c) s[3 * b + c] = sum[c] / count;
       }
       v.frames.push_back(s);
-      if (eachframe) eachframe(rgbdata.data());
+      if (eachframe && native) {
+        // In the frame's own colours, whatever they are tagged.
+        nativesws =
+            sws_getCachedContext(nativesws, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
+                                 frame->width, frame->height, AV_PIX_FMT_RGB24,
+                                 SWS_BILINEAR | SWS_FULL_CHR_H_INT | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
+        const int* matrix = sws_getCoefficients(frame->colorspace == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_ITU601);
+        sws_setColorspaceDetails(nativesws, matrix, frame->color_range == AVCOL_RANGE_JPEG ? 1 : 0, matrix, 1, 0,
+                                 1 << 16, 1 << 16);
+        nativedata.resize(size_t{3} * frame->width * frame->height);
+        uint8_t* to[1] = {nativedata.data()};
+        const int stride[1] = {3 * frame->width};
+        sws_scale(nativesws, frame->data, frame->linesize, 0, frame->height, to, stride);
+        eachframe(nativedata.data());
+      } else if (eachframe) {
+        eachframe(rgbdata.data());
+      }
     }
   };
   while (av_read_frame(in, packet) >= 0) {
@@ -108,6 +125,7 @@ videofile readvideo(const std::string& path, const std::function<void(const unsi
   if (v.audiorate) v.audioseconds = double(audiosamples) / v.audiorate;
   if (audiosamples) v.audiolevel = level / audiosamples / 2;
   sws_freeContext(sws);
+  sws_freeContext(nativesws);
   av_frame_free(&frame);
   av_packet_free(&packet);
   for (auto& d : dec) avcodec_free_context(&d);

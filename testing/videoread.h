@@ -35,6 +35,7 @@ struct videofile {
   int gop = 0;  // the longest run from one key frame to the next
 };
 
-// Each frame, as 720 x 576 RGB (3 bytes a pixel, rows top down), goes to
-// eachframe too, where there is one.
-videofile readvideo(const std::string& path, const std::function<void(const unsigned char* rgb)>& eachframe = nullptr);
+// Each frame, as 720 x 576 RGB (3 bytes a pixel, rows top down), or at the
+// video's own size where native, goes to eachframe too, where there is one.
+videofile readvideo(const std::string& path, const std::function<void(const unsigned char* rgb)>& eachframe = nullptr,
+                    bool native = false);

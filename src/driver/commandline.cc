@@ -14,10 +14,11 @@
 const char versiontext[] = "vantrel " VANTREL_VERSION "\n";
 
 const char usageline[] =
-    "usage: vantrel [--help] [--version] [--fit] [--video FILE [--music FILE] [--title TEXT]] [FOLDER]\n";
+    "usage: vantrel [--help] [--version] [--fit] [--video FILE [--size SIZE] [--music FILE] [--title TEXT]] "
+    "[FOLDER]\n";
 
 const char helptext[] =
-    "usage: vantrel [--fit] [--video FILE [--music FILE] [--title TEXT]] [FOLDER]\n"
+    "usage: vantrel [--fit] [--video FILE [--size SIZE] [--music FILE] [--title TEXT]] [FOLDER]\n"
     "Turns the camera stills in FOLDER (the current folder if none is given),\n"
     "the files whose names begin with DSC and contain .JPG, into 720 x 576\n"
     "frames out0001.jpg, out0002.jpg ..., the video outhuffy.avi that holds\n"
@@ -28,6 +29,9 @@ const char helptext[] =
     "                  centred on black, as a 4:3 screen shows the frame\n"
     "  --video FILE    also render the show into FILE: .mp4 or .mkv (H.264),\n"
     "                  or .mpg (MPEG-2 for a PAL DVD)\n"
+    "  --size SIZE     the video's frame: 720p, 1080p (the default for .mp4 and\n"
+    "                  .mkv) or 2160p, each photo whole and made from the\n"
+    "                  original; or pal, the kit's 720 x 576 frames (a .mpg's)\n"
     "  --music FILE    the show's music (any audio file), looped and faded out;\n"
     "                  the script's mpasource line names it\n"
     "  --title TEXT    the title card's text (the video's default: the folder's\n"
@@ -46,7 +50,7 @@ namespace {
 
 // An option that takes a value.
 bool valued(const std::string& a) {
-  for (const char* name : {"--video", "--music", "--title"}) {
+  for (const char* name : {"--video", "--size", "--music", "--title"}) {
     const size_t n = std::strlen(name);
     if (a.compare(0, n, name) == 0 && (a.size() == n || a[n] == '=')) return true;
   }
@@ -80,8 +84,12 @@ commandline parsecommandline(const std::vector<std::string>& args) {
         return {commandline::action::mistake, "", "option '" + a + "' needs a value"};
       }
       if (name != "--title" && value.empty())
-        return {commandline::action::mistake, "", "option '" + name + "': an empty file name"};
-      (name == "--video" ? line.video : name == "--music" ? line.music : line.title) = value;
+        return {commandline::action::mistake, "",
+                "option '" + name + "': " + (name == "--size" ? "an empty size" : "an empty file name")};
+      (name == "--video"   ? line.video
+       : name == "--size"  ? line.size
+       : name == "--music" ? line.music
+                           : line.title) = value;
       if (name == "--title") line.hastitle = true;
     } else if (options && a.size() > 1 && a[0] == '-') {
       return {commandline::action::mistake, "", "unknown option '" + a + "'"};

@@ -1,5 +1,5 @@
-// The command line: vantrel [--fit] [--video FILE] [--music FILE]
-// [--title TEXT] [FOLDER], or --help, -h, --version. An option's value
+// The command line: vantrel [--fit] [--video FILE] [--size SIZE]
+// [--music FILE] [--title TEXT] [FOLDER], or --help, -h, --version. An option's value
 // follows it as the next word, or after "=" (--video=show.mp4).
 #pragma once
 
@@ -16,6 +16,7 @@ struct commandline {
   std::string mistake;  // what was wrong with the line, in words
   bool fit = false;     // --fit: each photo whole in its true shape
   std::string video{};  // --video FILE: the show rendered into FILE
+  std::string size{};   // --size SIZE: the video's frame
   std::string music{};  // --music FILE
   std::string title{};  // --title TEXT
   bool hastitle = false;

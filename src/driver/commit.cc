@@ -7,7 +7,7 @@
 #include "worker/wire.h"
 
 commitment commitslide(int& counter, const std::string& name, const slideresult& made, const std::string& diagnostics,
-                       const slidestreams& out, kit& frames, std::string* failure) {
+                       const slidestreams& out, kit& frames, picturestore* pictures, std::string* failure) {
   out.log << "processimage:" << (out.escapelog ? escapedname(name) : name) << '\n';
   if (!diagnostics.empty()) {
     out.log.flush();
@@ -37,7 +37,11 @@ commitment commitslide(int& counter, const std::string& name, const slideresult&
   out.log.flush();
   if (made.state == slidestate::unscalable) return fail("cannot scale: " + made.reason);
   if (made.state != slidestate::framed) return fail("cannot save " + slidename(counter) + ": " + made.reason);
+  // The picture of a video of its own size: the one asked for, or none.
+  if (pictures && !pictures->expected(made)) return fail("cannot load: the worker sent a malformed reply");
+  if (!pictures && !made.picture.empty()) return fail("cannot load: the worker sent a malformed reply");
   if (!frames.addframe(counter, made.jpeg, failure)) return commitment::stopped;
+  if (pictures) pictures->add(made);
   ++counter;
   return commitment::slide;
 }

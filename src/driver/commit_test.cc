@@ -31,7 +31,7 @@ class CommitSlide : public ::testing::Test {
       made.reason = "could not open file (No such file or directory)";
     }
     std::string failure;
-    const commitment c = commitslide(counter, name, made, "", slidestreams{log, err}, frames, &failure);
+    const commitment c = commitslide(counter, name, made, "", slidestreams{log, err}, frames, nullptr, &failure);
     EXPECT_EQ(failure, "");
     return c == commitment::slide;
   }

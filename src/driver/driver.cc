@@ -10,6 +10,7 @@
 #include "driver/commit.h"
 #include "driver/console.h"
 #include "driver/listing.h"
+#include "driver/pictures.h"
 #include "driver/report.h"
 #include "driver/version.h"
 #include "driver/workers.h"
@@ -29,12 +30,14 @@ struct slidesmade {
 };
 
 // Hands the stills to the workers and commits what they make strictly in
-// list order, the frames into the kit.
+// list order, the frames into the kit and, for a video of its own size,
+// the pictures into theirs.
 slidesmade makeslides(const std::vector<std::string>& stills, int& counter, const slidestreams& streams, kit& frames,
-                      interruptguard& guard, bool fit) {
+                      picturestore* pictures, interruptguard& guard, bool fit) {
   slidesmade made;
   if (stills.empty()) return made;
-  const auto processes = makesubprocessset(fit ? fitframeworker() : frameworker(), guard, [&] { streams.log.flush(); });
+  const workersettings work = pictures ? pictureworker(fit, pictures->wish()) : fit ? fitframeworker() : frameworker();
+  const auto processes = makesubprocessset(work, guard, [&] { streams.log.flush(); });
   poolsettings settings;
   settings.workers = workercount(usablecpus(), stills.size(), physicalmemory());
   workerpool pool(std::move(settings), *processes, guard);
@@ -60,7 +63,7 @@ slidesmade makeslides(const std::vector<std::string>& stills, int& counter, cons
           result.reason = "changed while it was read";
         }
         std::string failure;
-        switch (commitslide(counter, stills[i], result, diagnostics, streams, frames, &failure)) {
+        switch (commitslide(counter, stills[i], result, diagnostics, streams, frames, pictures, &failure)) {
           case commitment::slide: break;
           case commitment::skipped: made.complete = false; break;
           case commitment::stopped: pool.stop(failure); break;
@@ -99,10 +102,19 @@ int runinfolder(std::unique_ptr<folderlisting> folder, const std::string& which,
     complete = false;
   }
 
+  // A video of its own size keeps each photo's picture beside it.
+  std::unique_ptr<picturestore> pictures;
+  if (!options.video.file.empty() && options.video.size != videosize::pal) {
+    const framesize& frame = frameof(options.video.size);
+    picturewish wish;
+    wish.framewidth = frame.width, wish.frameheight = frame.height;
+    pictures = std::make_unique<picturestore>(wish);
+    pictures->open(folderof(options.video.file));
+  }
   int counter = 1;
   if (begun && !guard.pending()) {
-    const slidesmade slides =
-        makeslides(stills, counter, slidestreams{log, err, options.escapelog}, made, guard, options.fit);
+    const slidesmade slides = makeslides(stills, counter, slidestreams{log, err, options.escapelog}, made,
+                                         pictures.get(), guard, options.fit);
     complete &= slides.complete;
     failure = slides.failure;
   }
@@ -136,7 +148,7 @@ int runinfolder(std::unique_ptr<folderlisting> folder, const std::string& which,
       complete = false;
     }
     if (!options.video.file.empty() && !guard.pending())
-      complete &= makevideo(options.video, made.videospans(), rows, guard, log, err);
+      complete &= makevideo(options.video, made.videospans(), rows, pictures.get(), guard, log, err);
   } else {
     made.abandon();
     reportfailure(log, err, after.failed.empty() ? stopped(failure) : failure + "; the run stops, and " + after.failed);

@@ -647,10 +647,15 @@ TEST_F(Run, TheCommandLine) {
   writefile(dir / "anim.avs", "an earlier script");
   writefile(dir / "notes.txt", "a file");
   const std::string usage =
-      "usage: vantrel [--help] [--version] [--fit] [--video FILE [--music FILE] [--title TEXT]] [FOLDER]\n";
+      "usage: vantrel [--help] [--version] [--fit] [--video FILE [--size SIZE] [--music FILE] [--title TEXT]] "
+      "[FOLDER]\n";
 #if defined(VANTREL_VIDEO)
   const std::string videorefusal = "a video is .mp4, .mkv (H.264) or .mpg (MPEG-2 for a DVD)";
+  const std::string dvdrefusal = "--size 1080p: a .mpg is a PAL DVD's video, always pal";
 #else
+  const std::string dvdrefusal =
+      "--video show.mpg: this build cannot render video; the script anim.avs, run by "
+      "AviSynth, is the road to one";
   const std::string videorefusal =
       "this build cannot render video; the script anim.avs, run by AviSynth, is the road to one";
 #endif
@@ -660,11 +665,16 @@ TEST_F(Run, TheCommandLine) {
     std::string out;  // the start of it
     std::string err;
   } cases[] = {
-      {{"--help"}, 0, "usage: vantrel [--fit] [--video FILE [--music FILE] [--title TEXT]] [FOLDER]\n", ""},
-      {{"-h"}, 0, "usage: vantrel [--fit] [--video FILE [--music FILE] [--title TEXT]] [FOLDER]\n", ""},
+      {{"--help"},
+       0,
+       "usage: vantrel [--fit] [--video FILE [--size SIZE] [--music FILE] [--title TEXT]] [FOLDER]\n",
+       ""},
+      {{"-h"}, 0, "usage: vantrel [--fit] [--video FILE [--size SIZE] [--music FILE] [--title TEXT]] [FOLDER]\n", ""},
       {{"--video"}, 1, "", "vantrel: option '--video' needs a value\n" + usage},
       {{"--music=", "."}, 1, "", "vantrel: option '--music': an empty file name\n" + usage},
       {{"--title", "t", "--video", "show.gif"}, 1, "", "vantrel: --video show.gif: " + videorefusal + "\n" + usage},
+      {{"--video", "show.mpg", "--size", "1080p"}, 1, "", "vantrel: " + dvdrefusal + "\n" + usage},
+      {{"--size", "720p"}, 1, "", "vantrel: --size 720p: a size is a video's (--video FILE)\n" + usage},
       {{"--version"}, 0, "vantrel 0.1 alpha\n", ""},
       {{"--frames"}, 1, "", "vantrel: unknown option '--frames'\n" + usage},
       {{"-x", "--help"}, 1, "", "vantrel: unknown option '-x'\n" + usage},

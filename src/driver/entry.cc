@@ -33,6 +33,12 @@ int runcommand(const std::vector<std::string>& args) {
     if (line.what == commandline::action::run && mistake.empty() && !line.video.empty() &&
         !(reason = videoproblem(line.video)).empty())
       mistake = "--video " + line.video + ": " + reason;
+    videosize size = videosize::pal;
+    if (line.what == commandline::action::run && mistake.empty() && !line.size.empty() && line.video.empty())
+      mistake = "--size " + line.size + ": a size is a video's (--video FILE)";
+    if (line.what == commandline::action::run && mistake.empty() && !line.video.empty() &&
+        !videosizeof(line.video, line.size, &size, &reason))
+      mistake = "--size " + line.size + ": " + reason;
     // The files the line names, looked at before anything is made: a
     // problem of the file, not of the line, is said in one line.
     const bool willrun = line.what == commandline::action::run && mistake.empty();
@@ -52,7 +58,7 @@ int runcommand(const std::vector<std::string>& args) {
       auto absolute = [&](const std::string& file) {
         return file.empty() || file[0] == '/' ? file : here + "/" + file;
       };
-      run.video = {absolute(line.video), line.video, line.title, absolute(line.music)};
+      run.video = {absolute(line.video), size, line.video, line.title, absolute(line.music)};
       run.script = {line.title, absolute(line.music)};
       status = runslideshow(run, log.stream(), std::cerr);
       if (!log.close()) {

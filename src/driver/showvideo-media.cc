@@ -13,6 +13,7 @@
 #include "base/interrupt.h"
 #include "base/io.h"
 #include "base/text.h"
+#include "driver/pictures.h"
 #include "driver/report.h"
 #include "driver/showvideo.h"
 #include "kit/folder.h"
@@ -45,16 +46,29 @@ struct descriptors {
 }  // namespace
 
 bool makevideo(const videooptions& options, const std::vector<framespan>& spans, const std::vector<int>& rows,
-               interruptguard& guard, std::ostream& log, std::ostream& err) {
+               const picturestore* pictures, interruptguard& guard, std::ostream& log, std::ostream& err) {
   const std::string shown = escapedname(options.shown);
   const int slides = static_cast<int>(spans.size());
   if (slides == 0) {
     reportfailure(log, err, "cannot render " + shown + ": no slides to show; the kit is made");
     return false;
   }
+  if (pictures && (!pictures->failure().empty() || pictures->spans().size() != spans.size())) {
+    reportfailure(
+        log, err,
+        "cannot render " + shown + ": " +
+            (pictures->failure().empty() ? std::string("its pictures are not all there") : pictures->failure()) +
+            "; the kit is made");
+    return false;
+  }
   descriptors open;
   renderrequest request;
   request.rows = rows;
+  request.size = options.size;
+  if (pictures) {
+    request.pictures = pictures->spans();
+    request.picturesource = pictures->fd();
+  }
   request.form = videoformof(options.file);
   request.threads = static_cast<int>(std::min<unsigned>(usablecpus(), threadlimit));
   request.title = options.title;

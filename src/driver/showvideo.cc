@@ -8,12 +8,31 @@
 
 #include "base/io.h"
 #include "driver/listing.h"
+#include "kit/folder.h"
+#include "worker/renderwire.h"
+
+bool videosizeof(const std::string& file, const std::string& size, videosize* chosen, std::string* why) {
+  const bool dvd = videoformof(file) == videoform::mpg;
+  if (size.empty()) {
+    *chosen = dvd ? videosize::pal : videosize::hd1080;
+    return true;
+  }
+  for (const framesize& f : framesizes)
+    if (size == f.name) {
+      *chosen = static_cast<videosize>(&f - framesizes);
+      if (!dvd || *chosen == videosize::pal) return true;
+      *why = "a .mpg is a PAL DVD's video, always pal";
+      return false;
+    }
+  *why = "a size is pal, 720p, 1080p or 2160p";
+  return false;
+}
 
 std::string videoplaceproblem(const std::string& file) {
   const size_t slash = file.rfind('/');
   const std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
   if (isstill(name)) return "a later run would take it for a camera still (its name begins with DSC and contains .JPG)";
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+  const std::string folder = folderof(file);
   if (const int error = writablefolder(folder))
     return (slash == std::string::npos ? std::string("the current folder") : "its folder " + folder) + ": " +
            std::strerror(error);

@@ -13,12 +13,15 @@
 #include <string>
 #include <vector>
 
+#include "base/frame.h"
 #include "kit/avi.h"
 
 class interruptguard;
+class picturestore;
 
 struct videooptions {
-  std::string file;   // where the video goes, absolute; empty: no video
+  std::string file;  // where the video goes, absolute; empty: no video
+  videosize size = videosize::pal;
   std::string shown;  // its name as the user gave it, for messages
   std::string title;  // the title card's text; empty: the folder's name
   std::string music;  // the music file, absolute; empty: none
@@ -27,6 +30,11 @@ struct videooptions {
 // Why FILE cannot be a video ("" if it can): a build that cannot render
 // video, or an extension that names no form.
 std::string videoproblem(const std::string& file);
+
+// The size a video of FILE takes by --size SIZE (empty: its form's
+// default, 1080p, and pal for a .mpg, a PAL DVD's); false, with *why, for
+// a size that names none, or is not a DVD's.
+bool videosizeof(const std::string& file, const std::string& size, videosize* chosen, std::string* why);
 
 // Why the video cannot be put under FILE ("" if it can), asked before the
 // run makes anything: a later run would take its name for a camera still's
@@ -40,10 +48,11 @@ std::string videoplaceproblem(const std::string& file);
 std::string musicproblem(const std::string& file);
 
 // Renders the show of the kit's frames (one a slide, where spans says they
-// lie in the kit's video, joined by rows) into options.file. False, with the reasons reported on err, if the video
-// could not be made or was made without its music.
+// lie in the kit's video, joined by rows), or of their pictures for a size
+// other than PAL, into options.file. False, with the reasons reported on
+// err, if the video could not be made or was made without its music.
 bool makevideo(const videooptions& options, const std::vector<framespan>& spans, const std::vector<int>& rows,
-               interruptguard& guard, std::ostream& log, std::ostream& err);
+               const picturestore* pictures, interruptguard& guard, std::ostream& log, std::ostream& err);
 
 // "4,512 of 16,230 frames (27 %), 0:41 left" and the like.
 std::string progressline(const std::string& name, int done, int total, double secondsleft);

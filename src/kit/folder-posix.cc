@@ -102,11 +102,7 @@ bool flushfolder(const std::string& path, std::string* reason) {
   return false;
 }
 
-// The folder a path is in, and its last part.
-std::string folderof(const std::string& file) {
-  const size_t slash = file.rfind('/');
-  return slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
-}
+// A path's last part.
 std::string lastpart(const std::string& file) { return file.substr(file.rfind('/') + 1); }
 
 }  // namespace
@@ -117,6 +113,21 @@ struct draftfile::platform {
   int fd = -1;
   std::string name;  // the temporary copy's, once it has one
 };
+
+int scratchfile(const std::string& folder, std::string* reason) {
+  int fd = -1;
+#if defined(O_TMPFILE)
+  fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+#endif
+  if (fd < 0) {
+    // A file system without files of no name: one, named for a moment.
+    std::string name = folder + "/.vantrel-scratch.XXXXXX";
+    fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) unlink(name.c_str());
+  }
+  if (fd < 0) *reason = std::strerror(errno);
+  return fd;
+}
 
 draftfile::draftfile(const std::string& file) : native_(std::make_unique<platform>()), file_(file) {
   int& fd = native_->fd;

@@ -125,7 +125,13 @@ bool removefile(const char* name) { return _unlink(name) == 0; }
 // flushed with FlushFileBuffers (syncfile): a folder has nothing more.
 bool syncfolder(std::string*) { return true; }
 
-// No video is rendered on Windows: a draft of one is refused.
+// No video is rendered on Windows: its scratch file and its draft are
+// refused.
+int scratchfile(const std::string&, std::string* reason) {
+  *reason = "not on Windows";
+  return -1;
+}
+
 struct draftfile::platform {};
 
 draftfile::draftfile(const std::string& file)

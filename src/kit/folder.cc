@@ -176,3 +176,8 @@ bool readpieces(const std::string& name, const std::function<void(const char* da
 }
 
 bool removefile(const std::string& name) { return removefile(name.c_str()); }
+
+std::string folderof(const std::string& file) {
+  const size_t slash = file.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+}

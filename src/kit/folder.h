@@ -123,6 +123,14 @@ bool removefile(const char* name);
 // flushes it to the disk, puts it in the file's place in one step and
 // flushes the file's folder; a draft not committed leaves nothing. (Windows
 // renders no video: there it is refused.)
+// The folder a path is in: "." for a bare name.
+std::string folderof(const std::string& file);
+
+// A file of no name in folder, for a run's own scratch data (the video's
+// pictures), gone when its descriptor closes, however the run ends.
+// Returns the descriptor, or -1 with *reason.
+int scratchfile(const std::string& folder, std::string* reason);
+
 class draftfile {
  public:
   explicit draftfile(const std::string& file);

@@ -21,7 +21,7 @@ picturesize boxof(unsigned width, unsigned height, unsigned framewidth, unsigned
 // The bytes of a width x height picture in planar YUV 4:2:0: Y, then Cb,
 // then Cr, each chroma plane (width + 1) / 2 x (height + 1) / 2.
 constexpr uint64_t yuvbytes(unsigned width, unsigned height) {
-  return uint64_t{width} * height + 2 * (uint64_t{width} + 1) / 2 * ((uint64_t{height} + 1) / 2);
+  return uint64_t{width} * height + 2 * ((uint64_t{width} + 1) / 2) * ((uint64_t{height} + 1) / 2);
 }
 
 // RGB (3 channels) or grey (1) pixels as such a picture, BT.709's matrix,

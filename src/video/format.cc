@@ -14,6 +14,18 @@ const frameformat palformat = {
     720, 576, {16, 15}, AVCOL_SPC_BT470BG, AVCOL_PRI_BT470BG, AVCOL_TRC_SMPTE170M, AVCOL_RANGE_MPEG,
 };
 
+frameformat formatof(videosize size) {
+  if (size == videosize::pal) return palformat;
+  const framesize& frame = frameof(size);
+  return {static_cast<int>(frame.width),
+          static_cast<int>(frame.height),
+          {frame.aspectx, frame.aspecty},
+          AVCOL_SPC_BT709,
+          AVCOL_PRI_BT709,
+          AVCOL_TRC_BT709,
+          AVCOL_RANGE_MPEG};
+}
+
 namespace {
 
 // The width and height of plane p of a picture in its layout.

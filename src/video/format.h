@@ -15,6 +15,8 @@
 #include <memory>
 #include <string>
 
+#include "base/frame.h"
+
 extern "C" {
 #include <libavutil/frame.h>
 #include <libavutil/pixfmt.h>
@@ -40,6 +42,11 @@ struct frameformat {
 // receivers of its day, not how PAL is made, and a player that manages
 // colour would show gamma 2.8 visibly darker than the photos are.
 extern const frameformat palformat;
+
+// The format of each size (base/frame.h): PAL's, or an HD frame of square
+// pixels in BT.709's matrix, primaries and transfer, limited range, as HD
+// video is made.
+frameformat formatof(videosize size);
 
 constexpr AVPixelFormat composepixels = AV_PIX_FMT_YUV444P;
 constexpr AVPixelFormat streampixels = AV_PIX_FMT_YUV420P;

@@ -11,6 +11,7 @@ extern "C" {
 #include <ass/ass.h>
 #include <libavcodec/avcodec.h>
 #include <libavutil/csp.h>
+#include <libavutil/opt.h>
 #include <libswscale/swscale.h>
 }
 
@@ -81,15 +82,58 @@ frameptr decodeframe(const std::string& jpeg, const frameformat& format, std::st
   return out;
 }
 
+frameptr composephoto(const std::string& yuv, int width, int height, const frameformat& format, std::string* why) {
+  const int chromawidth = (width + 1) / 2, chromaheight = (height + 1) / 2;
+  if (width < 1 || height < 1 || width > format.width || height > format.height ||
+      yuv.size() != size_t{1} * width * height + size_t{2} * chromawidth * chromaheight)
+    return *why = "a picture that is not its frame's", nullptr;
+  frameptr out = blackpicture(format, composepixels);
+  SwsContext* sws = out ? sws_getContext(width, height, streampixels, width, height, composepixels,
+                                         SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr)
+                        : nullptr;
+  if (!sws) return *why = "out of memory", nullptr;
+  // The same matrix and range on both sides: only the chroma is brought to
+  // every pixel, from where the workers put it (beside the even columns,
+  // between two rows; in swscale's 1/256 of a chroma sample).
+  const int* matrix = sws_getCoefficients(format.matrix);
+  const int full = format.range == AVCOL_RANGE_JPEG ? 1 : 0;
+  sws_setColorspaceDetails(sws, matrix, full, matrix, full, 0, 1 << 16, 1 << 16);
+  av_opt_set_int(sws, "src_h_chr_pos", 0, 0);
+  av_opt_set_int(sws, "src_v_chr_pos", 128, 0);
+  const auto* planes = reinterpret_cast<const uint8_t*>(yuv.data());
+  const uint8_t* from[4] = {planes, planes + size_t{1} * width * height,
+                            planes + size_t{1} * width * height + size_t{1} * chromawidth * chromaheight, nullptr};
+  const int fromstride[4] = {width, chromawidth, chromawidth, 0};
+  // Into a picture of its own (swscale may write past a row's end, up to
+  // its vector's width), then into the middle of the black frame.
+  frameptr photo(av_frame_alloc());
+  if (photo) photo->format = composepixels, photo->width = width, photo->height = height;
+  if (!photo || av_frame_get_buffer(photo.get(), 0) < 0) {
+    sws_freeContext(sws);
+    return *why = "out of memory", nullptr;
+  }
+  sws_scale(sws, from, fromstride, 0, height, photo->data, photo->linesize);
+  const int left = (format.width - width) / 2, top = (format.height - height) / 2;
+  for (int p = 0; p < 3; ++p)
+    for (int y = 0; y < height; ++y)
+      std::memcpy(out->data[p] + (top + y) * out->linesize[p] + left, photo->data[p] + y * photo->linesize[p],
+                  static_cast<size_t>(width));
+  sws_freeContext(sws);
+  return out;
+}
+
 void drawsparks(AVFrame* f, int frame, const frameformat& format) {
   constexpr int sparks = 60;
-  const int rise = 280 * format.height / 576;
+  // Drawn for 576 rows, and as large on screen in any other frame.
+  const double scale = format.height / 576.0;
+  const int rise = static_cast<int>(280 * scale), margin = static_cast<int>(40 * scale);
+  const int radius = std::max(2, static_cast<int>(std::lround(2 * scale)));
   const int white = whitelevel(format);
   uint32_t state = 20261209u;
   auto next = [&] { return state = state * 1664525u + 1013904223u, state >> 8; };
   const double t = (frame - effectfirst) / double(effectlast - effectfirst);
   for (int i = 0; i < sparks; ++i) {
-    const int x0 = 40 + static_cast<int>(next() % static_cast<uint32_t>(format.width - 80));
+    const int x0 = margin + static_cast<int>(next() % static_cast<uint32_t>(format.width - 2 * margin));
     const double launch = (next() % 1000) / 2000.0;  // in the first half
     const double speed = 0.7 + (next() % 1000) / 1700.0;
     const int u = 64 + static_cast<int>(next() % 40), v = 160 + static_cast<int>(next() % 60);
@@ -98,13 +142,15 @@ void drawsparks(AVFrame* f, int frame, const frameformat& format) {
     const double brightness = 1 - age * age;
     for (int trail = 0; trail < 6; ++trail) {
       const double a = std::max(0.0, age - trail * 0.02);
-      const int y = format.height - 20 - static_cast<int>(rise * speed * (1 - (1 - a) * (1 - a)));
-      const int x = x0 + static_cast<int>(12 * std::sin(a * 6 + i));
+      const int y = format.height - margin / 2 - static_cast<int>(rise * speed * (1 - (1 - a) * (1 - a)));
+      const int x = x0 + static_cast<int>(12 * scale * std::sin(a * 6 + i));
       const double glow = brightness * (1 - trail / 6.0);
-      for (int dy = -2; dy <= 2; ++dy)
-        for (int dx = -2; dx <= 2; ++dx) {
+      for (int dy = -radius; dy <= radius; ++dy)
+        for (int dx = -radius; dx <= radius; ++dx) {
           const int px = x + dx, py = y + dy;
-          if (px < 0 || px >= format.width || py < 0 || py >= format.height || dx * dx + dy * dy > 5) continue;
+          if (px < 0 || px >= format.width || py < 0 || py >= format.height ||
+              4 * (dx * dx + dy * dy) > 5 * radius * radius)
+            continue;
           uint8_t& luma = f->data[0][py * f->linesize[0] + px];
           uint8_t& cb = f->data[1][py * f->linesize[1] + px];
           uint8_t& cr = f->data[2][py * f->linesize[2] + px];

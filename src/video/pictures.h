@@ -12,6 +12,11 @@
 // brought to the format's. Null, with *why, if it cannot be decoded.
 frameptr decodeframe(const std::string& jpeg, const frameformat& format, std::string* why);
 
+// A photo's own picture for a frame of its size (slide/picture.h: planar
+// YUV 4:2:0 of width x height, in the format's matrix and range), centred
+// on black. Null, with *why, if it cannot be.
+frameptr composephoto(const std::string& yuv, int width, int height, const frameformat& format, std::string* why);
+
 // Slide 1's opening effect drawn over its picture: sparks rising from the
 // bottom edge and fading, the same every run; frame is timeline.h's
 // effectfirst ... effectlast.

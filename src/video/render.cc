@@ -10,6 +10,7 @@ extern "C" {
 }
 
 #include "base/io.h"
+#include "slide/picture.h"
 #include "video/format.h"
 #include "video/music.h"
 #include "video/mux.h"
@@ -32,7 +33,10 @@ struct renderer::state {
   muxer mux;
 };
 
-renderer::renderer(renderjob job) : s_(std::make_unique<state>()) { s_->job = std::move(job); }
+renderer::renderer(renderjob job) : s_(std::make_unique<state>()) {
+  s_->job = std::move(job);
+  s_->format = formatof(s_->job.size);
+}
 
 renderer::~renderer() = default;
 
@@ -46,6 +50,8 @@ bool renderer::prepare(std::string* why) {
   if (s.job.form == videoform::none) return *why = std::string("a video is ") + videoforms, false;
   if (s.job.frames.size() != static_cast<size_t>(s.job.show.slides()) || s.job.show.slides() == 0)
     return *why = "no slides to show", false;
+  if (s.job.size != videosize::pal && s.job.pictures.size() != s.job.frames.size())
+    return *why = "no pictures to show", false;
   s.title = drawtitle(titlelines(s.job.title), s.format, why);
   return s.title && s.mux.open(s.job.form, s.job.output, s.format, s.job.threads, s.job.music >= 0, why);
 }
@@ -74,6 +80,17 @@ bool renderer::render(const std::function<void(int)>& progress, std::string* why
     if (number == 0) {
       composed.reset(av_frame_clone(s.title.get()));
       if (!composed) return *why = "out of memory", nullptr;
+    } else if (s.job.size != videosize::pal) {
+      // The photo's own picture, from the workers.
+      const picturespan& at = s.job.pictures[static_cast<size_t>(number - 1)];
+      std::string bytes(yuvbytes(at.width, at.height), '\0'), reason;
+      errno = 0;
+      if (!readallat(s.job.picturesource, at.offset, bytes.data(), bytes.size()))
+        return *why = "cannot read picture " + std::to_string(number) +
+                      (errno ? std::string(": ") + std::strerror(errno) : ""),
+               nullptr;
+      composed = composephoto(bytes, static_cast<int>(at.width), static_cast<int>(at.height), s.format, &reason);
+      if (!composed) return *why = "cannot show picture " + std::to_string(number) + ": " + reason, nullptr;
     } else {
       const filespan& at = s.job.frames[static_cast<size_t>(number - 1)];
       std::string bytes(at.size, '\0'), reason;

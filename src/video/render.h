@@ -38,6 +38,11 @@ struct renderjob {
   // on source (the kit's video, which holds them all).
   int source = -1;
   std::vector<filespan> frames;
+  // The video's size; for one other than PAL, each slide's picture of the
+  // photo, in the file open on picturesource (worker/renderwire.h).
+  videosize size = videosize::pal;
+  int picturesource = -1;
+  std::vector<picturespan> pictures;
   // The music, or -1; its name for messages.
   int music = -1;
   std::string musicname;

@@ -38,6 +38,9 @@ int serverender(int channel) {
   job.show = timeline(static_cast<int>(request.spans.size()), request.rows);
   job.source = request.source;
   job.frames = request.spans;
+  job.size = request.size;
+  job.picturesource = request.picturesource;
+  job.pictures = request.pictures;
   job.music = request.music;
   job.musicname = request.musicname;
   job.output = request.output;
