@@ -15,7 +15,7 @@
 
 #include "base/frame.h"
 
-constexpr int showrate = framerate;  // frames a second (base/frame.h)
+constexpr int showrate = framerate;              // frames a second (base/frame.h)
 constexpr int showexposition = 150;              // frames a slide is held, its transitions included
 constexpr int showoverlap = 20;                  // frames of most transitions
 constexpr int titleframes = 101;                 // BlankClip(video.trim(0,100))
