@@ -94,6 +94,10 @@ std::string withoutemulatornotes(std::string text) {
 #if defined(VANTREL_TEST_EMULATED)
   static const std::regex note("[^\n]*qemu: uncaught target signal [0-9]+ \\([^)\n]*\\) - core dumped\n");
   text = std::regex_replace(text, note, "");
+  // The render program's launcher, a host shell, is handed the emulated
+  // program's preloaded library, which the host's loader cannot load.
+  static const std::regex preload("ERROR: ld\\.so: object '[^'\n]*' from LD_PRELOAD cannot be preloaded[^\n]*\n");
+  text = std::regex_replace(text, preload, "");
 #endif
   return text;
 }
@@ -116,10 +120,25 @@ int heldworker(int pid) {
     if (stat.rfind(')') == std::string::npos || stat.compare(stat.rfind(')'), 3, ") Z") == 0) return 0;  // ended
     std::istringstream children(readfile(proc + "/task/" + std::to_string(pid) + "/children"));
     for (int child; children >> child;) {
+#if defined(VANTREL_TEST_EMULATED)
+      // Under qemu-user the signal mask /proc shows is the emulator's, not
+      // the worker's: the held worker is the one that has spun for seconds
+      // of processor time, where a small still takes a fraction of one.
+      const std::string childstat = readfile("/proc/" + std::to_string(child) + "/stat");
+      const size_t end = childstat.rfind(')');
+      if (end == std::string::npos) continue;
+      std::istringstream fields(childstat.substr(end + 2));
+      std::string field;
+      unsigned long long user = 0, system = 0;
+      for (int k = 3; k < 14 && fields >> field; ++k) {
+      }
+      if (fields >> user >> system && (user + system) / static_cast<double>(sysconf(_SC_CLK_TCK)) >= 3) return child;
+#else
       const std::string status = readfile("/proc/" + std::to_string(child) + "/status");
       const size_t at = status.find("\nSigBlk:\t");
       if (at != std::string::npos && (std::stoull(status.substr(at + 9), nullptr, 16) >> (heldsignal - 1) & 1))
         return child;
+#endif
     }
   }
   return 0;

@@ -335,9 +335,10 @@ TEST(Render, TheShowFadesToBlackAtItsEnd) {
   EXPECT_LT(blockdistance(v.frames[static_cast<size_t>(first - 1)], patternsignature(2)), 12) << "slide 2 before";
   EXPECT_LT(level(show.frames() - 1), 1) << "the last frame is not black";
   for (int f = first; f < show.frames(); ++f) {
-    // Each frame a 75th darker than the one before, within a little noise.
+    // Each frame a 75th darker than the one before, within a little noise:
+    // near black an encoder may take a frame's faint remains for black.
     const double step = level(f - 1) - level(f);
-    EXPECT_NEAR(step, held / endingframes, 1.0) << "frame " << f;
+    EXPECT_NEAR(step, held / endingframes, 1.25) << "frame " << f;
   }
 }
 
