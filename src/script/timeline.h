@@ -8,6 +8,7 @@
 // holds less the sum of the overlaps.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -28,6 +29,24 @@ int transitionframes(int row);
 
 // The rows of the transitions into slides 2 ... N, drawn with draw() % 23 + 1.
 std::vector<int> drawrows(int slides, const std::function<int()>& draw);
+
+// How a slide moves while it is on screen (--motion, the video's alone):
+// a slow zoom in or out, a pan across part of the photo, or a zoom in that
+// drifts toward one side; toward one of the eight directions, 0 to the
+// right, then a quarter turn further for each two. Drawn once a run, with
+// the rows.
+struct slidemotion {
+  enum class kind : uint8_t { zoomin, zoomout, pan, zoompan } how = kind::zoomin;
+  uint8_t direction = 0;  // 0 ... 7
+};
+constexpr int motionkinds = 4, motiondirections = 8;
+// How much larger than its box a picture that moves is prepared, each way:
+// a zoom of 10 % at most, and a pan across as much, never showing the
+// photo larger than the picture's own pixels.
+constexpr double motionmargin = 1.1;
+
+// The motions of slides 1 ... N, drawn with draw() as drawrows draws rows.
+std::vector<slidemotion> drawmotions(int slides, const std::function<int()>& draw);
 
 class timeline {
  public:
