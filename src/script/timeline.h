@@ -40,10 +40,13 @@ struct slidemotion {
   uint8_t direction = 0;  // 0 ... 7
 };
 constexpr int motionkinds = 4, motiondirections = 8;
-// How much larger than its box a picture that moves is prepared, each way:
-// a zoom of 10 % at most, and a pan across as much, never showing the
-// photo larger than the picture's own pixels.
-constexpr double motionmargin = 1.1;
+// How much larger than its box a picture that moves is prepared, each way,
+// and how far a slide zooms into it: from the whole picture to a tenth
+// closer. So the box always shows a reduction of the picture, by a ninth
+// at least, never the picture pixel for pixel, where a resampling filter
+// moves a detail's centre back and forth by a few hundredths of a pixel as
+// it crosses the pixels.
+constexpr double motionmargin = 1.2, motionzoom = 1.1;
 
 // The motions of slides 1 ... N, drawn with draw() as drawrows draws rows.
 std::vector<slidemotion> drawmotions(int slides, const std::function<int()>& draw);

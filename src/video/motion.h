@@ -1,9 +1,9 @@
 // Where a moving slide's window lies in its picture (--motion): the part of
 // the picture its box shows at each moment. The picture is motionmargin
-// (script/timeline.h) times its box each way, so the window is always one
-// reduction of the picture at most, between the whole picture (a zoom of 1)
-// and a box's worth of its pixels (a zoom of motionmargin), and always
-// inside it: the box never shows anything but the photo.
+// (script/timeline.h) times its box each way, and the window lies between
+// the whole picture (a zoom of 1) and a motionzoom'th of it, so the box
+// always shows a reduction of the picture, never an enlargement, and only
+// the picture: nothing but the photo.
 //
 // A slide moves for all its time on screen, its transitions included, along
 // a path eased at both ends (half a cosine), so that it starts and stops

@@ -36,5 +36,4 @@ class sampler {
  private:
   std::vector<int32_t> first_, rowfirst_;
   std::vector<int16_t> weights_, rowweights_, middle_;
-  std::vector<int32_t> sums_;
 };
