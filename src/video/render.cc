@@ -56,7 +56,7 @@ bool renderer::prepare(std::string* why) {
     return *why = "no pictures to show", false;
   if (s.job.motion && s.job.motions.size() != s.job.frames.size()) return *why = "no motion to show", false;
   s.title = drawtitle(titlelines(s.job.title), s.format, why);
-  return s.title && s.mux.open(s.job.form, s.job.output, s.format, s.job.threads, s.job.music >= 0, why);
+  return s.title && s.mux.open(s.job.form, s.job.output, s.format, s.job.threads, s.job.motion, s.job.music >= 0, why);
 }
 
 bool renderer::render(const std::function<void(int)>& progress, std::string* why, std::string* musicproblem) {
