@@ -3,7 +3,7 @@
 that makes the same show (the same pictures, holds, transitions, ending and
 encoder at a quality that keeps the photos).
 
-    bench/video.py [--size pal|720p|1080p|2160p] [--memory STILLS] [VANTREL] [ROUNDS]
+    bench/video.py [--size pal|720p|1080p|2160p] [--motion] [--memory STILLS] [VANTREL] [ROUNDS]
 
 In PAL (the default here) the show is of 12 slides, made from the kit's
 frames; in HD, of the 10 corpus stills, ffmpeg scaling each photo into its
@@ -18,6 +18,16 @@ brought to the video's limited range) or of the photo reduced into its box
 by a third party's Lanczos filter, ImageMagick's (in HD), the mean and the
 worst slide, and the video stream's bit rate. The ffmpeg command is printed once.
 
+--motion makes both shows move: vantrel's with --motion, ffmpeg's with its
+zoompan filter on every slide (the photo scaled by Lanczos to a fifth more
+than its box, zoomed in by a tenth over the slide's time on screen), both
+with vantrel's encoder settings for a moving show (x264 veryfast, CRF 20,
+tune stillimage). Held slides move, so no PSNR is taken; instead each
+program shows one still of four soft dots (4000 x 3000) at 1080p, and the
+dots are tracked through the slide's time alone on screen: the RMS of the
+second difference of their paths (px/frame^2), and the largest step
+against the way a dot goes. This needs numpy.
+
 --memory STILLS instead runs vantrel --video once on that many stills (the
 corpus stills of 12 megapixels or more, linked in turn) and reports the
 peak of the memory all its processes hold together (their proportional set
@@ -26,18 +36,22 @@ import math, os, re, shutil, statistics, subprocess, sys, tempfile, time
 
 here = os.path.dirname(os.path.abspath(__file__))
 args = sys.argv[1:]
-size, memorystills = "pal", 0
+size, memorystills, motion = "pal", 0, False
 while args and args[0].startswith("--"):
     if args[0] == "--size":
         size, args = args[1], args[2:]
+    elif args[0] == "--motion":
+        motion, args = True, args[1:]
     elif args[0] == "--memory":
         memorystills, args = int(args[1]), args[2:]
     else:
-        sys.exit("usage: bench/video.py [--size pal|720p|1080p|2160p] [--memory STILLS] [VANTREL] [ROUNDS]")
+        sys.exit("usage: bench/video.py [--size pal|720p|1080p|2160p] [--motion] [--memory STILLS] [VANTREL] [ROUNDS]")
 vantrel = os.path.abspath(args[0] if args else os.path.join(here, "..", "build", "release", "vantrel"))
 rounds = int(args[1]) if len(args) > 1 else 7
 corpus = os.path.join(here, "..", "..", "shared", "corpus")
 hd = size != "pal"
+if motion and not hd:
+    sys.exit("bench/video.py: --motion compares HD shows (ffmpeg's zoompan on the photos): give an HD --size")
 slides = 10 if hd else 12
 width, height = {"pal": (720, 576), "720p": (1280, 720), "1080p": (1920, 1080), "2160p": (3840, 2160)}[size]
 rate = 25
@@ -102,11 +116,28 @@ def heldframes(rowlist):
     return middles
 
 
-def boxed(k):
-    """ffmpeg's filters that bring photo k into its box in an HD frame, and
-    the colours vantrel gives it."""
-    return ("scale=%d:%d:force_original_aspect_ratio=decrease:flags=lanczos:out_color_matrix=bt709:out_range=tv,"
-            "pad=%d:%d:(ow-iw)/2:(oh-ih)/2,setsar=1,format=yuv420p" % (width, height, width, height))
+def boxof(photo):
+    """The photo's box in the frame, as vantrel rounds it (slide/picture.h's
+    boxof)."""
+    w, h = map(int, subprocess.run(["identify", "-format", "%w %h", photo], check=True, capture_output=True,
+                                   text=True).stdout.split())
+    if w * height >= h * width:
+        return width, max(1, (2 * width * h + w) // (2 * w))
+    return max(1, (2 * height * w + h) // (2 * h)), height
+
+
+def boxed(photo, hold):
+    """ffmpeg's filters that bring the photo into its box in an HD frame (in
+    motion, zoomed in by a tenth over its hold), and the colours vantrel
+    gives it."""
+    colours = "out_color_matrix=bt709:out_range=tv"
+    if not motion:
+        return ("scale=%d:%d:force_original_aspect_ratio=decrease:flags=lanczos:%s,"
+                "pad=%d:%d:(ow-iw)/2:(oh-ih)/2,setsar=1,format=yuv420p" % (width, height, colours, width, height))
+    bw, bh = boxof(photo)
+    return ("scale=%d:%d:flags=lanczos:%s,zoompan=z='1+0.1*on/%d':x='iw/2-iw/zoom/2':y='ih/2-ih/zoom/2':d=%d:"
+            "s=%dx%d:fps=25,pad=%d:%d:(ow-iw)/2:(oh-ih)/2,setsar=1,format=yuv420p" %
+            (bw * 6 // 5, bh * 6 // 5, colours, hold - 1, hold, bw, bh, width, height))
 
 
 def ffmpegcommand(folder, rowlist, title, out):
@@ -114,12 +145,14 @@ def ffmpegcommand(folder, rowlist, title, out):
     for k in range(1, slides + 1):
         hold = 300 if k == 1 else 150
         picture = "DSC%04d.JPG" % k if hd else "out%04d.jpg" % k
-        inputs += ["-loop", "1", "-framerate", "25", "-t", "%.2f" % (hold / 25), "-i", os.path.join(folder, picture)]
+        still = [] if motion else ["-loop", "1", "-framerate", "25", "-t", "%.2f" % (hold / 25)]
+        inputs += still + ["-i", os.path.join(folder, picture)]
     aspect = "1" if hd else "16/15"
     graph = ["[0]drawtext=fontfile=/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf:text='%s':fontsize=%d:"
              "fontcolor=white:x=(w-text_w)/2:y=(h-text_h)/2,setsar=%s[p0]" % (title, 32 * height // 576, aspect)]
     for k in range(1, slides + 1):
-        graph.append("[%d]%s[p%d]" % (k, boxed(k) if hd else "scale=out_range=tv,format=yuv420p,setsar=16/15", k))
+        graph.append("[%d]%s[p%d]" % (k, boxed(os.path.join(folder, "DSC%04d.JPG" % k), 300 if k == 1 else 150)
+                                       if hd else "scale=out_range=tv,format=yuv420p,setsar=16/15", k))
     start, last, length = 0, "p0", 101
     overlaps = [(10, "fade")] + [(frames(r), xfade[r - 1]) for r in rowlist]
     for k in range(1, slides + 1):
@@ -131,8 +164,9 @@ def ffmpegcommand(folder, rowlist, title, out):
     total = timeline(rowlist)[3]
     graph.append("[%s]fade=t=out:st=%.2f:d=%.2f[show]" % (last, (total - endingframes) / 25, endingframes / 25))
     colours = ["-colorspace", "bt709", "-color_primaries", "bt709", "-color_trc", "bt709"] if hd else []
+    encoder = ["-preset", "veryfast", "-crf", "20"] if motion else ["-preset", "slow", "-crf", "14"]
     return (["ffmpeg", "-v", "error", "-y"] + inputs + ["-filter_complex", ";".join(graph), "-map", "[show]",
-            "-c:v", "libx264", "-preset", "slow", "-crf", "14", "-tune", "stillimage", "-pix_fmt", "yuv420p",
+            "-c:v", "libx264"] + encoder + ["-tune", "stillimage", "-pix_fmt", "yuv420p",
             "-color_range", "tv"] + colours + ["-r", "25", out])
 
 
@@ -162,13 +196,7 @@ def boxluma(photo):
     """The luma of the photo reduced into its box by a third party's filter
     (ImageMagick's Lanczos, of neither contender), padded with black, in the
     video's colours."""
-    w, h = map(int, subprocess.run(["identify", "-format", "%w %h", photo], check=True, capture_output=True,
-                                   text=True).stdout.split())
-    # The box as vantrel rounds it (slide/picture.h's boxof).
-    if w * height >= h * width:
-        bw, bh = width, max(1, (2 * width * h + w) // (2 * w))
-    else:
-        bw, bh = max(1, (2 * height * w + h) // (2 * h)), height
+    bw, bh = boxof(photo)
     reduced = subprocess.run(["convert", photo, "-auto-orient", "-filter", "Lanczos", "-resize", "%dx%d!" % (bw, bh),
                               "png:-"], check=True, capture_output=True).stdout
     raw = subprocess.run(["ffmpeg", "-v", "error", "-i", "-", "-vf",
@@ -196,6 +224,54 @@ def quality(video, folder, rowlist):
     probe = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v", "-show_entries", "stream=bit_rate",
                             "-of", "csv=p=0", video], check=True, capture_output=True, text=True).stdout.split()
     return statistics.mean(scores), min(scores), int(probe[0]) / 1e6
+
+
+def smoothness():
+    """How smoothly each program moves four soft dots: the RMS of their
+    paths' second difference and the largest step back, for each."""
+    import numpy
+    global width, height
+    width, height = 1920, 1080
+    work = tempfile.mkdtemp(prefix="vantrel-video-smooth-")
+    try:
+        y, x = numpy.mgrid[0:3000, 0:4000]
+        dots = [(1400, 1050), (2600, 1050), (1400, 1950), (2600, 1950)]
+        still = 60 + sum(150 * numpy.exp(-((x - a) ** 2 + (y - b) ** 2) / (2 * 12.0 ** 2)) for a, b in dots)
+        subprocess.run(["convert", "-size", "4000x3000", "-depth", "8", "gray:-", "-quality", "95",
+                        os.path.join(work, "DSC0001.JPG")], input=numpy.uint8(still).tobytes(), check=True)
+        timed([vantrel, "--video", "show.mp4", "--size", "1080p", "--motion", "."], work)
+        timed(["ffmpeg", "-v", "error", "-i", "DSC0001.JPG", "-vf", boxed(os.path.join(work, "DSC0001.JPG"), 300),
+               "-c:v", "libx264", "-preset", "veryfast", "-crf", "20", "-tune", "stillimage", "zoompan.mp4"], work)
+        # Slide 1 alone on screen: after its sparks, before the ending.
+        starts, holds, overlaps, total = timeline([])
+        first, last = starts[1] + overlaps[0] + effectlast + 5, total - endingframes
+        for name, video, frames in (("vantrel", "show.mp4", range(first, last)), ("ffmpeg ", "zoompan.mp4",
+                                                                                   range(5, 295))):
+            raw = subprocess.run(["ffmpeg", "-v", "error", "-i", os.path.join(work, video), "-f", "rawvideo",
+                                  "-pix_fmt", "gray", "-"], check=True, capture_output=True).stdout
+            movie = numpy.frombuffer(raw, numpy.uint8).reshape(-1, 1080, 1920).astype(numpy.float64)
+            paths = []
+            for f in frames:
+                # Each dot as the centre of the brightness of its quarter of
+                # the frame, above the grey.
+                picture, seen = numpy.maximum(movie[f] - 85, 0), []
+                for qy in (slice(0, 540), slice(540, 1080)):
+                    for qx in (slice(0, 960), slice(960, 1920)):
+                        part = picture[qy, qx]
+                        yy, xx = numpy.mgrid[qy, qx]
+                        seen.append(((part * xx).sum() / part.sum(), (part * yy).sum() / part.sum()))
+                paths.append(seen)
+            p = numpy.array(paths)  # frame, dot, x|y
+            second = p[2:] - 2 * p[1:-1] + p[:-2]
+            rough = numpy.sqrt((second ** 2).sum(axis=2).mean())
+            steps, way = p[1:] - p[:-1], (p[7:] - p[:-7]) / 7
+            speed = numpy.linalg.norm(way, axis=2)
+            along = (steps[3:3 + len(way)] * way).sum(axis=2) / numpy.maximum(speed, 1e-9)
+            back = max(0.0, -along[speed >= 0.1].min()) if (speed >= 0.1).any() else 0.0
+            print("%s: %d frames, dots moved %.1f px, second difference RMS %.3f px/frame^2, largest step back "
+                  "%.3f px" % (name, len(p), numpy.linalg.norm(p[-1] - p[0], axis=1).mean(), rough, back))
+    finally:
+        shutil.rmtree(work)
 
 
 def memory():
@@ -256,7 +332,9 @@ def main():
         kit, ours, theirs, ratios, ourq, theirq = [], [], [], [], [], []
         for r in range(rounds):
             ffframes, ffrows = showframes(rowlist), rowlist
-            steps = [("k", [vantrel, "."]), ("v", [vantrel, "--video", "show.mp4", "--size", size, "."]), ("f", ff)]
+            steps = [("k", [vantrel, "."]),
+                     ("v", [vantrel, "--video", "show.mp4", "--size", size] + (["--motion"] if motion else []) + ["."]),
+                     ("f", ff)]
             if r % 2:
                 steps.reverse()
             got = {}
@@ -265,8 +343,9 @@ def main():
                 if key == "v":
                     with open(os.path.join(work, "anim.avs")) as f:
                         got["rows"] = rows(f.read())
-                    ourq.append(quality(os.path.join(work, "show.mp4"), work, got["rows"]))
-                if key == "f":
+                    if not motion:
+                        ourq.append(quality(os.path.join(work, "show.mp4"), work, got["rows"]))
+                if key == "f" and not motion:
                     theirq.append(quality(os.path.join(work, "ffmpeg.mp4"), work, ffrows))
             render = max(got["v"] - got["k"], 1e-3)
             vfps, ffps = showframes(got["rows"]) / render, ffframes / got["f"]
@@ -280,7 +359,7 @@ def main():
               (statistics.median(theirs), min(theirs), max(theirs)))
         print("vantrel's time per frame / ffmpeg's, round by round: median %.3f (%.3f ... %.3f)" %
               (statistics.median(ratios), min(ratios), max(ratios)))
-        for name, q in (("vantrel", ourq), ("ffmpeg ", theirq)):
+        for name, q in (("vantrel", ourq), ("ffmpeg ", theirq)) if not motion else ():
             print("%s held slides: PSNR-Y mean %.2f dB (rounds %.2f ... %.2f), worst %.2f dB (%.2f ... %.2f), "
                   "video %.2f Mbit/s (%.2f ... %.2f)" %
                   (name, statistics.median(x[0] for x in q), min(x[0] for x in q), max(x[0] for x in q),
@@ -288,6 +367,8 @@ def main():
                    statistics.median(x[2] for x in q), min(x[2] for x in q), max(x[2] for x in q)))
     finally:
         shutil.rmtree(work)
+    if motion:
+        smoothness()
 
 
 main()

@@ -24,7 +24,7 @@ for what in "$@"; do
     # Japanese and Korean.
     test) want+=(clang-format fonts-noto-cjk) ;;
     package) want+=(build-essential debhelper dpkg-dev lintian groff-base man-db mandoc autopkgtest) ;;
-    bench) want+=(imagemagick graphicsmagick libvips-tools) ;;
+    bench) want+=(imagemagick graphicsmagick libvips-tools ffmpeg python3-numpy) ;;
     fuzz) want+=(clang libclang-rt-dev) ;;
     cross)
       foreign+=(arm64)

@@ -14,11 +14,11 @@
 const char versiontext[] = "vantrel " VANTREL_VERSION "\n";
 
 const char usageline[] =
-    "usage: vantrel [--help] [--version] [--fit] [--video FILE [--size SIZE] [--music FILE] [--title TEXT]] "
-    "[FOLDER]\n";
+    "usage: vantrel [--help] [--version] [--fit] [--video FILE [--size SIZE] [--motion] [--music FILE] "
+    "[--title TEXT]] [FOLDER]\n";
 
 const char helptext[] =
-    "usage: vantrel [--fit] [--video FILE [--size SIZE] [--music FILE] [--title TEXT]] [FOLDER]\n"
+    "usage: vantrel [--fit] [--video FILE [--size SIZE] [--motion] [--music FILE] [--title TEXT]] [FOLDER]\n"
     "Turns the camera stills in FOLDER (the current folder if none is given),\n"
     "the files whose names begin with DSC and contain .JPG, into 720 x 576\n"
     "frames out0001.jpg, out0002.jpg ..., the video outhuffy.avi that holds\n"
@@ -32,6 +32,8 @@ const char helptext[] =
     "  --size SIZE     the video's frame: 720p, 1080p (the default for .mp4 and\n"
     "                  .mkv) or 2160p, each photo whole and made from the\n"
     "                  original; or pal, the kit's 720 x 576 frames (a .mpg's)\n"
+    "  --motion        every photo drifts while it is shown: a slow zoom in or\n"
+    "                  out, or a pan across part of it, smooth to the sub-pixel\n"
     "  --music FILE    the show's music (any audio file), looped and faded out;\n"
     "                  the script's mpasource line names it\n"
     "  --title TEXT    the title card's text (the video's default: the folder's\n"
@@ -71,6 +73,8 @@ commandline parsecommandline(const std::vector<std::string>& args) {
       if (line.what == commandline::action::run) line.what = commandline::action::help;
     } else if (options && a == "--fit") {
       line.fit = true;
+    } else if (options && a == "--motion") {
+      line.motion = true;
     } else if (options && a == "--version") {
       if (line.what == commandline::action::run) line.what = commandline::action::version;
     } else if (options && valued(a)) {

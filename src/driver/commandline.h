@@ -1,4 +1,4 @@
-// The command line: vantrel [--fit] [--video FILE] [--size SIZE]
+// The command line: vantrel [--fit] [--video FILE] [--size SIZE] [--motion]
 // [--music FILE] [--title TEXT] [FOLDER], or --help, -h, --version. An option's value
 // follows it as the next word, or after "=" (--video=show.mp4).
 #pragma once
@@ -17,6 +17,7 @@ struct commandline {
   bool fit = false;     // --fit: each photo whole in its true shape
   std::string video{};  // --video FILE: the show rendered into FILE
   std::string size{};   // --size SIZE: the video's frame
+  bool motion = false;  // --motion: the video's slides move
   std::string music{};  // --music FILE
   std::string title{};  // --title TEXT
   bool hastitle = false;

@@ -1,5 +1,6 @@
 #include "driver/driver.h"
 
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -102,13 +103,11 @@ int runinfolder(std::unique_ptr<folderlisting> folder, const std::string& which,
     complete = false;
   }
 
-  // A video of its own size keeps each photo's picture beside it.
+  // A video of its own size, or one that moves, keeps each photo's picture
+  // beside it.
   std::unique_ptr<picturestore> pictures;
-  if (!options.video.file.empty() && options.video.size != videosize::pal) {
-    const framesize& frame = frameof(options.video.size);
-    picturewish wish;
-    wish.framewidth = frame.width, wish.frameheight = frame.height;
-    pictures = std::make_unique<picturestore>(wish);
+  if (!options.video.file.empty() && (options.video.size != videosize::pal || options.video.motion)) {
+    pictures = std::make_unique<picturestore>(pictureswanted(options.video, options.fit));
     pictures->open(folderof(options.video.file));
   }
   int counter = 1;
@@ -127,9 +126,12 @@ int runinfolder(std::unique_ptr<folderlisting> folder, const std::string& which,
   // The show is decided once, here: the transition rows the script draws
   // are the ones the video shows.
   std::vector<int> rows;
+  std::vector<slidemotion> motions;
   std::ostringstream script;
   if (failure.empty() && !nonemade) {
     rows = drawrowsnow(counter - 1);
+    // How the video's slides move: the script has no part in it.
+    if (options.video.motion) motions = drawmotions(counter - 1, [] { return std::rand(); });
     writescript(script, counter - 1, rows, options.script);
   }
   tidied after;
@@ -148,7 +150,7 @@ int runinfolder(std::unique_ptr<folderlisting> folder, const std::string& which,
       complete = false;
     }
     if (!options.video.file.empty() && !guard.pending())
-      complete &= makevideo(options.video, made.videospans(), rows, pictures.get(), guard, log, err);
+      complete &= makevideo(options.video, made.videospans(), rows, motions, pictures.get(), guard, log, err);
   } else {
     made.abandon();
     reportfailure(log, err, after.failed.empty() ? stopped(failure) : failure + "; the run stops, and " + after.failed);

@@ -647,8 +647,8 @@ TEST_F(Run, TheCommandLine) {
   writefile(dir / "anim.avs", "an earlier script");
   writefile(dir / "notes.txt", "a file");
   const std::string usage =
-      "usage: vantrel [--help] [--version] [--fit] [--video FILE [--size SIZE] [--music FILE] [--title TEXT]] "
-      "[FOLDER]\n";
+      "usage: vantrel [--help] [--version] [--fit] [--video FILE [--size SIZE] [--motion] [--music FILE] "
+      "[--title TEXT]] [FOLDER]\n";
 #if defined(VANTREL_VIDEO)
   const std::string videorefusal = "a video is .mp4, .mkv (H.264) or .mpg (MPEG-2 for a DVD)";
   const std::string dvdrefusal = "--size 1080p: a .mpg is a PAL DVD's video, always pal";
@@ -667,9 +667,12 @@ TEST_F(Run, TheCommandLine) {
   } cases[] = {
       {{"--help"},
        0,
-       "usage: vantrel [--fit] [--video FILE [--size SIZE] [--music FILE] [--title TEXT]] [FOLDER]\n",
+       "usage: vantrel [--fit] [--video FILE [--size SIZE] [--motion] [--music FILE] [--title TEXT]] [FOLDER]\n",
        ""},
-      {{"-h"}, 0, "usage: vantrel [--fit] [--video FILE [--size SIZE] [--music FILE] [--title TEXT]] [FOLDER]\n", ""},
+      {{"-h"},
+       0,
+       "usage: vantrel [--fit] [--video FILE [--size SIZE] [--motion] [--music FILE] [--title TEXT]] [FOLDER]\n",
+       ""},
       {{"--video"}, 1, "", "vantrel: option '--video' needs a value\n" + usage},
       {{"--music=", "."}, 1, "", "vantrel: option '--music': an empty file name\n" + usage},
       {{"--title", "t", "--video", "show.gif"}, 1, "", "vantrel: --video show.gif: " + videorefusal + "\n" + usage},

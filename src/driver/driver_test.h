@@ -104,8 +104,8 @@ class Run : public ::testing::Test {
     if (args.size() > 1 && args[0] == "--video")
       line = "vantrel: --video " + args[1] +
              ": this build cannot render video; the script anim.avs, run by AviSynth, is the road to one\n"
-             "usage: vantrel [--help] [--version] [--fit] [--video FILE [--size SIZE] [--music FILE] [--title TEXT]] "
-             "[FOLDER]\n";
+             "usage: vantrel [--help] [--version] [--fit] [--video FILE [--size SIZE] [--motion] [--music FILE] "
+             "[--title TEXT]] [FOLDER]\n";
 #endif
     const folderfiles before = contents();
     prefix.push_back(VANTREL_BINARY);

@@ -36,6 +36,8 @@ int runcommand(const std::vector<std::string>& args) {
     videosize size = videosize::pal;
     if (line.what == commandline::action::run && mistake.empty() && !line.size.empty() && line.video.empty())
       mistake = "--size " + line.size + ": a size is a video's (--video FILE)";
+    if (line.what == commandline::action::run && mistake.empty() && line.motion && line.video.empty())
+      mistake = "--motion: motion is a video's (--video FILE)";
     if (line.what == commandline::action::run && mistake.empty() && !line.video.empty() &&
         !videosizeof(line.video, line.size, &size, &reason))
       mistake = "--size " + line.size + ": " + reason;
@@ -58,7 +60,7 @@ int runcommand(const std::vector<std::string>& args) {
       auto absolute = [&](const std::string& file) {
         return file.empty() || file[0] == '/' ? file : here + "/" + file;
       };
-      run.video = {absolute(line.video), size, line.video, line.title, absolute(line.music)};
+      run.video = {absolute(line.video), size, line.motion, line.video, line.title, absolute(line.music)};
       run.script = {line.title, absolute(line.music)};
       status = runslideshow(run, log.stream(), std::cerr);
       if (!log.close()) {

@@ -46,7 +46,8 @@ struct descriptors {
 }  // namespace
 
 bool makevideo(const videooptions& options, const std::vector<framespan>& spans, const std::vector<int>& rows,
-               const picturestore* pictures, interruptguard& guard, std::ostream& log, std::ostream& err) {
+               const std::vector<slidemotion>& motions, const picturestore* pictures, interruptguard& guard,
+               std::ostream& log, std::ostream& err) {
   const std::string shown = escapedname(options.shown);
   const int slides = static_cast<int>(spans.size());
   if (slides == 0) {
@@ -65,6 +66,8 @@ bool makevideo(const videooptions& options, const std::vector<framespan>& spans,
   renderrequest request;
   request.rows = rows;
   request.size = options.size;
+  request.motion = options.motion;
+  request.motions = motions;
   if (pictures) {
     request.pictures = pictures->spans();
     request.picturesource = pictures->fd();

@@ -8,8 +8,9 @@ std::string videoproblem(const std::string&) {
   return "this build cannot render video; the script anim.avs, run by AviSynth, is the road to one";
 }
 
-bool makevideo(const videooptions& options, const std::vector<framespan>&, const std::vector<int>&, const picturestore*,
-               interruptguard&, std::ostream& log, std::ostream& err) {
+bool makevideo(const videooptions& options, const std::vector<framespan>&, const std::vector<int>&,
+               const std::vector<slidemotion>&, const picturestore*, interruptguard&, std::ostream& log,
+               std::ostream& err) {
   reportfailure(log, err, escapedname(options.shown) + ": this build cannot render video");
   return false;
 }

@@ -28,6 +28,18 @@ bool videosizeof(const std::string& file, const std::string& size, videosize* ch
   return false;
 }
 
+picturewish pictureswanted(const videooptions& options, bool fit) {
+  const framesize& frame = frameof(options.size);
+  picturewish wish;
+  wish.framewidth = frame.width, wish.frameheight = frame.height;
+  if (options.size == videosize::pal) {
+    wish.box = fit ? picturewish::place::kitfitted : picturewish::place::kitstretched;
+    wish.bt709 = false;
+  }
+  if (options.motion) wish.margin = motionmargin;
+  return wish;
+}
+
 std::string videoplaceproblem(const std::string& file) {
   const size_t slash = file.rfind('/');
   const std::string name = slash == std::string::npos ? file : file.substr(slash + 1);

@@ -15,6 +15,8 @@
 
 #include "base/frame.h"
 #include "kit/avi.h"
+#include "script/timeline.h"
+#include "slide/slide.h"
 
 class interruptguard;
 class picturestore;
@@ -22,9 +24,10 @@ class picturestore;
 struct videooptions {
   std::string file;  // where the video goes, absolute; empty: no video
   videosize size = videosize::pal;
-  std::string shown;  // its name as the user gave it, for messages
-  std::string title;  // the title card's text; empty: the folder's name
-  std::string music;  // the music file, absolute; empty: none
+  bool motion = false;  // every slide moves (--motion)
+  std::string shown;    // its name as the user gave it, for messages
+  std::string title;    // the title card's text; empty: the folder's name
+  std::string music;    // the music file, absolute; empty: none
 };
 
 // Why FILE cannot be a video ("" if it can): a build that cannot render
@@ -49,10 +52,18 @@ std::string musicproblem(const std::string& file);
 
 // Renders the show of the kit's frames (one a slide, where spans says they
 // lie in the kit's video, joined by rows), or of their pictures for a size
-// other than PAL, into options.file. False, with the reasons reported on
+// other than PAL or a show that moves (each slide as motions says), into
+// options.file. False, with the reasons reported on
 // err, if the video could not be made or was made without its music.
 bool makevideo(const videooptions& options, const std::vector<framespan>& spans, const std::vector<int>& rows,
-               const picturestore* pictures, interruptguard& guard, std::ostream& log, std::ostream& err);
+               const std::vector<slidemotion>& motions, const picturestore* pictures, interruptguard& guard,
+               std::ostream& log, std::ostream& err);
+
+// The pictures a video of these options wants of the workers (none for a
+// PAL video that stays still, which shows the kit's frames): for its size's
+// frame, or where the kit's frame puts the photo (stretched, or fitted with
+// --fit) for a PAL one, as large again as its motion needs.
+picturewish pictureswanted(const videooptions& options, bool fit);
 
 // "4,512 of 16,230 frames (27 %), 0:41 left" and the like.
 std::string progressline(const std::string& name, int done, int total, double secondsleft);

@@ -15,6 +15,15 @@ std::vector<int> drawrows(int slides, const std::function<int()>& draw) {
   return rows;
 }
 
+std::vector<slidemotion> drawmotions(int slides, const std::function<int()>& draw) {
+  std::vector<slidemotion> motions;
+  for (int i = 1; i <= slides; ++i) {
+    const int kind = draw() % motionkinds, direction = draw() % motiondirections;
+    motions.push_back({static_cast<slidemotion::kind>(kind), static_cast<uint8_t>(direction)});
+  }
+  return motions;
+}
+
 timeline::timeline(int slides, std::vector<int> rows) : slides_(slides), rows_(std::move(rows)) {
   if (slides < 0 || rows_.size() != static_cast<size_t>(slides > 0 ? slides - 1 : 0))
     throw std::invalid_argument("a timeline of " + std::to_string(slides) + " slides and " +

@@ -8,6 +8,7 @@
 // holds less the sum of the overlaps.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -28,6 +29,27 @@ int transitionframes(int row);
 
 // The rows of the transitions into slides 2 ... N, drawn with draw() % 23 + 1.
 std::vector<int> drawrows(int slides, const std::function<int()>& draw);
+
+// How a slide moves while it is on screen (--motion, the video's alone):
+// a slow zoom in or out, a pan across part of the photo, or a zoom in that
+// drifts toward one side; toward one of the eight directions, 0 to the
+// right, then a quarter turn further for each two. Drawn once a run, with
+// the rows.
+struct slidemotion {
+  enum class kind : uint8_t { zoomin, zoomout, pan, zoompan } how = kind::zoomin;
+  uint8_t direction = 0;  // 0 ... 7
+};
+constexpr int motionkinds = 4, motiondirections = 8;
+// How much larger than its box a picture that moves is prepared, each way,
+// and how far a slide zooms into it: from the whole picture to a tenth
+// closer. So the box always shows a reduction of the picture, by a ninth
+// at least, never the picture pixel for pixel, where a resampling filter
+// moves a detail's centre back and forth by a few hundredths of a pixel as
+// it crosses the pixels.
+constexpr double motionmargin = 1.2, motionzoom = 1.1;
+
+// The motions of slides 1 ... N, drawn with draw() as drawrows draws rows.
+std::vector<slidemotion> drawmotions(int slides, const std::function<int()>& draw);
 
 class timeline {
  public:

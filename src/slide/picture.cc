@@ -14,23 +14,27 @@ picturesize boxof(unsigned width, unsigned height, unsigned framewidth, unsigned
 
 namespace {
 
-// BT.709: Y' = 0.2126 R + 0.7152 G + 0.0722 B; Cb and Cr are B - Y' and
-// R - Y' scaled to -0.5 ... 0.5; limited range puts Y' in 16 ... 235 and
-// those in 16 ... 240. In fixed point, 16 fractional bits, of 8-bit R, G, B.
-constexpr double kr = 0.2126, kb = 0.0722, kg = 1 - kr - kb;
+// A matrix's fixed-point coefficients: Y' = kr R + kg G + kb B; Cb and Cr
+// are B - Y' and R - Y' scaled to -0.5 ... 0.5; limited range puts Y' in
+// 16 ... 235 and those in 16 ... 240. 16 fractional bits, of 8-bit R, G, B.
 constexpr int bits = 16;
 constexpr int32_t fixed(double v) { return static_cast<int32_t>(v * (1 << bits) + (v < 0 ? -0.5 : 0.5)); }
-constexpr int32_t yr = fixed(219.0 / 255 * kr), yg = fixed(219.0 / 255 * kg), yb = fixed(219.0 / 255 * kb);
-// Cb = 224/255 (B - Y') / (2 (1 - kb)), written out in R, G, B.
-constexpr double cbscale = 224.0 / 255 / (2 * (1 - kb)), crscale = 224.0 / 255 / (2 * (1 - kr));
-constexpr int32_t br = fixed(-kr * cbscale), bg = fixed(-kg * cbscale), bb = fixed((1 - kb) * cbscale);
-constexpr int32_t rr = fixed((1 - kr) * crscale), rg = fixed(-kg * crscale), rb = fixed(-kb * crscale);
+struct matrix {
+  int32_t yr, yg, yb, br, bg, bb, rr, rg, rb;
+};
+constexpr matrix matrixof(double kr, double kb) {
+  const double kg = 1 - kr - kb, y = 219.0 / 255, cb = 224.0 / 255 / (2 * (1 - kb)), cr = 224.0 / 255 / (2 * (1 - kr));
+  return {fixed(y * kr),        fixed(y * kg),        fixed(y * kb),   fixed(-kr * cb), fixed(-kg * cb),
+          fixed((1 - kb) * cb), fixed((1 - kr) * cr), fixed(-kg * cr), fixed(-kb * cr)};
+}
+constexpr matrix bt709 = matrixof(0.2126, 0.0722), bt601 = matrixof(0.299, 0.114);
 
 uint8_t clamp8(int32_t v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); }
 
 }  // namespace
 
-std::string yuv420(const pixels& rgb) {
+std::string yuv420(const pixels& rgb, bool hd) {
+  const matrix& m = hd ? bt709 : bt601;
   const unsigned w = rgb.width, h = rgb.height, n = rgb.channels;
   const unsigned cw = (w + 1) / 2, ch = (h + 1) / 2;
   std::string out(yuvbytes(w, h), '\0');
@@ -49,9 +53,9 @@ std::string yuv420(const pixels& rgb) {
       const uint8_t* p = rgb.data.data() + size_t{from} * w * n;
       for (unsigned x = 0; x < w; ++x, p += n) {
         const int32_t R = p[0], G = n == 3 ? p[1] : p[0], B = n == 3 ? p[2] : p[0];
-        if (r < rows) y[size_t{from} * w + x] = clamp8(16 + ((yr * R + yg * G + yb * B + half) >> bits));
-        pb[size_t{r} * w + x] = br * R + bg * G + bb * B;
-        pr[size_t{r} * w + x] = rr * R + rg * G + rb * B;
+        if (r < rows) y[size_t{from} * w + x] = clamp8(16 + ((m.yr * R + m.yg * G + m.yb * B + half) >> bits));
+        pb[size_t{r} * w + x] = m.br * R + m.bg * G + m.bb * B;
+        pr[size_t{r} * w + x] = m.rr * R + m.rg * G + m.rb * B;
       }
     }
     // Beside each even column ([1 2 1] across), between the two rows.

@@ -2,7 +2,7 @@
 // 2160p), made from the still, never from the kit's 720 x 576 frame: the
 // whole upright photo in its true shape, reduced (or enlarged) straight to
 // its box in the frame by resample.h's filter, as the video holds it:
-// planar YUV 4:2:0, limited range, BT.709.
+// planar YUV 4:2:0, limited range, BT.709 (or BT.601 for a PAL frame).
 #pragma once
 
 #include <cstdint>
@@ -24,8 +24,9 @@ constexpr uint64_t yuvbytes(unsigned width, unsigned height) {
   return uint64_t{width} * height + 2 * ((uint64_t{width} + 1) / 2) * ((uint64_t{height} + 1) / 2);
 }
 
-// RGB (3 channels) or grey (1) pixels as such a picture, BT.709's matrix,
-// limited range (Y 16 ... 235, Cb and Cr 16 ... 240). Each chroma sample
-// stands where H.264 and MPEG-2 put it: beside the even luma column,
-// between two luma rows. The same bytes on every machine.
-std::string yuv420(const pixels& rgb);
+// RGB (3 channels) or grey (1) pixels as such a picture, in BT.709's
+// matrix (HD's) or BT.601's (PAL's), limited range (Y 16 ... 235, Cb and
+// Cr 16 ... 240). Each chroma sample stands where H.264 and MPEG-2 put it:
+// beside the even luma column, between two luma rows. The same bytes on
+// every machine.
+std::string yuv420(const pixels& rgb, bool bt709 = true);

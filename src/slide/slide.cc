@@ -51,7 +51,12 @@ bool wholejpeg(const char* jpeg, size_t size) {
 }
 
 picturesize wishedpicture(unsigned width, unsigned height, const picturewish& wish) {
-  const picturesize box = boxof(width, height, wish.framewidth, wish.frameheight);
+  using place = picturewish::place;
+  const bool portrait = height > width;
+  const picturesize box = wish.box == place::kitfitted ? fitpicture(width, height)
+                          : wish.box == place::kitstretched
+                              ? picturesize{portrait ? portraitwidth(width, height) : framewidth, frameheight}
+                              : boxof(width, height, wish.framewidth, wish.frameheight);
   auto grown = [&](unsigned side) { return static_cast<unsigned>(std::max(1L, std::lround(side * wish.margin))); };
   return {grown(box.width), grown(box.height)};
 }
@@ -84,7 +89,7 @@ bool makepicture(const pixels& still, double extentx, double extenty, int orient
   upright.width = want.width;
   upright.height = want.height;
   turnpixels(scaled.data.data(), scaled.width, scaled.height, scaled.channels, orientation, false, upright.data.data());
-  r->picture = yuv420(upright);
+  r->picture = yuv420(upright, wish.bt709);
   r->picturewidth = want.width;
   r->pictureheight = want.height;
   if (r->picture.size() <= picturelimit) return true;

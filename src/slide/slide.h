@@ -53,18 +53,25 @@ bool wholejpeg(const char* jpeg, size_t size);
 
 enum class slidestate : uint32_t { framed, unloadable, toolarge, unscalable, unencodable };
 
-// What a video in a frame of its own size (--size 720p ...) wants of each
-// still besides its kit frame: the photo's picture at its box in that frame
-// (picture.h), `margin` times as large each way (1 for a picture that stays
-// still; more for one that moves, so that it never shows more than the
-// photo's own detail). A frame of 0 x 0: no picture.
+// What a video wants of each still besides its kit frame: the photo's
+// picture for its frame (picture.h). In a frame of its own size (--size
+// 720p ...) the picture is the whole photo in its true shape at its box in
+// the frame; in the kit's PAL frame it is where the kit's frame puts it
+// (stretched, or fitted for --fit), for a picture that moves. It is
+// `margin` times as large each way (1 for a picture that stays still; more
+// for one that moves, so that it never shows more than the photo's own
+// detail), in BT.709's matrix (HD) or BT.601's (PAL). A frame of 0 x 0: no
+// picture.
 struct picturewish {
   unsigned framewidth = 0, frameheight = 0;
+  enum class place { whole, kitstretched, kitfitted } box = place::whole;
   double margin = 1;
+  bool bt709 = true;
 };
 
 // The size of the picture wish asks for, of an upright photo of width x
-// height: its box (picture.h), times the margin.
+// height: its box (picture.h's boxof, or the kit frame's picture), times
+// the margin.
 picturesize wishedpicture(unsigned width, unsigned height, const picturewish& wish);
 
 // The most bytes a picture may take: 2160p's frame, half as large again

@@ -20,8 +20,15 @@ namespace {
 // picture is a key frame (where a player can seek) with a quantiser
 // settledfiner steps (of 51) finer: every picture of its hold repeats it,
 // so its detail is what the viewer sees for seconds, and the repeats cost
-// next to nothing.
+// next to nothing. Where every picture moves (--motion), the veryfast
+// preset: its finer motion search keeps a moving detail where it is from
+// frame to frame (superfast's shakes it by several hundredths of a pixel
+// more) in a file less than half as large, for a tenth more time. The
+// encoder runs half as many threads again as it is given processors, as
+// x264 would choose for itself: one waits on the next frame while another
+// works.
 constexpr const char* x264preset = "superfast";
+constexpr const char* x264movingpreset = "veryfast";
 constexpr const char* x264tune = "stillimage";
 constexpr const char* x264quality = "20";
 constexpr int settledfiner = 10, h264steps = 51;
@@ -50,7 +57,8 @@ bool muxer::openstream(outputstream& s, const char* encoder, AVDictionary** opti
   return true;
 }
 
-bool muxer::open(videoform form, int fd, const frameformat& format, int threads, bool sound, std::string* why) {
+bool muxer::open(videoform form, int fd, const frameformat& format, int threads, bool moving, bool sound,
+                 std::string* why) {
   form_ = form;
   fd_ = fd;
   format_ = format;
@@ -84,7 +92,7 @@ bool muxer::open(videoform form, int fd, const frameformat& format, int threads,
   v->color_range = format.range;
   v->time_base = {1, showrate};
   v->framerate = {showrate, 1};
-  v->thread_count = std::max(1, threads);
+  v->thread_count = dvd ? std::max(1, threads) : std::max(1, threads * 3 / 2);
   AVDictionary* options = nullptr;
   if (dvd) {
     // A PAL DVD's limits: a GOP of 15 at most, 9.8 Mbit/s at most; PAL in
@@ -96,7 +104,7 @@ bool muxer::open(videoform form, int fd, const frameformat& format, int threads,
     v->max_b_frames = 2;
     av_dict_set(&options, "video_format", "pal", 0);
   } else {
-    av_dict_set(&options, "preset", x264preset, 0);
+    av_dict_set(&options, "preset", moving ? x264movingpreset : x264preset, 0);
     av_dict_set(&options, "tune", x264tune, 0);
     av_dict_set(&options, "crf", x264quality, 0);
   }

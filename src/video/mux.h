@@ -39,9 +39,10 @@ class muxer {
   muxer(const muxer&) = delete;
   muxer& operator=(const muxer&) = delete;
 
-  // Opens the file on fd (new, empty, seekable) with its video stream, and
-  // a sound stream where `sound`, and writes its header. False, with *why.
-  bool open(videoform form, int fd, const frameformat& format, int threads, bool sound, std::string* why);
+  // Opens the file on fd (new, empty, seekable) with its video stream, for
+  // pictures that move where `moving`, and a sound stream where `sound`,
+  // and writes its header. False, with *why.
+  bool open(videoform form, int fd, const frameformat& format, int threads, bool moving, bool sound, std::string* why);
   bool hassound() const { return sound_.codec != nullptr; }
 
   // The next picture (streampixels). `settled` marks a slide's first

@@ -12,9 +12,11 @@ extern "C" {
 #include "base/io.h"
 #include "slide/picture.h"
 #include "video/format.h"
+#include "video/motion.h"
 #include "video/music.h"
 #include "video/mux.h"
 #include "video/pictures.h"
+#include "video/sampler.h"
 #include "video/transitions.h"
 
 namespace {
@@ -50,10 +52,11 @@ bool renderer::prepare(std::string* why) {
   if (s.job.form == videoform::none) return *why = std::string("a video is ") + videoforms, false;
   if (s.job.frames.size() != static_cast<size_t>(s.job.show.slides()) || s.job.show.slides() == 0)
     return *why = "no slides to show", false;
-  if (s.job.size != videosize::pal && s.job.pictures.size() != s.job.frames.size())
+  if ((s.job.size != videosize::pal || s.job.motion) && s.job.pictures.size() != s.job.frames.size())
     return *why = "no pictures to show", false;
+  if (s.job.motion && s.job.motions.size() != s.job.frames.size()) return *why = "no motion to show", false;
   s.title = drawtitle(titlelines(s.job.title), s.format, why);
-  return s.title && s.mux.open(s.job.form, s.job.output, s.format, s.job.threads, s.job.music >= 0, why);
+  return s.title && s.mux.open(s.job.form, s.job.output, s.format, s.job.threads, s.job.motion, s.job.music >= 0, why);
 }
 
 bool renderer::render(const std::function<void(int)>& progress, std::string* why, std::string* musicproblem) {
@@ -68,53 +71,94 @@ bool renderer::render(const std::function<void(int)>& progress, std::string* why
 
   // The parts on screen: the title card, and each slide decoded once, when
   // it first comes on, and brought to the stream's layout once, when it is
-  // first held.
+  // first held; or, where slides move, its picture kept, to be drawn afresh
+  // into its box for every frame.
   struct part {
     frameptr composed, streamed;
+    bool moving = false;
+    yuvpicture photo;
+    slidemotion motion;
+    int boxwidth = 0, boxheight = 0, left = 0, top = 0;
   };
   std::map<int, part> parts;
+  sampler sampling;
+  const bool pictures = s.job.size != videosize::pal || s.job.motion;
+  auto readpicture = [&](int number, std::string* bytes) {
+    const picturespan& at = s.job.pictures[static_cast<size_t>(number - 1)];
+    bytes->assign(yuvbytes(at.width, at.height), '\0');
+    errno = 0;
+    if (readallat(s.job.picturesource, at.offset, bytes->data(), bytes->size())) return true;
+    *why = "cannot read picture " + std::to_string(number) + (errno ? std::string(": ") + std::strerror(errno) : "");
+    return false;
+  };
   auto picture = [&](int number) -> part* {
     auto found = parts.find(number);
     if (found != parts.end()) return &found->second;
-    frameptr composed;
+    part made;
+    std::string reason;
     if (number == 0) {
-      composed.reset(av_frame_clone(s.title.get()));
-      if (!composed) return *why = "out of memory", nullptr;
-    } else if (s.job.size != videosize::pal) {
+      made.composed.reset(av_frame_clone(s.title.get()));
+      if (!made.composed) return *why = "out of memory", nullptr;
+    } else if (s.job.motion) {
+      // The photo's picture, a margin larger than its box, in which the
+      // box's window moves.
+      const picturespan& at = s.job.pictures[static_cast<size_t>(number - 1)];
+      made.moving = true;
+      made.photo.width = static_cast<int>(at.width), made.photo.height = static_cast<int>(at.height);
+      if (!readpicture(number, &made.photo.bytes)) return nullptr;
+      made.motion = s.job.motions[static_cast<size_t>(number - 1)];
+      const picturesize box =
+          boxof(at.width, at.height, static_cast<unsigned>(s.format.width), static_cast<unsigned>(s.format.height));
+      made.boxwidth = static_cast<int>(box.width), made.boxheight = static_cast<int>(box.height);
+      // On even rows and columns, so that the stream's chroma lies on the
+      // box's own grid.
+      made.left = (s.format.width - made.boxwidth) / 2 & ~1, made.top = (s.format.height - made.boxheight) / 2 & ~1;
+    } else if (pictures) {
       // The photo's own picture, from the workers.
       const picturespan& at = s.job.pictures[static_cast<size_t>(number - 1)];
-      std::string bytes(yuvbytes(at.width, at.height), '\0'), reason;
-      errno = 0;
-      if (!readallat(s.job.picturesource, at.offset, bytes.data(), bytes.size()))
-        return *why = "cannot read picture " + std::to_string(number) +
-                      (errno ? std::string(": ") + std::strerror(errno) : ""),
-               nullptr;
-      composed = composephoto(bytes, static_cast<int>(at.width), static_cast<int>(at.height), s.format, &reason);
-      if (!composed) return *why = "cannot show picture " + std::to_string(number) + ": " + reason, nullptr;
+      std::string bytes;
+      if (!readpicture(number, &bytes)) return nullptr;
+      made.composed = composephoto(bytes, static_cast<int>(at.width), static_cast<int>(at.height), s.format, &reason);
+      if (!made.composed) return *why = "cannot show picture " + std::to_string(number) + ": " + reason, nullptr;
     } else {
       const filespan& at = s.job.frames[static_cast<size_t>(number - 1)];
-      std::string bytes(at.size, '\0'), reason;
+      std::string bytes(at.size, '\0');
       errno = 0;
       if (!readallat(s.job.source, at.offset, bytes.data(), bytes.size()))
         return *why = "cannot read frame " + std::to_string(number) +
                       (errno ? std::string(": ") + std::strerror(errno) : ""),
                nullptr;
-      composed = decodeframe(bytes, s.format, &reason);
-      if (!composed) return *why = "cannot decode frame " + std::to_string(number) + ": " + reason, nullptr;
+      made.composed = decodeframe(bytes, s.format, &reason);
+      if (!made.composed) return *why = "cannot decode frame " + std::to_string(number) + ": " + reason, nullptr;
     }
-    return &parts.emplace(number, part{std::move(composed), nullptr}).first->second;
+    return &parts.emplace(number, std::move(made)).first->second;
+  };
+  // A moving part at its frame, drawn into a new black picture of that layout.
+  auto drawmoving = [&](int number, part* p, int partframe, AVPixelFormat pixels) -> frameptr {
+    frameptr drawn = blackpicture(s.format, pixels);
+    if (!drawn) return *why = "out of memory", nullptr;
+    const double t = partframe / std::max(1.0, show.hold(number) - 1.0);
+    sampling.draw(p->photo, windowat(p->motion, t, p->photo.width, p->photo.height), drawn.get(), p->left, p->top,
+                  p->boxwidth, p->boxheight);
+    return drawn;
   };
   auto sparking = [](int number, int partframe) {
     return number == 1 && partframe >= effectfirst && partframe <= effectlast;
   };
-  // What a part shows at its frame, composed: its picture, or slide 1's
-  // with sparks (a new picture, into *made).
+  // What a part shows at its frame, composed: its picture, slide 1's with
+  // sparks, or a moving slide's (a new picture, into *made).
   auto shown = [&](int number, int partframe, frameptr* made) -> const AVFrame* {
     part* p = picture(number);
-    if (!p || !sparking(number, partframe)) return p ? p->composed.get() : nullptr;
-    *made = newpicture(s.format, composepixels);
-    if (!*made || av_frame_copy(made->get(), p->composed.get()) < 0) return *why = "out of memory", nullptr;
-    drawsparks(made->get(), partframe, s.format);
+    if (!p) return nullptr;
+    if (p->moving) {
+      *made = drawmoving(number, p, partframe, composepixels);
+    } else if (sparking(number, partframe)) {
+      *made = newpicture(s.format, composepixels);
+      if (!*made || av_frame_copy(made->get(), p->composed.get()) < 0) return *why = "out of memory", nullptr;
+    } else {
+      return p->composed.get();
+    }
+    if (*made && sparking(number, partframe)) drawsparks(made->get(), partframe, s.format);
     return made->get();
   };
 
@@ -123,6 +167,9 @@ bool renderer::render(const std::function<void(int)>& progress, std::string* why
   for (int f = 0; f < show.frames(); ++f) {
     const timeline::moment m = show.at(f);
     for (auto it = parts.begin(); it != parts.end() && it->first < m.part;) it = parts.erase(it);
+    part* current = picture(m.part);
+    if (!current) return false;
+    const int left = show.frames() - 1 - f;
     // The composed picture of this frame, where it is not a part held.
     frameptr composed;
     if (m.transition()) {
@@ -139,29 +186,31 @@ bool renderer::render(const std::function<void(int)>& progress, std::string* why
     } else if (sparking(m.part, m.partframe)) {
       if (!shown(m.part, m.partframe, &composed)) return false;
     }
-    // The show's ending: the last endingframes fade to black, the last one
-    // black, as the music fades to silence.
-    const int left = show.frames() - 1 - f;
-    if (left < endingframes) {
-      if (!composed) {
-        part* p = picture(m.part);
-        if (!p) return false;
-        composed = newpicture(s.format, composepixels);
-        if (!composed || av_frame_copy(composed.get(), p->composed.get()) < 0) return *why = "out of memory", false;
-      }
-      fadetoblack(composed.get(), double(left) / endingframes, s.format);
-    }
     frameptr streamed;
     const AVFrame* out = nullptr;
     bool settled = false;
     if (composed) {
+      // The show's ending: the last endingframes fade to black, the last
+      // one black, as the music fades to silence.
+      if (left < endingframes) fadetoblack(composed.get(), double(left) / endingframes, s.format);
       streamed = converter.tostream(composed.get(), why);
       out = streamed.get();
+    } else if (current->moving) {
+      // A moving slide alone: drawn straight in the stream's layout.
+      streamed = drawmoving(m.part, current, m.partframe, streampixels);
+      if (streamed && left < endingframes) fadetoblack(streamed.get(), double(left) / endingframes, s.format);
+      out = streamed.get();
+      settled = heldpart != m.part;
+      heldpart = m.part;
     } else {
-      part* p = picture(m.part);
-      if (!p) return false;
-      if (!p->streamed) p->streamed = converter.tostream(p->composed.get(), why);
-      out = p->streamed.get();
+      if (!current->streamed) current->streamed = converter.tostream(current->composed.get(), why);
+      out = current->streamed.get();
+      if (out && left < endingframes) {
+        streamed = newpicture(s.format, streampixels);
+        if (!streamed || av_frame_copy(streamed.get(), out) < 0) return *why = "out of memory", false;
+        fadetoblack(streamed.get(), double(left) / endingframes, s.format);
+        out = streamed.get();
+      }
       settled = heldpart != m.part;
       heldpart = m.part;
     }

@@ -43,6 +43,9 @@ struct renderjob {
   videosize size = videosize::pal;
   int picturesource = -1;
   std::vector<picturespan> pictures;
+  // Whether the slides move (their pictures then come for PAL too), and how.
+  bool motion = false;
+  std::vector<slidemotion> motions;
   // The music, or -1; its name for messages.
   int music = -1;
   std::string musicname;

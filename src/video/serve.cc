@@ -41,6 +41,8 @@ int serverender(int channel) {
   job.size = request.size;
   job.picturesource = request.picturesource;
   job.pictures = request.pictures;
+  job.motion = request.motion;
+  job.motions = request.motions;
   job.music = request.music;
   job.musicname = request.musicname;
   job.output = request.output;

@@ -22,7 +22,7 @@ int sendrequest(int sock, const renderrequest& request, std::string* rest) {
   int fds[mostdescriptors] = {request.source, request.output};
   size_t count = 2;
   if (request.music >= 0) fds[count++] = request.music;
-  if (request.size != videosize::pal) fds[count++] = request.picturesource;
+  if (request.size != videosize::pal || request.motion) fds[count++] = request.picturesource;
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof fds)] = {};
   iovec iov{const_cast<char*>(bytes.data()), headersize};
   msghdr msg{};
@@ -91,6 +91,6 @@ bool receiverequest(int sock, renderrequest* request, std::string* why) {
   request->source = fds[next++];
   request->output = fds[next++];
   request->music = request->music >= 0 ? fds[next++] : -1;
-  request->picturesource = request->size != videosize::pal ? fds[next++] : -1;
+  request->picturesource = request->size != videosize::pal || request->motion ? fds[next++] : -1;
   return true;
 }

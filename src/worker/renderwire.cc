@@ -22,7 +22,7 @@ videoform videoformof(std::string_view file) {
 
 namespace {
 
-constexpr uint32_t hasmusic = 1, haspictures = 2;
+constexpr uint32_t hasmusic = 1, haspictures = 2, hasmotion = 4;
 
 void put32(std::string* out, uint32_t v) { out->append(reinterpret_cast<const char*>(&v), sizeof v); }
 void put64(std::string* out, uint64_t v) { out->append(reinterpret_cast<const char*>(&v), sizeof v); }
@@ -55,11 +55,14 @@ std::string encoderequest(const renderrequest& r) {
   put32(&body, static_cast<uint32_t>(r.spans.size()));
   put32(&body, static_cast<uint32_t>(r.title.size()));
   put32(&body, static_cast<uint32_t>(r.musicname.size()));
-  put32(&body, (r.music >= 0 ? hasmusic : 0) | (r.size != videosize::pal ? haspictures : 0));
+  const bool pictures = r.size != videosize::pal || r.motion;
+  put32(&body, (r.music >= 0 ? hasmusic : 0) | (pictures ? haspictures : 0) | (r.motion ? hasmotion : 0));
   for (const int row : r.rows) body += static_cast<char>(row);
   for (const filespan& s : r.spans) put64(&body, s.offset), put32(&body, s.size);
-  if (r.size != videosize::pal)
+  if (pictures)
     for (const picturespan& p : r.pictures) put64(&body, p.offset), put32(&body, p.width), put32(&body, p.height);
+  if (r.motion)
+    for (const slidemotion& m : r.motions) body += static_cast<char>(m.how), body += static_cast<char>(m.direction);
   body += r.title;
   body += r.musicname;
   std::string out;
@@ -82,11 +85,12 @@ bool decoderequest(std::string_view bytes, renderrequest* r, size_t* descriptors
   if (threads < 1 || threads > threadlimit) return *why = "too many threads", false;
   if (slides < 1 || slides > slidelimit) return *why = "no slides, or too many", false;
   if (titlesize > titlelimit || musicsize > musicnamelimit) return *why = "a name too long", false;
-  const bool pictures = frame != 0;
-  if ((has & ~(hasmusic | haspictures)) != 0 || ((has & haspictures) != 0) != pictures)
+  const bool motion = (has & hasmotion) != 0, pictures = frame != 0 || motion;
+  if ((has & ~(hasmusic | haspictures | hasmotion)) != 0 || ((has & haspictures) != 0) != pictures)
     return *why = "the wrong descriptors", false;
   // What the counts say must be exactly what follows.
-  if (in.rest.size() != (slides - 1) + uint64_t{slides} * (12 + (pictures ? 16 : 0)) + titlesize + musicsize)
+  if (in.rest.size() !=
+      (slides - 1) + uint64_t{slides} * (12 + (pictures ? 16 : 0) + (motion ? 2 : 0)) + titlesize + musicsize)
     return *why = "a request of the wrong length", false;
   r->form = static_cast<videoform>(form);
   r->size = static_cast<videosize>(frame);
@@ -116,6 +120,15 @@ bool decoderequest(std::string_view bytes, renderrequest* r, size_t* descriptors
     if (w < 1 || h < 1 || w > 2 * target.width || h > 2 * target.height || yuvbytes(w, h) > picturelimit ||
         p.offset > UINT64_MAX - yuvbytes(w, h))
       return *why = "a picture out of bounds", false;
+  }
+  r->motion = motion;
+  r->motions.assign(motion ? slides : 0, {});
+  for (slidemotion& m : r->motions) {
+    uint8_t how = 0, direction = 0;
+    in.take(&how);
+    in.take(&direction);
+    if (how >= motionkinds || direction >= motiondirections) return *why = "no such motion", false;
+    m = {static_cast<slidemotion::kind>(how), direction};
   }
   in.take(titlesize, &r->title);
   in.take(musicsize, &r->musicname);

@@ -18,7 +18,8 @@
 //   u32  slides     1 ... slidelimit
 //   u32  titlesize  at most titlelimit
 //   u32  musicsize  the music's name for messages, at most namelimit
-//   u32  has        1: music; 2: pictures, exactly where size is not pal
+//   u32  has        1: music; 4: motion; 2: pictures, exactly where size is
+//                   not pal or there is motion
 //   slides - 1 bytes   the rows of the transitions into slides 2 ... N,
 //                      each 1 ... 23
 //   slides x (u64 offset, u32 size)   where each frame lies in the kit's
@@ -27,6 +28,8 @@
 //                      each slide's picture lies in the pictures' file, and
 //                      its size: at most twice the frame's each way, its
 //                      bytes yuvbytes (slide/picture.h), at most picturelimit
+//   with motion, slides x (u8 kind, u8 direction)   how each slide moves
+//                      (script/timeline.h's slidemotion)
 //   titlesize bytes, musicsize bytes
 //
 // The reports (the render to vantrel), lines of at most reportlimit bytes,
@@ -47,6 +50,7 @@
 
 #include "base/frame.h"
 #include "base/io.h"
+#include "script/timeline.h"
 
 // The forms a video may take, by its file's extension.
 enum class videoform : uint32_t { mp4, mkv, mpg, none };
@@ -64,7 +68,7 @@ constexpr uint32_t threadlimit = 256;
 constexpr size_t titlelimit = 64 << 10;
 constexpr size_t musicnamelimit = 4096;
 constexpr uint32_t framebytes = 64 << 20;
-constexpr size_t requestlimit = 7 * 4 + slidelimit * (1 + 12 + 16) + titlelimit + musicnamelimit;
+constexpr size_t requestlimit = 7 * 4 + slidelimit * (1 + 12 + 16 + 2) + titlelimit + musicnamelimit;
 constexpr size_t reportlimit = 1024;
 
 // Where a slide's picture lies, and its size.
@@ -80,7 +84,9 @@ struct renderrequest {
   int threads = 1;
   std::vector<int> rows;              // slides - 1 of them
   std::vector<filespan> spans;        // where each slide's frame lies in the kit's video
-  std::vector<picturespan> pictures;  // one a slide, for a size other than pal
+  std::vector<picturespan> pictures;  // one a slide, for a size other than pal or with motion
+  bool motion = false;
+  std::vector<slidemotion> motions;  // one a slide, with motion
   std::string title;
   std::string musicname;
   // The descriptors: the kit's video, the output, the music and the

@@ -72,10 +72,12 @@ const rule policy[] = {
 
 #if defined(__SANITIZE_ADDRESS__)
 // AddressSanitizer looks up the signal stack (never sets it) whenever a
-// function does not return: longjmp, abort, exit.
+// function does not return: longjmp, abort, exit. And as a thread starts,
+// it tries whether memory can be read by writing it into a pipe of its own.
 const rule sanitizerpolicy[] = {{SCMP_SYS(sigaltstack), rule::equal, 0, 0}};
+const rule rendersanitizerpolicy[] = {{SCMP_SYS(pipe2)}};
 #else
-const std::vector<rule> sanitizerpolicy;
+const std::vector<rule> sanitizerpolicy, rendersanitizerpolicy;
 #endif
 
 constexpr int seccomptrap = 1;  // si_code of a SIGSYS sent by the filter (SYS_SECCOMP)
@@ -201,7 +203,7 @@ bool loadfilter(void (*handler)(int, siginfo_t*, void*), std::initializer_list<r
 
 bool lockdownrender(int report, std::string* reason) {
   renderchannelfd = report;
-  return loadfilter(renderforbidden, {of(lockedin), of(renderpolicy)}, true, reason);
+  return loadfilter(renderforbidden, {of(lockedin), of(renderpolicy), of(rendersanitizerpolicy)}, true, reason);
 }
 
 // Every call not allowed traps: the handler above reports it.
