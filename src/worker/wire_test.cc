@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 
 namespace {
 
@@ -16,8 +15,7 @@ slideresult framedresult() {
 }
 
 std::string withfield(std::string wire, size_t index, uint32_t value) {
-  std::memcpy(&wire[index * 4], &value, 4);
-  return wire;
+  return wire.replace(index * 4, 4, reinterpret_cast<const char*>(&value), 4);
 }
 
 std::string note(long call) {
