@@ -1,10 +1,3 @@
-// src/driver/ (this folder): the run, and everything it asks of the user's
-// folder and console: the command line and the process entry (entry.h),
-// the listing of the stills (listing.h), the worker settings it starts
-// (workers.h), committing slides in order (commit.h), the show it decides
-// once and hands to the kit (kit/kit.h) and the video it renders
-// (showvideo.h), and the console (console.h). What it does to the user's
-// folder goes through the kit's folder.h.
 #include "driver/commandline.h"
 
 #include <cstring>

@@ -1,3 +1,12 @@
+// src/driver/ (this folder): the run, and everything it asks of the user's
+// folder and console: the command line and the process entry (entry.h),
+// the listing of the stills (listing.h), the worker settings it starts
+// (workers.h), committing slides in order (commit.h), the show it decides
+// once and hands to the kit (kit/kit.h) and the video it renders
+// (showvideo.h), with the pictures the workers make for it (pictures.h),
+// and the console (console.h). What it does to the user's folder goes
+// through the kit's folder.h.
+//
 // The run: one pass over a folder, from the banner to the wait for a key.
 //
 // Every entry of the folder is logged; the stills (names that begin with

@@ -1,11 +1,3 @@
-// src/kit/ (this folder): the kit a run leaves in its folder, and the
-// folder itself: every name of the kit (names.h), the frames, the video
-// (avi.h) and the script written beside the old kit and committed whole
-// (kit.h), the commit's journal, by which the next run finishes a commit
-// cut short once it has checked the folder against it (journal.h), and
-// everything done to the user's folder, on a few calls each platform gives
-// (folder.h). It knows nothing of slides or of
-// the script's text: the driver hands it both.
 #include "kit/avi.h"
 
 #include <cstring>

@@ -1,3 +1,12 @@
+// src/kit/ (this folder): the kit a run leaves in its folder, and the
+// folder itself: every name of the kit (names.h), the frames, the video
+// (avi.h) and the script written beside the old kit and committed whole
+// (kit.h), the commit's journal, by which the next run finishes a commit
+// cut short once it has checked the folder against it (journal.h), and
+// everything done to the user's folder, on a few calls each platform gives
+// (folder.h). It knows nothing of slides or of
+// the script's text: the driver hands it both.
+//
 // The kit a run leaves in its folder: the frames out0001.jpg, out0002.jpg
 // ..., the video outhuffy.avi that holds them (avi.h) and the script
 // "anim.avs" that shows them. It is replaced whole or not at all.

@@ -1,7 +1,3 @@
-// src/script/ (this folder): the text of anim.avs (script.h), which speaks
-// of the kit's files by their names (kit/names.h), and the show's timeline,
-// which the script and the rendered video share (timeline.h). No file is
-// opened here.
 #include "script/script.h"
 
 #include <cstdlib>

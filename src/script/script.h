@@ -1,3 +1,8 @@
+// src/script/ (this folder): the text of anim.avs (script.h), which speaks
+// of the kit's files by their names (kit/names.h), and the show's timeline,
+// which the script and the rendered video share, with the slides' motions
+// (timeline.h). No file is opened here.
+//
 // The slide-show script "anim.avs".
 //
 // The file is, in this order: the header block, the source block, one clip

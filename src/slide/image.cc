@@ -1,8 +1,3 @@
-// src/slide/ (this folder): one still to one frame (slide.h), run inside a
-// sandboxed worker: the only code that calls the image library (image.h),
-// the JPEG library (jpeg.h) and libexif (orientation.h), and the
-// resampling filter of fitted frames (resample.h). Nothing here opens or
-// writes a file.
 #include "slide/image.h"
 
 #include <IL/il.h>

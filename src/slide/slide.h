@@ -1,3 +1,9 @@
+// src/slide/ (this folder): one still to one frame (slide.h), run inside a
+// sandboxed worker: the only code that calls the image library (image.h),
+// the JPEG library (jpeg.h) and libexif (orientation.h), the resampling
+// filter of fitted frames (resample.h), and the pictures an HD video is
+// made of (picture.h). Nothing here opens or writes a file.
+//
 // One camera still to one frame: the image work of a slide. makeframe loads
 // the still from its bytes, brings it upright to the 720 x 576 frame and
 // encodes the frame as a JPEG. It runs inside a worker process, under its

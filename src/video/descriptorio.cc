@@ -1,10 +1,3 @@
-// src/video/ (this folder): the show rendered as a video (render.h), the
-// only code that calls the media library, in rooms: what the library has
-// (media.h), the video's format and the conversion to the stream's
-// (format.h), reads and writes through the render's descriptors (this
-// file's descriptorio.h), the pictures it makes itself (pictures.h), the
-// transitions (transitions.h), the music (music.h), the file and its
-// encoders (mux.h), and the frame loop (render.cc).
 #include "video/descriptorio.h"
 
 #include <cerrno>

@@ -1,6 +1,6 @@
-// The media library (libavcodec, libavformat, libavfilter, libswscale,
-// libswresample, libavutil): the only module that calls it. It renders the
-// show the script describes into a video file.
+// What this build's media library (libavcodec, libavformat, libavfilter,
+// libswscale, libswresample, libavutil) has, which only this module and
+// the program it makes, vantrel-render, call.
 #pragma once
 
 #include <string>

@@ -1,10 +1,3 @@
-// src/worker/ (this folder): the worker processes: the process layer a
-// platform implements (subprocess.h; the driver's side subprocess-*.cc, the
-// worker's child-*.cc and child.h), the byte layout of jobs and replies
-// (wire.h), the pool that hands out stills and takes results in order
-// (pool.h), the sandbox (sandbox.h) and the job of a render's worker
-// (job.h).
-//
 // The worker's side of the process layer on Linux: what a fork of the
 // driver does to become a worker, and the worker's end of its socket.
 #include "worker/child-linux.h"
