@@ -8,15 +8,7 @@ namespace {
 
 constexpr int weightbits = 14;  // the weights of one output pixel add up to 1 << weightbits
 constexpr int middlebits = 6;   // fractional bits kept between the two passes
-constexpr double lobes = 3;
-
-double lanczos(double x) {
-  x = std::fabs(x);
-  if (x >= lobes) return 0;
-  if (x < 1e-9) return 1;
-  const double pi = 3.14159265358979323846, px = pi * x;
-  return lobes * std::sin(px) * std::sin(px / lobes) / (px * px);
-}
+constexpr double lobes = lanczoslobes;
 
 // The taps of one output pixel: first..first+count-1 of weights, for the
 // source pixels index[first...].
@@ -107,4 +99,12 @@ pixels resample(const pixels& src, double extentx, double extenty, unsigned widt
     }
   }
   return out;
+}
+
+double lanczos(double x) {
+  x = std::fabs(x);
+  if (x >= lanczoslobes) return 0;
+  if (x < 1e-9) return 1;
+  const double pi = 3.14159265358979323846, px = pi * x;
+  return lanczoslobes * std::sin(px) * std::sin(px / lanczoslobes) / (px * px);
 }

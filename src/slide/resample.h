@@ -18,6 +18,12 @@ struct pixels {
   std::vector<unsigned char> data;  // width * height * channels bytes
 };
 
+// The filter: Lanczos of lanczoslobes lobes at x pixels from the centre
+// (of the unwidened filter), 0 beyond them. The render's moving slides
+// sample with it too.
+constexpr double lanczoslobes = 3;
+double lanczos(double x);
+
 // src resized to width x height. extentx and extenty are how many of src's
 // pixels the result spans (src's own width and height, or a little less
 // where src's last column or row covers only part of a pixel): the result's

@@ -9,6 +9,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "slide/resample.h"
+
 const uint8_t* yuvpicture::plane(int p) const {
   const auto* at = reinterpret_cast<const uint8_t*>(bytes.data());
   if (p > 0) at += size_t{1} * width * height;
@@ -20,15 +22,7 @@ namespace {
 
 constexpr int weightbits = 14;  // a sample's weights add up to 1 << weightbits
 constexpr int middlebits = 6;   // fractional bits kept between the two passes
-constexpr double lobes = 3;
-
-double lanczos(double x) {
-  x = std::fabs(x);
-  if (x >= lobes) return 0;
-  if (x < 1e-9) return 1;
-  const double pi = 3.14159265358979323846, px = pi * x;
-  return lobes * std::sin(px) * std::sin(px / lobes) / (px * px);
-}
+constexpr double lobes = lanczoslobes;
 
 // The taps of count samples along one axis of a plane insize long: sample
 // i is centred on the plane's a + i b, each with n weights from first[i] on.
