@@ -282,7 +282,7 @@ def memory():
                eval(n.rsplit("_", 1)[1].split(".")[0].replace("x", "*")) >= 12e6]
         for k in range(1, memorystills + 1):
             os.symlink(big[(k - 1) % len(big)], os.path.join(work, "DSC%04d.JPG" % k))
-        run = subprocess.Popen([vantrel, "--video", "show.mp4", "--size", size, "."], cwd=work,
+        run = subprocess.Popen([vantrel, "--video", "show.mp4", "--size", size] + (["--motion"] if motion else []) + ["."], cwd=work,
                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
         peak = 0
         while run.poll() is None:
@@ -298,8 +298,9 @@ def memory():
                     pass
             peak = max(peak, held)
             time.sleep(0.02)
-        print("%d stills of %s at %s: status %d, peak of all its processes together %.0f MB" %
-              (memorystills, ", ".join(os.path.basename(b) for b in big), size, run.returncode, peak / 1000))
+        print("%d stills of %s at %s%s: status %d, peak of all its processes together %.0f MB" %
+              (memorystills, ", ".join(os.path.basename(b) for b in big), size, ", moving" if motion else "",
+               run.returncode, peak / 1000))
     finally:
         shutil.rmtree(work)
 

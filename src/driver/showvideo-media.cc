@@ -87,7 +87,7 @@ bool makevideo(const videooptions& options, const std::vector<framespan>& spans,
     reportfailure(log, err, "cannot render " + shown + ": cannot open " + videoname + ": " + why);
     return false;
   }
-  for (const framespan& f : spans) request.spans.push_back({f.offset, f.size});
+  request.spans = spans;
   bool complete = true;
   if (!options.music.empty()) {
     request.music = open.add(openregular(options.music, &why));  // never waited on, were it a FIFO now

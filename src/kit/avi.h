@@ -16,14 +16,12 @@
 #include <vector>
 
 #include "base/frame.h"
+#include "base/io.h"
 
 constexpr uint64_t avirifflimit = uint64_t{1} << 30;
 
 // Where one frame's bytes lie in the file.
-struct framespan {
-  uint64_t offset;
-  uint32_t size;
-};
+using framespan = filespan;
 
 class aviwriter {
  public:
