@@ -47,13 +47,7 @@ frameptr newpicture(const frameformat& format, AVPixelFormat pixels) {
   frameptr f(av_frame_alloc());
   if (!f) return nullptr;
   f->format = pixels;
-  f->width = format.width;
-  f->height = format.height;
-  f->sample_aspect_ratio = format.aspect;
-  f->colorspace = format.matrix;
-  f->color_primaries = format.primaries;
-  f->color_trc = format.transfer;
-  f->color_range = format.range;
+  tagformat(f.get(), format);
   if (av_frame_get_buffer(f.get(), 0) < 0) return nullptr;
   return f;
 }

@@ -59,6 +59,19 @@ struct framefree {
 };
 using frameptr = std::unique_ptr<AVFrame, framefree>;
 
+// Says the format of what `to` holds (a picture, AVFrame, or an encoder's,
+// AVCodecContext): its size, its pixels' shape and its colours.
+template <typename T>
+void tagformat(T* to, const frameformat& format) {
+  to->width = format.width;
+  to->height = format.height;
+  to->sample_aspect_ratio = format.aspect;
+  to->colorspace = format.matrix;
+  to->color_primaries = format.primaries;
+  to->color_trc = format.transfer;
+  to->color_range = format.range;
+}
+
 // A new picture of the format in that layout, tagged with the format;
 // black with black, null without memory.
 frameptr newpicture(const frameformat& format, AVPixelFormat pixels);

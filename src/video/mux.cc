@@ -82,14 +82,8 @@ bool muxer::open(videoform form, int fd, const frameformat& format, int threads,
   if (!codec) return *why = std::string("the media library has no ") + encoder + " encoder", false;
   AVCodecContext* v = video_.codec = avcodec_alloc_context3(codec);
   if (!v) return *why = "out of memory", false;
-  v->width = format.width;
-  v->height = format.height;
   v->pix_fmt = streampixels;
-  v->sample_aspect_ratio = format.aspect;
-  v->colorspace = format.matrix;
-  v->color_primaries = format.primaries;
-  v->color_trc = format.transfer;
-  v->color_range = format.range;
+  tagformat(v, format);
   v->time_base = {1, showrate};
   v->framerate = {showrate, 1};
   v->thread_count = dvd ? std::max(1, threads) : std::max(1, threads * 3 / 2);
