@@ -50,11 +50,11 @@ bool renderer::prepare(std::string* why) {
   av_log_set_level(AV_LOG_ERROR);
   av_log_set_callback(quietlog);
   if (s.job.form == videoform::none) return *why = std::string("a video is ") + videoforms, false;
-  if (s.job.frames.size() != static_cast<size_t>(s.job.show.slides()) || s.job.show.slides() == 0)
+  if (s.job.spans.size() != static_cast<size_t>(s.job.show.slides()) || s.job.show.slides() == 0)
     return *why = "no slides to show", false;
-  if ((s.job.size != videosize::pal || s.job.motion) && s.job.pictures.size() != s.job.frames.size())
+  if ((s.job.size != videosize::pal || s.job.motion) && s.job.pictures.size() != s.job.spans.size())
     return *why = "no pictures to show", false;
-  if (s.job.motion && s.job.motions.size() != s.job.frames.size()) return *why = "no motion to show", false;
+  if (s.job.motion && s.job.motions.size() != s.job.spans.size()) return *why = "no motion to show", false;
   s.title = drawtitle(titlelines(s.job.title), s.format, why);
   return s.title && s.mux.open(s.job.form, s.job.output, s.format, s.job.threads, s.job.motion, s.job.music >= 0, why);
 }
@@ -121,7 +121,7 @@ bool renderer::render(const std::function<void(int)>& progress, std::string* why
       made.composed = composephoto(bytes, static_cast<int>(at.width), static_cast<int>(at.height), s.format, &reason);
       if (!made.composed) return *why = "cannot show picture " + std::to_string(number) + ": " + reason, nullptr;
     } else {
-      const filespan& at = s.job.frames[static_cast<size_t>(number - 1)];
+      const filespan& at = s.job.spans[static_cast<size_t>(number - 1)];
       std::string bytes(at.size, '\0');
       errno = 0;
       if (!readallat(s.job.source, at.offset, bytes.data(), bytes.size()))

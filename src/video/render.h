@@ -32,29 +32,11 @@ constexpr int endingframes = 3 * showrate;
 // renders row 1 ... 23 of the script's table.
 const char* xfadename(int row);
 
-struct renderjob {
+// What vantrel asks of the render (worker/renderwire.h: the frames in the
+// kit's video, the pictures, the motions, the music, the output, ...), and
+// the show's timeline, drawn from its rows.
+struct renderjob : renderrequest {
   timeline show{0, {}};
-  // The frames, one a slide, in order: each JPEG's place in the file open
-  // on source (the kit's video, which holds them all).
-  int source = -1;
-  std::vector<filespan> frames;
-  // The video's size; for one other than PAL, each slide's picture of the
-  // photo, in the file open on picturesource (worker/renderwire.h).
-  videosize size = videosize::pal;
-  int picturesource = -1;
-  std::vector<picturespan> pictures;
-  // Whether the slides move (their pictures then come for PAL too), and how.
-  bool motion = false;
-  std::vector<slidemotion> motions;
-  // The music, or -1; its name for messages.
-  int music = -1;
-  std::string musicname;
-  // Where the video goes: a new, empty, seekable file.
-  int output = -1;
-  videoform form = videoform::mp4;
-  std::string title;
-  // The encoder's threads.
-  int threads = 1;
 };
 
 class renderer {

@@ -169,7 +169,7 @@ TEST(Render, EveryRowAsATransitionBetweenTwoSlides) {
   renderjob job;
   job.show = timeline(slides, allrows);
   job.source = kit.source;
-  job.frames = kit.spans;
+  job.spans = kit.spans;
   job.output = ::open((kit.dir / "show.mp4").c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   job.threads = 2;
   job.title = "A title";
@@ -213,7 +213,7 @@ videofile renderkit(const kitframes& kit, const timeline& show, const std::strin
   renderjob job;
   job.show = show;
   job.source = kit.source;
-  job.frames = kit.spans;
+  job.spans = kit.spans;
   job.output = ::open((kit.dir / file).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   job.form = videoformof(file);
   job.threads = 2;

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "video/render.h"
 #include "worker/renderwire.h"
@@ -35,20 +36,8 @@ int serverender(int channel) {
     return 125;
   }
   renderjob job;
-  job.show = timeline(static_cast<int>(request.spans.size()), request.rows);
-  job.source = request.source;
-  job.frames = request.spans;
-  job.size = request.size;
-  job.picturesource = request.picturesource;
-  job.pictures = request.pictures;
-  job.motion = request.motion;
-  job.motions = request.motions;
-  job.music = request.music;
-  job.musicname = request.musicname;
-  job.output = request.output;
-  job.form = request.form;
-  job.title = request.title;
-  job.threads = request.threads;
+  static_cast<renderrequest&>(job) = std::move(request);
+  job.show = timeline(static_cast<int>(job.spans.size()), job.rows);
   renderer render(job);
   if (!render.prepare(&why)) return fail(channel, why), 2;
 #if !defined(VANTREL_TEST_WITHOUT_SANDBOX)
