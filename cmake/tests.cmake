@@ -36,6 +36,7 @@ endif()
 if(VANTREL_VIDEO)
   # The video read back with the media library.
   list(APPEND tests src/script/timeline_test.cc src/video/render_test.cc src/video/pictures_test.cc src/video/motion_test.cc
+    src/video/format_test.cc src/video/framequeue_test.cc
     src/video/descriptorio_test.cc testing/videoread.cc)
 else()
   list(APPEND tests src/script/timeline_test.cc)

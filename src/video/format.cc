@@ -1,11 +1,14 @@
 #include "video/format.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 
 extern "C" {
 #include <libavutil/common.h>
+#include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
@@ -62,6 +65,43 @@ frameptr blackpicture(const frameformat& format, AVPixelFormat pixels) {
   return f;
 }
 
+frameptr picturepool::take() {
+  // Enough for the frames on their way to the encoder (the render's queue
+  // holds 16 at most) and those being drawn; past that, pictures of their
+  // own.
+  constexpr size_t most = 20;
+  for (const frameptr& f : pictures_) {
+    bool free = true;
+    for (AVBufferRef* b : f->buf)
+      if (b && av_buffer_get_ref_count(b) > 1) free = false;
+    if (free) return frameptr(av_frame_clone(f.get()));
+  }
+  frameptr made = blackpicture(format_, pixels_);
+  if (!made || pictures_.size() >= most) return made;
+  pictures_.push_back(std::move(made));
+  return frameptr(av_frame_clone(pictures_.back().get()));
+}
+
+void blackenoutside(AVFrame* picture, int left, int top, int width, int height, const frameformat& format) {
+  for (int p = 0; p < 3; ++p) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(picture->format));
+    const int sx = p == 0 ? 0 : d->log2_chroma_w, sy = p == 0 ? 0 : d->log2_chroma_h;
+    const int w = planewidth(picture, p), h = planeheight(picture, p);
+    const int x0 = std::min(w, left >> sx), y0 = std::min(h, top >> sy);
+    const int x1 = std::min(w, AV_CEIL_RSHIFT(left + width, sx)), y1 = std::min(h, AV_CEIL_RSHIFT(top + height, sy));
+    const int black = p == 0 ? blacklevel(format) : chromazero;
+    for (int y = 0; y < h; ++y) {
+      uint8_t* row = picture->data[p] + static_cast<ptrdiff_t>(y) * picture->linesize[p];
+      if (y < y0 || y >= y1) {
+        std::memset(row, black, static_cast<size_t>(w));
+      } else {
+        std::memset(row, black, static_cast<size_t>(x0));
+        std::memset(row + x1, black, static_cast<size_t>(w - x1));
+      }
+    }
+  }
+}
+
 void fadetoblack(AVFrame* picture, double gain, const frameformat& format) {
   for (int p = 0; p < 3; ++p) {
     const int zero = p == 0 ? blacklevel(format) : chromazero;
@@ -76,9 +116,23 @@ void fadetoblack(AVFrame* picture, double gain, const frameformat& format) {
 }
 
 streamconverter::streamconverter(const frameformat& format) : format_(format) {
-  sws_ = sws_getContext(format.width, format.height, composepixels, format.width, format.height, streampixels,
-                        SWS_BICUBIC, nullptr, nullptr, nullptr);
+  // In two halves at once: while a transition is drawn, the encoder waits
+  // for its frames.
+  sws_ = sws_alloc_context();
   if (!sws_) return;
+  av_opt_set_int(sws_, "srcw", format.width, 0);
+  av_opt_set_int(sws_, "srch", format.height, 0);
+  av_opt_set_int(sws_, "src_format", composepixels, 0);
+  av_opt_set_int(sws_, "dstw", format.width, 0);
+  av_opt_set_int(sws_, "dsth", format.height, 0);
+  av_opt_set_int(sws_, "dst_format", streampixels, 0);
+  av_opt_set_int(sws_, "sws_flags", SWS_BICUBIC, 0);
+  av_opt_set_int(sws_, "threads", 2, 0);
+  if (sws_init_context(sws_, nullptr, nullptr) < 0) {
+    sws_freeContext(sws_);
+    sws_ = nullptr;
+    return;
+  }
   // The same matrix and range on both sides: only the chroma is resampled.
   const int* matrix = sws_getCoefficients(format.matrix);
   const int full = format.range == AVCOL_RANGE_JPEG ? 1 : 0;
@@ -100,7 +154,8 @@ frameptr streamconverter::tostream(const AVFrame* composed, std::string* why) {
   out->color_trc = format_.transfer;
   out->color_range = format_.range;
   out->sample_aspect_ratio = format_.aspect;
-  sws_scale(sws_, composed->data, composed->linesize, 0, format_.height, out->data, out->linesize);
+  const int code = sws_scale_frame(sws_, out.get(), composed);
+  if (code < 0) return *why = "cannot convert a picture: " + averror(code), nullptr;
   return out;
 }
 

@@ -14,6 +14,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/frame.h"
 
@@ -76,6 +77,27 @@ void tagformat(T* to, const frameformat& format) {
 // black with black, null without memory.
 frameptr newpicture(const frameformat& format, AVPixelFormat pixels);
 frameptr blackpicture(const frameformat& format, AVPixelFormat pixels);
+
+// Pictures of one format and layout, each used again once no one else
+// holds it (the encoder copies what it is given): a moving show draws a
+// new picture every frame, and a new one would cost the clearing and the
+// mapping of fresh memory every time.
+class picturepool {
+ public:
+  picturepool(const frameformat& format, AVPixelFormat pixels) : format_(format), pixels_(pixels) {}
+  // A picture no one else holds, as its last user left it (black where
+  // new); null without memory.
+  frameptr take();
+
+ private:
+  frameformat format_;
+  AVPixelFormat pixels_;
+  std::vector<frameptr> pictures_;
+};
+
+// Makes black whatever of the picture lies outside the box at left, top,
+// width x height (left and top even, where the chroma is subsampled).
+void blackenoutside(AVFrame* picture, int left, int top, int width, int height, const frameformat& format);
 
 // The levels of black and of white in the format's range, and the middle of
 // its chroma.

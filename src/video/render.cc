@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <thread>
 
 extern "C" {
 #include <libavutil/log.h>
@@ -12,6 +13,7 @@ extern "C" {
 #include "base/io.h"
 #include "slide/picture.h"
 #include "video/format.h"
+#include "video/framequeue.h"
 #include "video/motion.h"
 #include "video/music.h"
 #include "video/mux.h"
@@ -25,6 +27,13 @@ namespace {
 void quietlog(void*, int, const char*, va_list) {}
 
 constexpr int samplesperframe = soundrate / showrate;
+
+// Frames made ahead of the encoder: enough to keep it fed through most of
+// a transition's slower frames, within 48 MiB of pictures.
+size_t queuedframes(const frameformat& format) {
+  const size_t bytes = size_t{3} * format.width * format.height / 2;
+  return std::clamp<size_t>((size_t{48} << 20) / bytes, 2, 16);
+}
 
 }  // namespace
 
@@ -83,12 +92,16 @@ bool renderer::render(const std::function<void(int)>& progress, std::string* why
   std::map<int, part> parts;
   sampler sampling;
   const bool pictures = s.job.size != videosize::pal || s.job.motion;
+  // What the making of the frames met, where it failed (it runs on a
+  // thread of its own, below).
+  std::string makingwhy;
   auto readpicture = [&](int number, std::string* bytes) {
     const picturespan& at = s.job.pictures[static_cast<size_t>(number - 1)];
     bytes->assign(yuvbytes(at.width, at.height), '\0');
     errno = 0;
     if (readallat(s.job.picturesource, at.offset, bytes->data(), bytes->size())) return true;
-    *why = "cannot read picture " + std::to_string(number) + (errno ? std::string(": ") + std::strerror(errno) : "");
+    makingwhy =
+        "cannot read picture " + std::to_string(number) + (errno ? std::string(": ") + std::strerror(errno) : "");
     return false;
   };
   auto picture = [&](int number) -> part* {
@@ -98,7 +111,7 @@ bool renderer::render(const std::function<void(int)>& progress, std::string* why
     std::string reason;
     if (number == 0) {
       made.composed.reset(av_frame_clone(s.title.get()));
-      if (!made.composed) return *why = "out of memory", nullptr;
+      if (!made.composed) return makingwhy = "out of memory", nullptr;
     } else if (s.job.motion) {
       // The photo's picture, a margin larger than its box, in which the
       // box's window moves.
@@ -119,24 +132,27 @@ bool renderer::render(const std::function<void(int)>& progress, std::string* why
       std::string bytes;
       if (!readpicture(number, &bytes)) return nullptr;
       made.composed = composephoto(bytes, static_cast<int>(at.width), static_cast<int>(at.height), s.format, &reason);
-      if (!made.composed) return *why = "cannot show picture " + std::to_string(number) + ": " + reason, nullptr;
+      if (!made.composed) return makingwhy = "cannot show picture " + std::to_string(number) + ": " + reason, nullptr;
     } else {
       const filespan& at = s.job.spans[static_cast<size_t>(number - 1)];
       std::string bytes(at.size, '\0');
       errno = 0;
       if (!readallat(s.job.source, at.offset, bytes.data(), bytes.size()))
-        return *why = "cannot read frame " + std::to_string(number) +
-                      (errno ? std::string(": ") + std::strerror(errno) : ""),
+        return makingwhy = "cannot read frame " + std::to_string(number) +
+                           (errno ? std::string(": ") + std::strerror(errno) : ""),
                nullptr;
       made.composed = decodeframe(bytes, s.format, &reason);
-      if (!made.composed) return *why = "cannot decode frame " + std::to_string(number) + ": " + reason, nullptr;
+      if (!made.composed) return makingwhy = "cannot decode frame " + std::to_string(number) + ": " + reason, nullptr;
     }
     return &parts.emplace(number, std::move(made)).first->second;
   };
-  // A moving part at its frame, drawn into a new black picture of that layout.
+  // A moving part at its frame, drawn into a picture of that layout, black
+  // around its box.
+  picturepool composedpool(s.format, composepixels), streampool(s.format, streampixels);
   auto drawmoving = [&](int number, part* p, int partframe, AVPixelFormat pixels) -> frameptr {
-    frameptr drawn = blackpicture(s.format, pixels);
-    if (!drawn) return *why = "out of memory", nullptr;
+    frameptr drawn = (pixels == streampixels ? streampool : composedpool).take();
+    if (!drawn) return makingwhy = "out of memory", nullptr;
+    blackenoutside(drawn.get(), p->left, p->top, p->boxwidth, p->boxheight, s.format);
     const double t = partframe / std::max(1.0, show.hold(number) - 1.0);
     sampling.draw(p->photo, windowat(p->motion, t, p->photo.width, p->photo.height), drawn.get(), p->left, p->top,
                   p->boxwidth, p->boxheight);
@@ -154,7 +170,7 @@ bool renderer::render(const std::function<void(int)>& progress, std::string* why
       *made = drawmoving(number, p, partframe, composepixels);
     } else if (sparking(number, partframe)) {
       *made = newpicture(s.format, composepixels);
-      if (!*made || av_frame_copy(made->get(), p->composed.get()) < 0) return *why = "out of memory", nullptr;
+      if (!*made || av_frame_copy(made->get(), p->composed.get()) < 0) return makingwhy = "out of memory", nullptr;
     } else {
       return p->composed.get();
     }
@@ -162,9 +178,10 @@ bool renderer::render(const std::function<void(int)>& progress, std::string* why
     return made->get();
   };
 
+  // Frame f of the show, as the encoder takes it.
   std::unique_ptr<transition> joining;
   int heldpart = -1;
-  for (int f = 0; f < show.frames(); ++f) {
+  auto makeframe = [&](int f, madeframe* made) -> bool {
     const timeline::moment m = show.at(f);
     for (auto it = parts.begin(); it != parts.end() && it->first < m.part;) it = parts.erase(it);
     part* current = picture(m.part);
@@ -179,53 +196,81 @@ bool renderer::render(const std::function<void(int)>& progress, std::string* why
       if (!b) return false;
       if (m.step == 0) {
         joining = std::make_unique<transition>();
-        if (!joining->open(m.row, m.steps, s.format, why)) return false;
+        if (!joining->open(m.row, m.steps, s.format, &makingwhy)) return false;
       }
-      composed = joining->step(m.step, a, b, why);
+      composed = joining->step(m.step, a, b, &makingwhy);
       if (!composed) return false;
     } else if (sparking(m.part, m.partframe)) {
       if (!shown(m.part, m.partframe, &composed)) return false;
     }
-    frameptr streamed;
-    const AVFrame* out = nullptr;
-    bool settled = false;
+    frameptr& out = made->picture;
     if (composed) {
       // The show's ending: the last endingframes fade to black, the last
       // one black, as the music fades to silence.
       if (left < endingframes) fadetoblack(composed.get(), double(left) / endingframes, s.format);
-      streamed = converter.tostream(composed.get(), why);
-      out = streamed.get();
+      out = converter.tostream(composed.get(), &makingwhy);
     } else if (current->moving) {
       // A moving slide alone: drawn straight in the stream's layout.
-      streamed = drawmoving(m.part, current, m.partframe, streampixels);
-      if (streamed && left < endingframes) fadetoblack(streamed.get(), double(left) / endingframes, s.format);
-      out = streamed.get();
-      settled = heldpart != m.part;
+      out = drawmoving(m.part, current, m.partframe, streampixels);
+      if (out && left < endingframes) fadetoblack(out.get(), double(left) / endingframes, s.format);
+      made->settled = heldpart != m.part;
       heldpart = m.part;
     } else {
-      if (!current->streamed) current->streamed = converter.tostream(current->composed.get(), why);
-      out = current->streamed.get();
-      if (out && left < endingframes) {
-        streamed = newpicture(s.format, streampixels);
-        if (!streamed || av_frame_copy(streamed.get(), out) < 0) return *why = "out of memory", false;
-        fadetoblack(streamed.get(), double(left) / endingframes, s.format);
-        out = streamed.get();
+      if (!current->streamed) current->streamed = converter.tostream(current->composed.get(), &makingwhy);
+      if (!current->streamed) return false;
+      if (left < endingframes) {
+        out = newpicture(s.format, streampixels);
+        if (!out || av_frame_copy(out.get(), current->streamed.get()) < 0) return makingwhy = "out of memory", false;
+        fadetoblack(out.get(), double(left) / endingframes, s.format);
+      } else {
+        out.reset(av_frame_clone(current->streamed.get()));
+        if (!out) return makingwhy = "out of memory", false;
       }
-      settled = heldpart != m.part;
+      made->settled = heldpart != m.part;
       heldpart = m.part;
     }
-    if (!out) return false;
-    if (!s.mux.writepicture(out, settled, why)) return false;
+    return out != nullptr;
+  };
+
+  // The frames are made on a thread of their own, a few ahead of the
+  // encoder, which takes them here with the sound up to each.
+  framequeue frames(queuedframes(s.format));
+  std::thread maker([&] {
+    for (int f = 0; f < show.frames(); ++f) {
+      madeframe made;
+      if (!makeframe(f, &made)) {
+        if (makingwhy.empty()) makingwhy = "out of memory";
+        break;
+      }
+      if (!frames.push(std::move(made))) break;
+    }
+    frames.close();
+  });
+  bool written = true;
+  for (int f = 0; f < show.frames() && written; ++f) {
+    madeframe made;
+    if (!frames.pop(&made)) {
+      *why = makingwhy;
+      written = false;
+      break;
+    }
+    written = s.mux.writepicture(made.picture.get(), made.settled, why);
     // The sound up to the end of this frame.
-    for (const int64_t until = int64_t{f + 1} * samplesperframe; s.mux.hassound() && sounddone < until;) {
+    for (const int64_t until = int64_t{f + 1} * samplesperframe; written && s.mux.hassound() && sounddone < until;) {
       const int n = static_cast<int>(std::min<int64_t>(s.mux.soundframesize(), samples - sounddone));
       AVFrame* chunk = s.mux.soundframe(n);
-      if (!chunk) return *why = "out of memory", false;
+      if (!chunk) {
+        *why = "out of memory", written = false;
+        break;
+      }
       sound.fill(chunk, sounddone);
-      if (!s.mux.writesound(why)) return false;
+      written = s.mux.writesound(why);
       sounddone += n;
     }
-    if (progress && ((f + 1) % showrate == 0 || f + 1 == show.frames())) progress(f + 1);
+    if (written && progress && ((f + 1) % showrate == 0 || f + 1 == show.frames())) progress(f + 1);
   }
+  frames.stop();
+  maker.join();
+  if (!written) return false;
   return s.mux.finish(why);
 }

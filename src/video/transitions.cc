@@ -37,8 +37,9 @@ transition::~transition() { avfilter_graph_free(&graph_); }
 bool transition::open(int row, int steps, const frameformat& format, std::string* why) {
   graph_ = avfilter_graph_alloc();
   if (!graph_) return *why = "out of memory", false;
-  // The graph runs in the calling thread.
-  graph_->nb_threads = 1;
+  // The graph runs in the calling thread and one more: while a
+  // transition is drawn, the encoder waits for its frames.
+  graph_->nb_threads = 2;
   const char* name = xfadename(row == 0 ? 1 : row);
   auto add = [&](const char* filter, const char* label) {
     return avfilter_graph_alloc_filter(graph_, avfilter_get_by_name(filter), label);
