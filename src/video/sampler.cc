@@ -24,6 +24,24 @@ constexpr int weightbits = 14;  // a sample's weights add up to 1 << weightbits
 constexpr int middlebits = 6;   // fractional bits kept between the two passes
 constexpr double lobes = lanczoslobes;
 
+// The kernel at steps of 1/kernelsteps, for the taps of every frame (its
+// sines cost more than the sums they weigh); between two steps, the line
+// between them, within a millionth of the kernel itself.
+constexpr int kernelsteps = 1024;
+
+double tabledlanczos(double x) {
+  static const std::vector<double> table = [] {
+    std::vector<double> t(static_cast<size_t>(lobes * kernelsteps) + 2);
+    for (size_t i = 0; i < t.size(); ++i) t[i] = lanczos(static_cast<double>(i) / kernelsteps);
+    return t;
+  }();
+  const double at = std::fabs(x) * kernelsteps;
+  if (at >= lobes * kernelsteps) return 0;
+  const auto i = static_cast<size_t>(at);
+  const double f = at - static_cast<double>(i);
+  return table[i] + (table[i + 1] - table[i]) * f;
+}
+
 // The taps of count samples along one axis of a plane insize long: sample
 // i is centred on the plane's a + i b, each with n weights from first[i] on.
 struct taps {
@@ -49,7 +67,7 @@ taps maketaps(int count, int insize, double a, double b, std::vector<int32_t>* f
     // reaches past an edge, the pixels inside share its weight.
     const int lo = std::clamp(static_cast<int>(std::floor(centre - reach)) + 1, 0, insize - used);
     double sum = 0;
-    for (int k = 0; k < used; ++k) sum += w[k] = lanczos((lo + k - centre) / stretch);
+    for (int k = 0; k < used; ++k) sum += w[k] = tabledlanczos((lo + k - centre) / stretch);
     if (sum == 0) w[0] = sum = 1;
     int16_t* fixed = weights->data() + static_cast<size_t>(i) * n;
     int total = 0, largest = 0;
