@@ -21,12 +21,13 @@ worst slide, and the video stream's bit rate. The ffmpeg command is printed once
 --motion makes both shows move: vantrel's with --motion, ffmpeg's with its
 zoompan filter on every slide (the photo scaled by Lanczos to a fifth more
 than its box, zoomed in by a tenth over the slide's time on screen), both
-with vantrel's encoder settings for a moving show (x264 veryfast, CRF 20,
-tune stillimage). Held slides move, so no PSNR is taken; instead each
-program shows one still of four soft dots (4000 x 3000) at 1080p, and the
-dots are tracked through the slide's time alone on screen: the RMS of the
-second difference of their paths (px/frame^2), and the largest step
-against the way a dot goes. This needs numpy.
+with vantrel's encoder settings for a moving show (x264 superfast with
+its macroblock tree over a lookahead of 10, CRF 20, tune stillimage).
+Held slides move, so no PSNR is taken; instead each program shows one
+still of four soft dots (4000 x 3000) at 1080p, and the dots are tracked
+through the slide's time alone on screen: the RMS of the second difference
+of their paths (px/frame^2), and the largest step against the way a dot
+goes. This needs numpy.
 
 --memory STILLS instead runs vantrel --video once on that many stills (the
 corpus stills of 12 megapixels or more, linked in turn) and reports the
@@ -68,6 +69,8 @@ rowprefixes = ["Dissolve(video,video", "Wipe(video,video", "Wipe(video,video", "
 xfade = ["fade", "wipeleft", "wiperight", "wipeup", "wipedown", "smoothleft", "smoothright", "smoothup", "smoothdown",
          "squeezeh", "circleopen", "slideright", "slideleft", "zoomin", "radial", "diagbr", "dissolve", "wipetl",
          "vertopen", "hlslice", "hrslice", "pixelize", "hblur"]
+# vantrel's encoder settings for a moving show (src/video/mux.cc's).
+movingencoder = ["-preset", "superfast", "-x264-params", "mbtree=1:rc-lookahead=10", "-crf", "20"]
 directions = {'"left"': 0, '"right"': 1, '"up"': 2, '"down"': 3}
 
 
@@ -164,7 +167,7 @@ def ffmpegcommand(folder, rowlist, title, out):
     total = timeline(rowlist)[3]
     graph.append("[%s]fade=t=out:st=%.2f:d=%.2f[show]" % (last, (total - endingframes) / 25, endingframes / 25))
     colours = ["-colorspace", "bt709", "-color_primaries", "bt709", "-color_trc", "bt709"] if hd else []
-    encoder = ["-preset", "veryfast", "-crf", "20"] if motion else ["-preset", "slow", "-crf", "14"]
+    encoder = movingencoder if motion else ["-preset", "slow", "-crf", "14"]
     return (["ffmpeg", "-v", "error", "-y"] + inputs + ["-filter_complex", ";".join(graph), "-map", "[show]",
             "-c:v", "libx264"] + encoder + ["-tune", "stillimage", "-pix_fmt", "yuv420p",
             "-color_range", "tv"] + colours + ["-r", "25", out])
@@ -241,7 +244,7 @@ def smoothness():
                         os.path.join(work, "DSC0001.JPG")], input=numpy.uint8(still).tobytes(), check=True)
         timed([vantrel, "--video", "show.mp4", "--size", "1080p", "--motion", "."], work)
         timed(["ffmpeg", "-v", "error", "-i", "DSC0001.JPG", "-vf", boxed(os.path.join(work, "DSC0001.JPG"), 300),
-               "-c:v", "libx264", "-preset", "veryfast", "-crf", "20", "-tune", "stillimage", "zoompan.mp4"], work)
+               "-c:v", "libx264"] + movingencoder + ["-tune", "stillimage", "zoompan.mp4"], work)
         # Slide 1 alone on screen: after its sparks, before the ending.
         starts, holds, overlaps, total = timeline([])
         first, last = starts[1] + overlaps[0] + effectlast + 5, total - endingframes
