@@ -7,7 +7,8 @@
 // filter), slide 1's opening sparks and the ending make pictures of their
 // own. The title card is drawn once, each character in a font that has it.
 // The show ends fading to black over its last endingframes frames, as its
-// music fades to silence.
+// music fades to silence. The frames are made on a thread of their own, a
+// few ahead of the encoder (framequeue.h).
 //
 // Everything that opens a file (the fonts, the encoders) happens in
 // prepare(); render() reads and writes only the descriptors it was handed,

@@ -5,7 +5,8 @@
 // descriptors (descriptorio.h), the pictures it makes itself (pictures.h),
 // the transitions (transitions.h), a moving slide's window (motion.h) and
 // its sampling (sampler.h), the music (music.h), the file and its encoders
-// (mux.h), and the frame loop (render.h).
+// (mux.h), and the frame loop (render.h) with its queue of frames on their
+// way to the encoder (framequeue.h).
 //
 // The folder's overview: this file declares nothing.
 #pragma once
