@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <new>
 #include <thread>
 
 extern "C" {
@@ -236,16 +237,29 @@ bool renderer::render(const std::function<void(int)>& progress, std::string* why
   // encoder, which takes them here with the sound up to each.
   framequeue frames(queuedframes(s.format));
   std::thread maker([&] {
-    for (int f = 0; f < show.frames(); ++f) {
-      madeframe made;
-      if (!makeframe(f, &made)) {
-        if (makingwhy.empty()) makingwhy = "out of memory";
-        break;
+    try {
+      for (int f = 0; f < show.frames(); ++f) {
+        madeframe made;
+        if (!makeframe(f, &made)) {
+          if (makingwhy.empty()) makingwhy = "out of memory";
+          break;
+        }
+        if (!frames.push(std::move(made))) break;
       }
-      if (!frames.push(std::move(made))) break;
+    } catch (const std::bad_alloc&) {
+      makingwhy = "out of memory";
     }
     frames.close();
   });
+  // However this thread leaves, the maker is stopped and waited for.
+  struct stopper {
+    framequeue& frames;
+    std::thread& maker;
+    ~stopper() {
+      frames.stop();
+      maker.join();
+    }
+  } stopped{frames, maker};
   bool written = true;
   for (int f = 0; f < show.frames() && written; ++f) {
     madeframe made;
@@ -269,8 +283,6 @@ bool renderer::render(const std::function<void(int)>& progress, std::string* why
     }
     if (written && progress && ((f + 1) % showrate == 0 || f + 1 == show.frames())) progress(f + 1);
   }
-  frames.stop();
-  maker.join();
   if (!written) return false;
   return s.mux.finish(why);
 }

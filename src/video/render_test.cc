@@ -193,6 +193,30 @@ TEST(Render, EveryRowAsATransitionBetweenTwoSlides) {
   checkframes(v, job.show, kit.numbers);
 }
 
+TEST(Render, AFrameThatCannotBeMadeEndsTheRenderWithItsReason) {
+  // Slide 3 of 4 is not a JPEG: the frames before it are made ahead of the
+  // encoder, then the render stops and says which frame and why.
+  kitframes kit(4);
+  renderjob job;
+  job.show = timeline(4, {1, 1, 1});
+  job.source = kit.source;
+  job.spans = kit.spans;
+  job.spans[2].size = 16;
+  job.spans[2].offset = kit.spans[2].offset + 100;  // inside the picture's data
+  job.output = ::open((kit.dir / "show.mp4").c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  job.threads = 2;
+  renderer r(job);
+  std::string why, music;
+  ASSERT_TRUE(r.prepare(&why)) << why;
+  int last = 0;
+  EXPECT_FALSE(r.render([&](int done) { last = done; }, &why, &music));
+  EXPECT_EQ(why.rfind("cannot decode frame 3: ", 0), 0u) << why;
+  // Slides 1 and 2 reached the encoder, and none of slide 3.
+  EXPECT_GT(last, 0);
+  EXPECT_LE(last, job.show.start(3));
+  ::close(job.output);
+}
+
 // The rows a test renders: all 23 (under an emulator, whose encoder runs a
 // hundred times slower, a dissolve, a slide of a third of the overlap and a
 // flip of 3 s).
