@@ -3,7 +3,6 @@
 #include <malloc.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -29,6 +28,10 @@ void fail(int channel, const std::string& why) {
 }  // namespace
 
 int serverender(int channel) {
+  // Every thread of the render (the encoder's among them) allocates from
+  // the one heap: the C library reads a file under /proc the first time it
+  // shrinks the heap of a thread's own, an open the sandbox forbids.
+  mallopt(M_ARENA_MAX, 1);
   renderrequest request;
   std::string why;
   if (!receiverequest(channel, &request, &why)) {
@@ -42,11 +45,6 @@ int serverender(int channel) {
   job.show = timeline(static_cast<int>(job.spans.size()), job.rows);
   renderer render(job);
   if (!render.prepare(&why)) return fail(channel, why), 2;
-  // Memory the render frees goes back to the system whole (a picture's
-  // own mapping) or stays for the next frame, never by shrinking the heap
-  // of one of its threads: the C library reads a file under /proc the first
-  // time it would, an open the sandbox forbids.
-  mallopt(M_TRIM_THRESHOLD, INT_MAX);
 #if !defined(VANTREL_TEST_WITHOUT_SANDBOX)
   // (Only the test build for qemu-user, which has no seccomp, skips it.)
   if (!lockdownrender(channel, &why)) return fail(channel, "cannot enter the sandbox: " + why), 2;
