@@ -57,11 +57,7 @@ frameptr newpicture(const frameformat& format, AVPixelFormat pixels) {
 
 frameptr blackpicture(const frameformat& format, AVPixelFormat pixels) {
   frameptr f = newpicture(format, pixels);
-  if (!f) return nullptr;
-  for (int p = 0; p < 3; ++p)
-    for (int y = 0; y < planeheight(f.get(), p); ++y)
-      std::memset(f->data[p] + y * f->linesize[p], p == 0 ? blacklevel(format) : chromazero,
-                  static_cast<size_t>(planewidth(f.get(), p)));
+  if (f) blackenoutside(f.get(), 0, 0, 0, 0, format);
   return f;
 }
 
@@ -83,8 +79,8 @@ frameptr picturepool::take() {
 }
 
 void blackenoutside(AVFrame* picture, int left, int top, int width, int height, const frameformat& format) {
+  const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(picture->format));
   for (int p = 0; p < 3; ++p) {
-    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(picture->format));
     const int sx = p == 0 ? 0 : d->log2_chroma_w, sy = p == 0 ? 0 : d->log2_chroma_h;
     const int w = planewidth(picture, p), h = planeheight(picture, p);
     const int x0 = std::min(w, left >> sx), y0 = std::min(h, top >> sy);

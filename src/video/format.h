@@ -96,7 +96,8 @@ class picturepool {
 };
 
 // Makes black whatever of the picture lies outside the box at left, top,
-// width x height (left and top even, where the chroma is subsampled).
+// width x height (left and top even, where the chroma is subsampled); an
+// empty box, all of it.
 void blackenoutside(AVFrame* picture, int left, int top, int width, int height, const frameformat& format);
 
 // The levels of black and of white in the format's range, and the middle of
